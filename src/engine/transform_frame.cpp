@@ -1,0 +1,25 @@
+#include "engine/transform_frame.h"
+
+#include <string>
+
+#include "engine/error.h"
+
+namespace kavun {
+
+void CheckRectInside(const Bitmap& bitmap, const TRect& rect) {
+  if (rect.IsEmpty()) return;
+  if (rect.Left < 0 || rect.Top < 0 || rect.Right > bitmap.Width() ||
+      rect.Bottom > bitmap.Height()) {
+    throw Error("The rectangle (" + std::to_string(rect.Left) + ", " + std::to_string(rect.Top) +
+                ") - (" + std::to_string(rect.Right) + ", " + std::to_string(rect.Bottom) +
+                ") reaches outside the picture of " + std::to_string(bitmap.Width()) + " x " +
+                std::to_string(bitmap.Height()) + " pixels; nothing was changed");
+  }
+}
+
+void BeginTransform(Bitmap& bitmap, const TRect& rect) {
+  CheckRectInside(bitmap, rect);
+  bitmap.ConvertTo24();
+}
+
+}  // namespace kavun
