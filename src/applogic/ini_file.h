@@ -1,0 +1,74 @@
+#pragma once
+
+// An in-memory INI store of sections and keys, read from and written back to text whole.
+//
+// Reading: every line is trimmed of blanks (characters up to ' '); empty lines and lines that
+// begin with ';' are ignored; "[name]" opens the section `name` (trimmed); lines before the
+// first section are ignored; "key=value" splits at the first '=' with both sides trimmed; a
+// line without '=' belongs to its section but names no key and is not kept. Section and key
+// names match without regard to ASCII letter case. A section that appears twice is merged into
+// its first occurrence; of a key that appears twice the first one counts.
+//
+// Writing: for every section in order "[name]", then its keys as "key=value" (no blanks), then
+// one empty line (after the last section too); every line ends with CR LF. Comments, blank
+// lines and blanks around '=' of the read text are therefore not reproduced.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kavun {
+
+// A value as a 32-bit integer: decimal digits with an optional '+'/'-', or hexadecimal digits
+// after a leading "$", "0x" or "0X" (at most 0x7FFFFFFF). Anything else, or a value outside
+// the int32 range, gives nullopt.
+std::optional<int32_t> ParseIniInteger(std::string_view text) noexcept;
+
+class TIniStore {
+ public:
+  TIniStore() = default;
+  static TIniStore Parse(std::string_view text);
+  std::string Serialize() const;
+
+  bool HasSection(std::string_view section) const noexcept;
+  std::optional<std::string> ReadString(std::string_view section, std::string_view key) const;
+  // The value as ParseIniInteger reads it; `def` when the key is absent or no integer.
+  int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
+  // ReadInteger(...) != 0; `def` when the key is absent or no integer ("yes" -> def, "2" -> true).
+  bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+  // Replaces an existing key's value in place (its spelling kept); a new key goes to the end of
+  // its section; a missing section is appended to the end (with the spelling given here).
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  void WriteInteger(std::string_view section, std::string_view key, int32_t value);
+  void WriteBool(std::string_view section, std::string_view key, bool value);  // "1" / "0"
+
+ private:
+  struct Entry {
+    std::string key;
+    std::string value;
+  };
+  struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+  };
+  Section* FindSection(std::string_view name) noexcept;
+  const Section* FindSection(std::string_view name) const noexcept;
+  Section& AddSection(std::string_view name);
+
+  std::vector<Section> sections_;
+};
+
+// The whole file as bytes; nullopt when it does not exist. Any other failure (a folder, no
+// permission, a read error) raises kavun::Error naming the file.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+
+// Writes `content` to a temporary file in the same folder and renames it over `path`, so that
+// the old file stays intact unless the new one is complete. Raises kavun::Error naming the file
+// on failure (the temporary file is removed).
+void WriteWholeFileAtomic(const std::filesystem::path& path, std::string_view content);
+
+}  // namespace kavun
