@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kavun {
+
+// MT19937, the Mersenne Twister of Matsumoto and Nishimura with the 2002 seeding, as the one
+// generator of the process. The XOR transform seeds it at the start of every MTwister run and
+// draws one output per colour byte. No lock: only the user-interface thread uses it.
+
+inline constexpr int32_t kMTN = 624;
+inline constexpr int32_t kMTM = 397;
+inline constexpr uint32_t kMTDefaultSeed = 5489;
+
+// The generator's state. MTIndex is the index of the next word to hand out: 625 marks a
+// generator that was never seeded, 624 a state whose words are all used. Written only by the
+// functions below; tests read them to check where a transform leaves the generator.
+extern uint32_t MTState[kMTN];
+extern int32_t MTIndex;
+
+// Restarts the sequence from `seed`.
+void MTInit(uint32_t seed);
+// The next 32-bit output; a generator that was never seeded is first seeded with 5489.
+uint32_t MTNext();
+
+// For tests only: puts the generator back into the state the process starts with (all words
+// zero, never seeded), so that the first-use seeding can be observed.
+void MTResetForTesting();
+
+}  // namespace kavun
