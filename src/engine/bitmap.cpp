@@ -26,7 +26,9 @@ int BitsPerPixel(PixelFormat format) noexcept {
   return 24;
 }
 
-bool HasPalette(PixelFormat format) noexcept { return BitsPerPixel(format) <= 8; }
+bool HasPalette(PixelFormat format) noexcept {
+  return BitsPerPixel(format) <= 8;
+}
 
 void CheckBitmapSize(int64_t width, int64_t height) {
   if (width < 0 || height < 0) {
@@ -47,7 +49,8 @@ void CheckBitmapSize(int64_t width, int64_t height) {
 }
 
 std::size_t Bitmap::StrideFor(int32_t width, PixelFormat format) noexcept {
-  const auto bits = static_cast<std::size_t>(width) * static_cast<std::size_t>(BitsPerPixel(format));
+  const auto bits =
+      static_cast<std::size_t>(width) * static_cast<std::size_t>(BitsPerPixel(format));
   return (bits + 31) / 32 * 4;
 }
 
@@ -59,7 +62,9 @@ Bitmap::Bitmap(int32_t width, int32_t height, PixelFormat format) : format_(form
   pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
 }
 
-void Bitmap::SetPalette(std::vector<PaletteEntry> palette) { palette_ = std::move(palette); }
+void Bitmap::SetPalette(std::vector<PaletteEntry> palette) {
+  palette_ = std::move(palette);
+}
 
 std::span<uint8_t> Bitmap::ScanLine(int32_t y) {
   if (y < 0 || y >= height_) throw Error("スキャンライン のインデックスが範囲を越えました");

@@ -12,8 +12,7 @@ namespace kavun {
 namespace {
 
 // The order for this call, or empty when the transform must refuse.
-MosaicOrder UsableOrder(bool decode, int32_t block_w, int32_t block_h, int32_t key1,
-                        int32_t key2) {
+MosaicOrder UsableOrder(bool decode, int32_t block_w, int32_t block_h, int32_t key1, int32_t key2) {
   if (block_w <= 0 || block_h <= 0) return {};
   const int64_t cells = int64_t{block_w} * block_h;
   if (cells > std::numeric_limits<int32_t>::max()) return {};

@@ -28,10 +28,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(OrderCase{3, 1, 8, {1, 4, 7, 2, 5, 0, 3, 6}, true, {5, 0, 3, 6, 1, 4, 7, 2}},
                     OrderCase{2, 0, 4, {0, 2, 0, 2}, false, {}},
                     OrderCase{3, 1, 6, {1, 4, 1, 4, 1, 4}, false, {}},
-                    OrderCase{0, 5, 3, {2, 2, 2}, false, {}},
-                    OrderCase{7, 9, 1, {0}, true, {0}},
-                    OrderCase{-3, 5, 1, {0}, true, {0}},
-                    OrderCase{3, 7, 0, {}, true, {}},
+                    OrderCase{0, 5, 3, {2, 2, 2}, false, {}}, OrderCase{7, 9, 1, {0}, true, {0}},
+                    OrderCase{-3, 5, 1, {0}, true, {0}}, OrderCase{3, 7, 0, {}, true, {}},
                     OrderCase{3, 7, -4, {}, true, {}},
                     // the remainder takes the sign of the dividend
                     OrderCase{1, -1, 4, {-1, 0, 1, 2}, false, {}},
@@ -61,7 +59,8 @@ TEST(MosaicOrder, ReversibleExactlyWhenCoprime) {
         const MosaicOrder p = MakeLinearOrder(key1, key2, n);
         const MosaicOrder q = MakeInverseOrder(key1, key2, n);
         if (!coprime) continue;
-        for (int32_t k = 0; k < n; ++k) ASSERT_EQ(q[static_cast<size_t>(p[static_cast<size_t>(k)])], k);
+        for (int32_t k = 0; k < n; ++k)
+          ASSERT_EQ(q[static_cast<size_t>(p[static_cast<size_t>(k)])], k);
       }
     }
   }
