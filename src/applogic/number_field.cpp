@@ -1,0 +1,78 @@
+#include "applogic/number_field.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace kavun {
+
+TNumberKeyResult FilterNumberKey(std::u16string_view text, int selStart, int selLength, int key,
+                                 int limit) {
+  TNumberKeyResult result;
+  result.text.assign(text);
+  // Step 1: the selected characters go, whatever key was pressed.
+  const auto size = static_cast<int64_t>(text.size());
+  if (selStart >= 0 && selLength > 0 && selStart < size) {
+    const auto count = std::min<int64_t>(selLength, size - selStart);
+    result.text.erase(static_cast<size_t>(selStart), static_cast<size_t>(count));
+    result.textChanged = count > 0;
+  }
+  // Steps 2 and 3.
+  const bool atLimit = static_cast<int64_t>(result.text.size()) >= limit;
+  const bool isDigit = key >= '0' && key <= '9';
+  result.keyPasses = key == kKeyBackspace || (!atLimit && isDigit);
+  // Step 4.
+  result.beep = !result.keyPasses;
+  return result;
+}
+
+int32_t ClampInt(int32_t value, int32_t low, int32_t high) noexcept {
+  if (value < low) return low;
+  if (value > high) return high;
+  return value;
+}
+
+const TNumberFieldSpec& NumberFieldSpec(TNumberField field) noexcept {
+  static const TNumberFieldSpec kFields[] = {
+      {"Edit_ProcRevMosBlockW", 2, 2, 2, 50, u"16"}, {"Edit_ProcRevMosBlockH", 2, 2, 2, 50, u"16"},
+      {"Edit_ProcRevMosKey1", 3, 0, 0, 255, u"3"},   {"Edit_ProcRevMosKey2", 3, 0, 0, 255, u"7"},
+      {"Edit_ProcBitShiftLen", 2, 1, 1, 23, u"3"},
+  };
+  const auto index = static_cast<size_t>(field);
+  return kFields[index < std::size(kFields) ? index : 0];
+}
+
+int32_t ParseDecimalOr(std::u16string_view text, int32_t fallback) noexcept {
+  bool negative = false;
+  size_t pos = 0;
+  if (!text.empty() && (text[0] == u'+' || text[0] == u'-')) {
+    negative = text[0] == u'-';
+    pos = 1;
+  }
+  if (pos == text.size()) return fallback;
+  int64_t magnitude = 0;
+  for (; pos < text.size(); ++pos) {
+    const char16_t c = text[pos];
+    if (c < u'0' || c > u'9') return fallback;
+    magnitude = magnitude * 10 + (c - u'0');
+    if (magnitude > static_cast<int64_t>(std::numeric_limits<int32_t>::max()) + 1) {
+      return fallback;
+    }
+  }
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<int32_t>::max()) return fallback;
+  return static_cast<int32_t>(value);
+}
+
+int32_t NumberFieldValue(std::u16string_view text, TNumberField field) noexcept {
+  const TNumberFieldSpec& spec = NumberFieldSpec(field);
+  return ClampInt(ParseDecimalOr(text, spec.defaultOnExit), spec.low, spec.high);
+}
+
+std::u16string RangeCheckText(std::u16string_view text, TNumberField field) {
+  const std::string digits = std::to_string(NumberFieldValue(text, field));
+  return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace kavun

@@ -1,0 +1,116 @@
+#include "applogic/settings.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+#include "engine/error.h"
+
+namespace kavun {
+
+namespace {
+
+constexpr char kScrollTrack[] = "isScrollTrack";
+constexpr char kSaveChk[] = "isShowSaveChkDlg";
+constexpr char kJpgSaveChk[] = "isShowJpgSaveChkDlg";
+constexpr char kWidth[] = "FormWidth";
+constexpr char kHeight[] = "FormHeight";
+
+// Whether the settings can be written at `file`: an existing file must be writable and, since
+// the file is replaced through a temporary file, its folder must accept new files.
+bool CanWriteAt(const std::filesystem::path& file) {
+  const std::filesystem::path folder =
+      file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) return false;
+  if (std::filesystem::exists(file, ec) && ::access(file.c_str(), W_OK) != 0) return false;
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool IsReadableFile(const std::filesystem::path& file) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(file, ec) && ::access(file.c_str(), R_OK) == 0;
+}
+
+TIniStore ReadStore(const TSettingsLocation& location) {
+  std::optional<std::string> text = ReadWholeFile(location.file);
+  if (!text && !location.seed.empty()) {
+    try {
+      text = ReadWholeFile(location.seed);
+    } catch (const Error&) {
+      // The seed is only a convenience; an unreadable one is the same as none.
+    }
+  }
+  return text ? TIniStore::Parse(*text) : TIniStore();
+}
+
+void WriteStore(const TSettingsLocation& location, const TIniStore& store) {
+  const std::filesystem::path folder = location.file.parent_path();
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+      throw Error("The settings file \"" + location.file.string() +
+                  "\" cannot be written: its folder cannot be created (" + ec.message() + ")");
+    }
+  }
+  WriteWholeFileAtomic(location.file, store.Serialize());
+}
+
+}  // namespace
+
+std::filesystem::path SettingsPathForExecutable(const std::filesystem::path& exePath) {
+  std::string name = exePath.filename().string();
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  name += ".ini";
+  return exePath.parent_path() / name;
+}
+
+TSettingsLocation ResolveSettingsPath(const std::filesystem::path& exePath,
+                                      const std::filesystem::path& configDir) {
+  const std::filesystem::path beside = SettingsPathForExecutable(exePath);
+  if (configDir.empty() || CanWriteAt(beside)) return TSettingsLocation{beside, {}};
+  TSettingsLocation location{configDir / beside.filename(), {}};
+  if (IsReadableFile(beside)) location.seed = beside;
+  return location;
+}
+
+TSettingsValues ReadSettingsValues(const TIniStore& store, int32_t defaultWidth,
+                                   int32_t defaultHeight) {
+  const TSettingsValues defaults;
+  TSettingsValues v;
+  v.isScrollTrack = store.ReadBool(kSettingsSection, kScrollTrack, defaults.isScrollTrack);
+  v.isShowSaveChkDlg = store.ReadBool(kSettingsSection, kSaveChk, defaults.isShowSaveChkDlg);
+  v.isShowJpgSaveChkDlg =
+      store.ReadBool(kSettingsSection, kJpgSaveChk, defaults.isShowJpgSaveChkDlg);
+  v.FormWidth = store.ReadInteger(kSettingsSection, kWidth, defaultWidth);
+  v.FormHeight = store.ReadInteger(kSettingsSection, kHeight, defaultHeight);
+  return v;
+}
+
+void WriteSettingsValues(TIniStore& store, const TSettingsValues& values) {
+  store.WriteBool(kSettingsSection, kScrollTrack, values.isScrollTrack);
+  store.WriteBool(kSettingsSection, kSaveChk, values.isShowSaveChkDlg);
+  store.WriteBool(kSettingsSection, kJpgSaveChk, values.isShowJpgSaveChkDlg);
+  store.WriteInteger(kSettingsSection, kWidth, values.FormWidth);
+  store.WriteInteger(kSettingsSection, kHeight, values.FormHeight);
+}
+
+TSettingsValues LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,
+                                   int32_t defaultHeight) {
+  const TIniStore store = ReadStore(location);
+  const TSettingsValues values = ReadSettingsValues(store, defaultWidth, defaultHeight);
+  // Written back even though nothing changed: a missing file is created (empty) and an
+  // existing one is normalised, and a folder that refuses writing shows up at start.
+  WriteStore(location, store);
+  return values;
+}
+
+void SaveSettingsValues(const TSettingsLocation& location, const TSettingsValues& values) {
+  TIniStore store = ReadStore(location);
+  WriteSettingsValues(store, values);
+  WriteStore(location, store);
+}
+
+}  // namespace kavun

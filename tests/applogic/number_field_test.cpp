@@ -1,0 +1,100 @@
+#include "applogic/number_field.h"
+
+#include <gtest/gtest.h>
+
+namespace kavun {
+namespace {
+
+struct KeyCase {
+  const char16_t* text;
+  int selStart, selLength, key, limit;
+  const char16_t* newText;
+  bool changed, passes;
+};
+
+class FilterNumberKeyTest : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(FilterNumberKeyTest, Case) {
+  const KeyCase& c = GetParam();
+  const TNumberKeyResult r = FilterNumberKey(c.text, c.selStart, c.selLength, c.key, c.limit);
+  EXPECT_EQ(r.text, std::u16string(c.newText));
+  EXPECT_EQ(r.textChanged, c.changed);
+  EXPECT_EQ(r.keyPasses, c.passes);
+  EXPECT_EQ(r.beep, !c.passes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilterNumberKeyTest,
+    ::testing::Values(
+        // A third digit into "16" with nothing selected: discarded, text kept.
+        KeyCase{u"16", 2, 0, '3', 2, u"16", false, false},
+        // The whole text selected, "5" typed: the text goes, the key passes.
+        KeyCase{u"16", 0, 2, '5', 2, u"", true, true},
+        // A letter beeps but the selected part is removed all the same.
+        KeyCase{u"123", 1, 1, 'a', 3, u"13", true, false},
+        KeyCase{u"12", 0, 0, 'x', 3, u"12", false, false},
+        // Backspace passes at the limit.
+        KeyCase{u"16", 2, 0, kKeyBackspace, 2, u"16", false, true},
+        KeyCase{u"255", 3, 0, kKeyBackspace, 3, u"255", false, true},
+        // Under the limit a digit passes.
+        KeyCase{u"1", 1, 0, '0', 2, u"1", false, true},
+        KeyCase{u"", 0, 0, '9', 3, u"", false, true},
+        // A selection reaching past the end is cut to the text; a negative start selects none.
+        KeyCase{u"16", 1, 9, '4', 2, u"1", true, true},
+        KeyCase{u"16", -1, 0, '4', 2, u"16", false, false},
+        // Other control keys are discarded.
+        KeyCase{u"1", 1, 0, 13, 2, u"1", false, false}));
+
+TEST(ClampInt, Bounds) {
+  EXPECT_EQ(ClampInt(1, 2, 50), 2);
+  EXPECT_EQ(ClampInt(51, 2, 50), 50);
+  EXPECT_EQ(ClampInt(7, 2, 50), 7);
+  EXPECT_EQ(ClampInt(-2147483647 - 1, 0, 255), 0);
+}
+
+struct ExitCase {
+  TNumberField field;
+  const char16_t* in;
+  const char16_t* out;
+};
+
+class RangeCheckTest : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(RangeCheckTest, Case) {
+  const ExitCase& c = GetParam();
+  EXPECT_EQ(RangeCheckText(c.in, c.field), std::u16string(c.out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RangeCheckTest,
+                         ::testing::Values(ExitCase{TNumberField::BlockW, u"1", u"2"},
+                                           ExitCase{TNumberField::BlockW, u"", u"2"},
+                                           ExitCase{TNumberField::BlockW, u"07", u"7"},
+                                           ExitCase{TNumberField::BlockH, u"51", u"50"},
+                                           ExitCase{TNumberField::Key1, u"999", u"255"},
+                                           ExitCase{TNumberField::Key1, u"", u"0"},
+                                           ExitCase{TNumberField::Key2, u"007", u"7"},
+                                           ExitCase{TNumberField::Key2, u"1a", u"0"},
+                                           ExitCase{TNumberField::ShiftLen, u"0", u"1"},
+                                           ExitCase{TNumberField::ShiftLen, u"30", u"23"},
+                                           ExitCase{TNumberField::ShiftLen, u"-5", u"1"},
+                                           ExitCase{TNumberField::ShiftLen, u" 5", u"1"},
+                                           ExitCase{TNumberField::Key1, u"99999999999", u"0"}));
+
+TEST(NumberFieldSpec, Table) {
+  const auto& w = NumberFieldSpec(TNumberField::BlockW);
+  EXPECT_EQ(w.limit, 2);
+  EXPECT_EQ(std::u16string(w.initial), u"16");
+  EXPECT_EQ(NumberFieldSpec(TNumberField::Key1).limit, 3);
+  EXPECT_EQ(std::u16string(NumberFieldSpec(TNumberField::Key2).initial), u"7");
+  EXPECT_EQ(NumberFieldSpec(TNumberField::ShiftLen).high, 23);
+  EXPECT_STREQ(NumberFieldSpec(TNumberField::ShiftLen).name, "Edit_ProcBitShiftLen");
+  // Each initial text is already in range.
+  for (auto f : {TNumberField::BlockW, TNumberField::BlockH, TNumberField::Key1, TNumberField::Key2,
+                 TNumberField::ShiftLen}) {
+    EXPECT_EQ(RangeCheckText(NumberFieldSpec(f).initial, f),
+              std::u16string(NumberFieldSpec(f).initial));
+  }
+}
+
+}  // namespace
+}  // namespace kavun

@@ -1,0 +1,272 @@
+#include "applogic/settings.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "applogic/ini_file.h"
+#include "engine/error.h"
+
+namespace kavun {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kDefaultFile[] =
+    "[Setup]\r\nisScrollTrack=0\r\nisShowSaveChkDlg=1\r\nisShowJpgSaveChkDlg=1\r\n"
+    "FormWidth=594\r\nFormHeight=477\r\n\r\n";
+
+// ---- Integers -------------------------------------------------------------------------------
+
+TEST(ParseIniInteger, Forms) {
+  struct Case {
+    const char* in;
+    std::optional<int32_t> out;
+  };
+  for (const Case& c : {Case{"800", 800},
+                        Case{"0x320", 800},
+                        Case{"0X320", 800},
+                        Case{"$320", 800},
+                        Case{"-5", -5},
+                        Case{"+7", 7},
+                        Case{"2", 2},
+                        Case{"2147483647", 2147483647},
+                        Case{"-2147483648", -2147483647 - 1},
+                        Case{"2147483648", std::nullopt},
+                        Case{"$7FFFFFFF", 2147483647},
+                        Case{"$80000000", std::nullopt},
+                        Case{"yes", std::nullopt},
+                        Case{"", std::nullopt},
+                        Case{"-", std::nullopt},
+                        Case{"$", std::nullopt},
+                        Case{"0x", std::nullopt},
+                        Case{"12 3", std::nullopt},
+                        Case{"-$10", std::nullopt},
+                        Case{"99999999999999999999", std::nullopt}}) {
+    EXPECT_EQ(ParseIniInteger(c.in), c.out) << c.in;
+  }
+}
+
+// ---- Store ----------------------------------------------------------------------------------
+
+TEST(IniStore, ParsesAndNormalises) {
+  const TIniStore s = TIniStore::Parse(
+      "orphan=1\n"
+      "; a comment\n"
+      "  [ setup ]  \r\n"
+      "  FORMWIDTH = 0x320 \r\n"
+      "no equals sign\n"
+      "isScrollTrack=2\n"
+      "formwidth=1\n"  // a repeated key: the first one counts
+      "\n"
+      "[Other]\n"
+      "Path = a=b \n"
+      "[SETUP]\n"
+      "FormHeight=$100");
+  EXPECT_EQ(s.ReadInteger("Setup", "FormWidth", 0), 800);
+  EXPECT_TRUE(s.ReadBool("Setup", "isScrollTrack", false));
+  EXPECT_EQ(s.ReadString("other", "path").value_or(""), "a=b");
+  EXPECT_EQ(s.ReadInteger("Setup", "FormHeight", 0), 256);
+  EXPECT_FALSE(s.ReadString("Setup", "orphan").has_value());
+  EXPECT_EQ(s.Serialize(),
+            "[setup]\r\nFORMWIDTH=0x320\r\nisScrollTrack=2\r\nFormHeight=$100\r\n\r\n"
+            "[Other]\r\nPath=a=b\r\n\r\n");
+}
+
+TEST(IniStore, BooleansAndDefaults) {
+  const TIniStore s = TIniStore::Parse("[Setup]\nA=yes\nB=0\nC=-1\nD=\n");
+  EXPECT_TRUE(s.ReadBool("Setup", "A", true));
+  EXPECT_FALSE(s.ReadBool("Setup", "A", false));
+  EXPECT_FALSE(s.ReadBool("Setup", "B", true));
+  EXPECT_TRUE(s.ReadBool("Setup", "C", false));
+  EXPECT_TRUE(s.ReadBool("Setup", "D", true));
+  EXPECT_TRUE(s.ReadBool("Setup", "Missing", true));
+  EXPECT_EQ(s.ReadInteger("Nowhere", "X", 42), 42);
+}
+
+TEST(IniStore, WritesInPlaceAppendsKeysAndSections) {
+  TIniStore s = TIniStore::Parse("[A]\r\nx=1\r\ny=2\r\n[setup]\r\nformwidth=3\r\n");
+  s.WriteInteger("Setup", "FormWidth", 640);
+  s.WriteInteger("Setup", "FormHeight", -1);
+  s.WriteString("A", "X", "9");
+  s.WriteBool("New", "k", true);
+  EXPECT_EQ(s.Serialize(),
+            "[A]\r\nx=9\r\ny=2\r\n\r\n[setup]\r\nformwidth=640\r\nFormHeight=-1\r\n\r\n"
+            "[New]\r\nk=1\r\n\r\n");
+  EXPECT_EQ(TIniStore().Serialize(), "");
+}
+
+// ---- Paths ----------------------------------------------------------------------------------
+
+TEST(SettingsPath, ExtensionReplacedOrAppended) {
+  EXPECT_EQ(SettingsPathForExecutable("/opt/kavun/bin/kavun"),
+            fs::path("/opt/kavun/bin/kavun.ini"));
+  EXPECT_EQ(SettingsPathForExecutable("/a.b/Kavun.exe"), fs::path("/a.b/Kavun.ini"));
+  EXPECT_EQ(SettingsPathForExecutable("/x/k.v.1"), fs::path("/x/k.v.ini"));
+}
+
+// ---- Load and save on disk ------------------------------------------------------------------
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kavun_settings_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "bin");
+    exe_ = dir_ / "bin" / "kavun";
+    ini_ = dir_ / "bin" / "kavun.ini";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Slurp(const fs::path& p) { return ReadWholeFile(p).value_or("<missing>"); }
+  static void Put(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+  }
+
+  fs::path dir_, exe_, ini_;
+};
+
+TEST_F(SettingsFileTest, FirstRunCreatesEmptyFileThenWritesDefaults) {
+  const TSettingsLocation loc = ResolveSettingsPath(exe_, dir_ / "config");
+  EXPECT_EQ(loc.file, ini_);
+  const TSettingsValues v = LoadSettingsValues(loc, 594, 477);
+  EXPECT_EQ(v, TSettingsValues{});
+  EXPECT_EQ(Slurp(ini_), "");  // created, empty until the exit
+  SaveSettingsValues(loc, v);
+  EXPECT_EQ(Slurp(ini_), kDefaultFile);
+  // A second start reads what the first one wrote and leaves the file as it was.
+  EXPECT_EQ(LoadSettingsValues(loc, 100, 100), TSettingsValues{});
+  EXPECT_EQ(Slurp(ini_), kDefaultFile);
+}
+
+TEST_F(SettingsFileTest, ValuesReadFromTheFile) {
+  struct Case {
+    std::string text;
+    TSettingsValues expected;
+  };
+  const TSettingsValues d{};
+  auto with = [&](auto change) {
+    TSettingsValues v = d;
+    change(v);
+    return v;
+  };
+  for (const Case& c : {
+           Case{"[Setup]\nFormWidth=0x320\n", with([](auto& v) { v.FormWidth = 800; })},
+           Case{"[Setup]\nFormWidth=$320\n", with([](auto& v) { v.FormWidth = 800; })},
+           Case{"[Setup]\nFormWidth=-5\n", with([](auto& v) { v.FormWidth = -5; })},
+           Case{"[Setup]\nFormWidth=yes\n", d},
+           Case{"[Setup]\nisScrollTrack=2\n", with([](auto& v) { v.isScrollTrack = true; })},
+           Case{"[Setup]\nisScrollTrack=yes\n", d},
+           Case{"[setup]\nFORMWIDTH=640\nformheight=480\n", with([](auto& v) {
+                  v.FormWidth = 640;
+                  v.FormHeight = 480;
+                })},
+           Case{"[Setup]\nisShowSaveChkDlg=0\nisShowJpgSaveChkDlg=0\n", with([](auto& v) {
+                  v.isShowSaveChkDlg = false;
+                  v.isShowJpgSaveChkDlg = false;
+                })},
+           Case{"FormWidth=1\n[Other]\nFormWidth=2\n", d},
+       }) {
+    Put(ini_, c.text);
+    EXPECT_EQ(LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477), c.expected) << c.text;
+  }
+}
+
+TEST_F(SettingsFileTest, OtherSectionsAndKeysSurviveCommentsDoNot) {
+  Put(ini_,
+      "; written by hand\r\n[Extra]\r\nname = value\r\n\r\n[Setup]\r\nFormWidth = 700\r\n"
+      "custom=5\r\n");
+  const TSettingsLocation loc = ResolveSettingsPath(exe_, {});
+  TSettingsValues v = LoadSettingsValues(loc, 594, 477);
+  EXPECT_EQ(v.FormWidth, 700);
+  // Normalised at start: comment and blanks around '=' gone.
+  EXPECT_EQ(Slurp(ini_),
+            "[Extra]\r\nname=value\r\n\r\n[Setup]\r\nFormWidth=700\r\ncustom=5\r\n\r\n");
+  v.isScrollTrack = true;
+  v.FormHeight = 500;
+  SaveSettingsValues(loc, v);
+  EXPECT_EQ(Slurp(ini_),
+            "[Extra]\r\nname=value\r\n\r\n[Setup]\r\nFormWidth=700\r\ncustom=5\r\n"
+            "isScrollTrack=1\r\nisShowSaveChkDlg=1\r\nisShowJpgSaveChkDlg=1\r\nFormHeight=500\r\n"
+            "\r\n");
+}
+
+TEST_F(SettingsFileTest, UnwritableFolderFallsBackToConfigFolder) {
+  // The executable's "folder" is a plain file: nothing can be created there, not even by root.
+  const fs::path blocker = dir_ / "blocked";
+  Put(blocker, "x");
+  const fs::path exe = blocker / "kavun";
+  const fs::path config = dir_ / "config" / "kavun";
+  const TSettingsLocation loc = ResolveSettingsPath(exe, config);
+  EXPECT_EQ(loc.file, config / "kavun.ini");
+  EXPECT_TRUE(loc.seed.empty());
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477), TSettingsValues{});
+  EXPECT_EQ(Slurp(config / "kavun.ini"), "");
+  SaveSettingsValues(loc, TSettingsValues{});
+  EXPECT_EQ(Slurp(config / "kavun.ini"), kDefaultFile);
+}
+
+TEST_F(SettingsFileTest, ReadOnlyFolderSeedsTheConfigCopy) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  Put(ini_, "[Setup]\r\nFormWidth=640\r\n");
+  fs::permissions(dir_ / "bin",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const TSettingsLocation loc = ResolveSettingsPath(exe_, dir_ / "config");
+  EXPECT_EQ(loc.file, dir_ / "config" / "kavun.ini");
+  EXPECT_EQ(loc.seed, ini_);
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 640);
+  fs::permissions(dir_ / "bin", fs::perms::owner_all, fs::perm_options::add);
+}
+
+TEST_F(SettingsFileTest, SeedIsReadOnlyUntilTheConfigCopyExists) {
+  Put(ini_, "[Setup]\r\nFormWidth=640\r\n");
+  const TSettingsLocation loc{dir_ / "config" / "kavun.ini", ini_};
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 640);
+  EXPECT_EQ(Slurp(loc.file), "[Setup]\r\nFormWidth=640\r\n\r\n");
+  TSettingsValues v;
+  v.FormWidth = 700;
+  SaveSettingsValues(loc, v);
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 700);
+  EXPECT_EQ(Slurp(ini_), "[Setup]\r\nFormWidth=640\r\n");  // the seed is never written
+}
+
+TEST_F(SettingsFileTest, BesideTheExecutableWinsWhenWritable) {
+  fs::create_directories(dir_ / "config");
+  Put(dir_ / "config" / "kavun.ini", "[Setup]\r\nFormWidth=111\r\n");
+  Put(ini_, "[Setup]\r\nFormWidth=222\r\n");
+  const TSettingsLocation loc = ResolveSettingsPath(exe_, dir_ / "config");
+  EXPECT_EQ(loc.file, ini_);
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 222);
+}
+
+TEST_F(SettingsFileTest, FailuresRaiseErrorsAndKeepTheOldFile) {
+  // No fallback and an unwritable place: a clear error.
+  const fs::path blocker = dir_ / "blocked";
+  Put(blocker, "x");
+  const TSettingsLocation nowhere = ResolveSettingsPath(blocker / "kavun", {});
+  EXPECT_THROW(LoadSettingsValues(nowhere, 594, 477), Error);
+  EXPECT_THROW(SaveSettingsValues(nowhere, TSettingsValues{}), Error);
+  // A folder where the file should be.
+  fs::create_directories(ini_);
+  try {
+    LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("kavun.ini"), std::string::npos) << e.what();
+  }
+  fs::remove(ini_);
+  // Leftover temporary files never appear beside a good write.
+  SaveSettingsValues(ResolveSettingsPath(exe_, {}), TSettingsValues{});
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_ / "bin")) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace kavun
