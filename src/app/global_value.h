@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QEvent>
+#include <QString>
+
+#include <cstdint>
+
+#include "engine/bitmap.h"
+
+class QObject;
+
+// WM_RATIOCHANGED (0x8014): sent synchronously to the main window on every ratio assignment.
+inline constexpr int WM_RATIOCHANGED = 0x8014;
+
+// The ratio notification as a Qt event: WParam carries the new ratio, LParam the previous one.
+class TRatioChangedEvent : public QEvent {
+ public:
+  static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 0x14);
+
+  TRatioChangedEvent(int32_t wparam, int32_t lparam)
+      : QEvent(kType), WParam(wparam), LParam(lparam) {}
+
+  int32_t WParam;  // new ratio
+  int32_t LParam;  // previous ratio
+};
+
+struct TGrabPoint {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// The state of the open document: the working bitmap, the path it came from, the display ratio
+// and the two grab points of the selection drags. Owned by the main window for its whole life.
+class TGlobalValue {
+ public:
+  explicit TGlobalValue(QObject* ownerWindow) : OwnerWindow(ownerWindow) {}
+  TGlobalValue(const TGlobalValue&) = delete;
+  TGlobalValue& operator=(const TGlobalValue&) = delete;
+  virtual ~TGlobalValue() = default;
+
+  // Clamps the value to 1..10, stores it and sends the ratio notification to OwnerWindow, also
+  // when the value did not change.
+  void SetRatio(int32_t value);
+  int32_t GetRatio() const noexcept { return Ratio; }
+
+  QObject* const OwnerWindow;
+  kavun::Bitmap WorkBitmap;
+  QString FileName;
+  TGrabPoint MoveGrabPoint;
+  TGrabPoint HandleGrabPoint;
+
+ private:
+  int32_t Ratio = 1;
+};

@@ -1,0 +1,101 @@
+#include "app/glyphs.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace {
+
+void DrawFloppy(QPainter& p) {
+  p.setPen(QPen(QColor(20, 40, 110), 1));
+  p.setBrush(QColor(60, 90, 180));
+  p.drawRect(2, 2, 15, 15);
+  p.setBrush(QColor(235, 235, 235));
+  p.drawRect(5, 2, 9, 6);
+  p.setBrush(QColor(200, 200, 210));
+  p.drawRect(5, 11, 9, 6);
+  p.fillRect(11, 3, 2, 4, QColor(60, 90, 180));
+}
+
+void DrawMagnifier(QPainter& p, bool plus) {
+  p.setPen(QPen(QColor(40, 40, 40), 2));
+  p.setBrush(QColor(220, 240, 255));
+  p.drawEllipse(2, 2, 11, 11);
+  p.setPen(QPen(QColor(90, 60, 20), 3, Qt::SolidLine, Qt::RoundCap));
+  p.drawLine(13, 13, 17, 17);
+  p.setPen(QPen(QColor(20, 20, 20), 2));
+  p.drawLine(5, 8, 10, 8);
+  if (plus) p.drawLine(8, 5, 8, 11);
+}
+
+}  // namespace
+
+QIcon MakeGlyph(TGlyph glyph) {
+  QPixmap pixmap(20, 20);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  switch (glyph) {
+    case TGlyph::Open: {
+      p.setPen(QPen(QColor(120, 90, 20), 1));
+      p.setBrush(QColor(240, 200, 80));
+      p.drawRect(1, 5, 14, 11);
+      p.drawRect(1, 3, 6, 2);
+      QPainterPath flap;
+      flap.moveTo(4, 8);
+      flap.lineTo(19, 8);
+      flap.lineTo(15, 16);
+      flap.lineTo(1, 16);
+      flap.closeSubpath();
+      p.setBrush(QColor(250, 225, 120));
+      p.drawPath(flap);
+      break;
+    }
+    case TGlyph::Close:
+      p.setPen(QPen(QColor(190, 30, 30), 3, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(4, 4, 15, 15);
+      p.drawLine(15, 4, 4, 15);
+      break;
+    case TGlyph::Reopen: {
+      p.setPen(QPen(QColor(30, 120, 40), 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawArc(QRectF(3, 3, 13, 13), 60 * 16, 290 * 16);
+      QPainterPath head;
+      head.moveTo(11, 1);
+      head.lineTo(17, 4);
+      head.lineTo(11, 8);
+      head.closeSubpath();
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(30, 120, 40));
+      p.drawPath(head);
+      break;
+    }
+    case TGlyph::Save:
+      DrawFloppy(p);
+      break;
+    case TGlyph::SaveAs:
+      DrawFloppy(p);
+      p.setPen(QPen(QColor(150, 80, 0), 2, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(10, 18, 18, 10);
+      break;
+    case TGlyph::ZoomIn:
+      DrawMagnifier(p, true);
+      break;
+    case TGlyph::ZoomOut:
+      DrawMagnifier(p, false);
+      break;
+    case TGlyph::SelectAll:
+      p.setRenderHint(QPainter::Antialiasing, false);
+      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
+      p.setBrush(QColor(200, 220, 255));
+      p.drawRect(2, 3, 15, 13);
+      p.fillRect(1, 2, 3, 3, Qt::black);
+      p.fillRect(16, 2, 3, 3, Qt::black);
+      p.fillRect(1, 15, 3, 3, Qt::black);
+      p.fillRect(16, 15, 3, 3, Qt::black);
+      break;
+  }
+  p.end();
+  QIcon icon(pixmap);
+  return icon;
+}

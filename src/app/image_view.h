@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/bitmap.h"
+
+// A QImage showing `bitmap` as it is displayed. A 24-bit or 32-bit bitmap is wrapped without a
+// copy (its rows are padded to 4 bytes, which QImage accepts as stride); other depths are
+// converted into a new 32-bit image. The result is valid until the bitmap changes.
+QImage DisplayImageFor(const kavun::Bitmap& bitmap);
+
+// The source rectangle of image pixels whose enlargement by `ratio` covers `exposed` (view
+// coordinates), clipped to an image of width x height.
+QRect SourceRectFor(const QRect& exposed, int32_t ratio, int32_t width, int32_t height);
+
+// The image view (MainPBox): paints the working bitmap enlarged by the display ratio with pixel
+// replication, only over the exposed region, and reports mouse presses, moves and releases in
+// view coordinates.
+class TImageView : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `bitmap` gives the bitmap to show (null: nothing), `ratio` the display ratio.
+  TImageView(std::function<const kavun::Bitmap*()> bitmap, std::function<int32_t()> ratio,
+             QWidget* parent);
+
+  // Must be called whenever the bitmap's size, format or pixel storage changed; rebuilds the
+  // displayed image (a wrapper for 24/32-bit, a conversion otherwise) and repaints.
+  void BitmapChanged();
+
+  // Paints the area `exposed` of the view onto `painter` (used by paintEvent and the benchmark).
+  void PaintArea(QPainter& painter, const QRect& exposed);
+
+ signals:
+  void MouseDown(Qt::MouseButton button, int x, int y);
+  void MouseMove(int x, int y);
+  void MouseUp(Qt::MouseButton button, int x, int y);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  void EnsureImage();
+
+  std::function<const kavun::Bitmap*()> bitmap_;
+  std::function<int32_t()> ratio_;
+  QImage image_;
+};

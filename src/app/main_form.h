@@ -1,0 +1,200 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/global_value.h"
+#include "app/user_dialogs.h"
+#include "applogic/number_field.h"
+#include "applogic/selection_model.h"
+#include "applogic/settings.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QScrollArea;
+class QStackedWidget;
+class QToolButton;
+class TImageView;
+class TInvertingShape;
+
+struct TMainFormOptions {
+  // Questions, notices, the error box and the file dialogs; null: Qt's message boxes and
+  // dialogs owned by the window.
+  IUserDialogs* Dialogs = nullptr;
+  // The settings file; empty: beside the executable, or in the user's configuration folder
+  // when the executable's folder cannot be written.
+  QString SettingsPath;
+};
+
+// The main window: file commands, zoomable image view, selection rectangle, processing panel.
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(TMainFormOptions options = {}, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  TGlobalValue& Global() { return *GlobalValue; }
+  kavun::TSelectionModel& Selection() { return selection_; }
+  IUserDialogs& Dialogs() { return *dialogs_; }
+
+  // The About box shown by "About"; the window is disabled while it is visible.
+  void SetAboutForm(QWidget* about);
+
+  // The caption for a document opened from `path` ("Kavun" without one).
+  static QString CaptionFor(const QString& path);
+
+  // Reads the file as the new document; a file that cannot be read changes nothing.
+  void LoadPicture(const QString& path);
+  // Writes the working bitmap to `path` in the format that `extension` names.
+  void SavePicture(const QString& path, const QString& extension);
+
+  // Runs a command; an error it raises ends it and shows the application's error box.
+  void RunCommand(const std::function<void()>& command);
+  void ShowErrorBox(const QString& message);
+
+  void ShowSelection();
+  void HideSelection();
+  // Mirrors the selection model onto ImgSelShape, the handles and ExecuteButton.
+  void MirrorSelection();
+
+ public slots:
+  void MainMenu_F_OpenClick();
+  void MainMenu_F_CloseClick();
+  void MainMenu_F_ReOpenClick();
+  void MainMenu_F_SaveClick();
+  void MainMenu_F_SaveAsClick();
+  void MainMenu_F_ExitClick();
+  void MainMenu_PR_100Click();
+  void TB_RatioPlusClick();
+  void TB_RatioMinusClick();
+  void MainMenu_S_NoTrackClick();
+  void MainMenu_S_TrackClick();
+  void MainMenu_S_SavChkDlgClick();
+  void MainMenu_H_RMClick();
+  void MainMenu_H_AboutClick();
+  void TB_SelMaxClick();
+  void RadioButton_ProcSelRMClick();
+  void ExecuteButtonClick();
+  void ChkBijButtonClick();
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  void BuildToolPanel();
+  void BuildStatusBar();
+  void BuildView();
+  void FormCreate();
+  void FormDestroy();
+  void LoadSettings();
+  void SaveSettings();
+  kavun::TSettingsLocation SettingsLocation() const;
+
+  void WMRatioChanged(int32_t n, int32_t p);
+  void SetViewSize(int width, int height);
+  void SetDocumentCommandsEnabled(bool enabled);
+  void SetScrollTracking(bool on);
+
+  void MainPBoxMouseDown(Qt::MouseButton button, int x, int y);
+  void MainPBoxMouseMove(int x, int y);
+  void MainPBoxMouseUp(Qt::MouseButton button, int x, int y);
+  void ImgSelShapeMouseDown(Qt::MouseButton button, int x, int y);
+  void ImgSelShapeMouseMove(int x, int y);
+  void ImgSelShapeMouseUp(Qt::MouseButton button, int x, int y);
+  void CornerShape1MouseDown(QObject* sender, Qt::MouseButton button, int x, int y);
+  void CornerShape1MouseMove(QObject* sender, int x, int y);
+  void CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int x, int y);
+
+  bool FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit);
+  void RangeCheck(QLineEdit* edit);
+  int32_t FieldValue(QLineEdit* edit) const;
+
+  std::unique_ptr<IUserDialogs> ownDialogs_;
+  IUserDialogs* dialogs_ = nullptr;
+  QString settingsPath_;
+  std::unique_ptr<TGlobalValue> GlobalValue;
+  kavun::TSelectionModel selection_;
+  QWidget* aboutForm_ = nullptr;
+
+ public:
+  // Controls, named as designed (objectName is the same).
+  QMenu* MainMenu_F = nullptr;
+  QAction* MainMenu_F_Open = nullptr;
+  QAction* MainMenu_F_Close = nullptr;
+  QAction* MainMenu_F_ReOpen = nullptr;
+  QAction* MainMenu_F_Save = nullptr;
+  QAction* MainMenu_F_SaveAs = nullptr;
+  QAction* MainMenu_F_Exit = nullptr;
+  QMenu* MainMenu_PR = nullptr;
+  QActionGroup* ratioGroup_ = nullptr;
+  std::array<QAction*, 10> MainMenu_PR_Items{};
+  QMenu* MainMenu_S = nullptr;
+  QActionGroup* trackGroup_ = nullptr;
+  QAction* MainMenu_S_NoTrack = nullptr;
+  QAction* MainMenu_S_Track = nullptr;
+  QAction* MainMenu_S_SavChkDlg = nullptr;
+  QAction* MainMenu_S_JpgSavChkDlg = nullptr;
+  QMenu* MainMenu_H = nullptr;
+  QAction* MainMenu_H_RM = nullptr;
+  QAction* MainMenu_H_About = nullptr;
+
+  QWidget* ToolButtonPanel = nullptr;
+  QToolButton* TB_LoadNew = nullptr;
+  QToolButton* TB_Close = nullptr;
+  QToolButton* TB_Load = nullptr;
+  QToolButton* TB_Save = nullptr;
+  QToolButton* TB_SaveNew = nullptr;
+  QToolButton* TB_RatioPlus = nullptr;
+  QToolButton* TB_RatioMinus = nullptr;
+  QToolButton* TB_SelMax = nullptr;
+
+  QWidget* ToolPanel = nullptr;
+  QWidget* ProcSelPanel = nullptr;
+  QRadioButton* RadioButton_ProcSelRM = nullptr;
+  QRadioButton* RadioButton_ProcSelBS = nullptr;
+  QRadioButton* RadioButton_ProcSelXOR = nullptr;
+  QPushButton* ExecuteButton = nullptr;
+  QStackedWidget* ProcValPageControl = nullptr;
+  QWidget* TabSheet1 = nullptr;
+  QWidget* TabSheet2 = nullptr;
+  QWidget* TabSheet3 = nullptr;
+  QLineEdit* Edit_ProcRevMosBlockW = nullptr;
+  QLineEdit* Edit_ProcRevMosBlockH = nullptr;
+  QLineEdit* Edit_ProcRevMosKey1 = nullptr;
+  QLineEdit* Edit_ProcRevMosKey2 = nullptr;
+  QPushButton* ChkBijButton = nullptr;
+  QRadioButton* RadioButton_ProcRevMosEncode = nullptr;
+  QRadioButton* RadioButton_ProcRevMosDecode = nullptr;
+  QLineEdit* Edit_ProcBitShiftLen = nullptr;
+  QRadioButton* RadioButton_ProcBitShiftR = nullptr;
+  QRadioButton* RadioButton_ProcBitShiftL = nullptr;
+  QRadioButton* RadioButton_ProcXorFuncMT = nullptr;
+  QRadioButton* RadioButton_ProcXorFuncMD5OFB = nullptr;
+  QRadioButton* RadioButton_ProcXorFuncMD5 = nullptr;
+  QLineEdit* Edit_ProcXorKey = nullptr;
+
+  QStatusBar* MainStatusBar = nullptr;
+  std::array<QLabel*, 3> StatusPanels{};
+
+  QScrollArea* ImgBaseScrollBox = nullptr;
+  QWidget* ScrolledArea = nullptr;
+  TImageView* MainPBox = nullptr;
+  TInvertingShape* ImgSelShape = nullptr;
+  std::array<TInvertingShape*, 4> CornerShapes{};
+};

@@ -1,0 +1,67 @@
+#include "app/user_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+QStringList ToQtNameFilters(const QString& filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(u';', u' ');
+    result << parts[i] + QStringLiteral(" (") + patterns + QStringLiteral(")");
+  }
+  return result;
+}
+
+bool TQtUserDialogs::AskYesNo(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner_);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TQtUserDialogs::ShowNotice(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+void TQtUserDialogs::ShowError(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+namespace {
+
+std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
+                                        const char* systemFilter, QString* lastName,
+                                        QString* lastFilter, int* filterIndex) {
+  QFileDialog dialog(owner);
+  dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
+                    QFileDialog::DontConfirmOverwrite);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+  const QStringList filters = ToQtNameFilters(QString::fromUtf8(systemFilter));
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(lastFilter->isEmpty() ? filters.value(0) : *lastFilter);
+  if (!lastName->isEmpty()) dialog.selectFile(*lastName);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  *lastName = files.first();
+  *lastFilter = dialog.selectedNameFilter();
+  if (filterIndex != nullptr) *filterIndex = static_cast<int>(filters.indexOf(*lastFilter)) + 1;
+  return files.first();
+}
+
+}  // namespace
+
+std::optional<QString> TQtUserDialogs::GetOpenFileName() {
+  return RunPictureDialog(owner_, QFileDialog::AcceptOpen, kOpenPictureFilter, &lastOpenName_,
+                          &lastOpenFilter_, nullptr);
+}
+
+std::optional<QString> TQtUserDialogs::GetSaveFileName(int* filterIndex) {
+  return RunPictureDialog(owner_, QFileDialog::AcceptSave, kSavePictureFilter, &lastSaveName_,
+                          &lastSaveFilter_, filterIndex);
+}

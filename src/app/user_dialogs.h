@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QWidget;
+
+// Questions, notices, the error box and the two picture dialogs of the main window. The window
+// talks to them only through this interface so that tests can answer them.
+class IUserDialogs {
+ public:
+  virtual ~IUserDialogs() = default;
+
+  // Yes/No question without icon; true means Yes.
+  virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
+  // Notice with an OK button and no icon.
+  virtual void ShowNotice(const QString& text, const QString& caption) = 0;
+  // Error box: error icon and an OK button.
+  virtual void ShowError(const QString& text, const QString& caption) = 0;
+  // The open-picture dialog; nothing when cancelled.
+  virtual std::optional<QString> GetOpenFileName() = 0;
+  // The save-picture dialog; on success *filterIndex is the 1-based index of the filter left
+  // selected.
+  virtual std::optional<QString> GetSaveFileName(int* filterIndex) = 0;
+};
+
+// The filters of the two picture dialogs in the system's own form: text|patterns|text|patterns.
+inline constexpr const char* kOpenPictureFilter =
+    "対応形式(*.png, *.jpg, *.jpeg, *.bmp)|*.png;*.jpg;*.jpeg;*.bmp|PNG(*.png)|*.png|"
+    "JPEG(*.jpg, *.jpeg)|*.jpg;*.jpeg|Bitmap(*.bmp)|*.bmp";
+inline constexpr const char* kSavePictureFilter =
+    "PNG(*.png)|*.png|JPEG(*.jpg)|*.jpg|Bitmap(*.bmp)|*.bmp";
+
+// Turns "text|p1;p2|text|p" into QFileDialog name filters: the text as worded followed by the
+// patterns in parentheses, which the dialog hides from view (HideNameFilterDetails).
+QStringList ToQtNameFilters(const QString& filter);
+
+// Message boxes and non-native file dialogs owned by `owner`. Each dialog keeps its last file
+// name and filter between uses.
+class TQtUserDialogs : public IUserDialogs {
+ public:
+  explicit TQtUserDialogs(QWidget* owner) : owner_(owner) {}
+
+  bool AskYesNo(const QString& text, const QString& caption) override;
+  void ShowNotice(const QString& text, const QString& caption) override;
+  void ShowError(const QString& text, const QString& caption) override;
+  std::optional<QString> GetOpenFileName() override;
+  std::optional<QString> GetSaveFileName(int* filterIndex) override;
+
+ private:
+  QWidget* owner_;
+  QString lastOpenName_;
+  QString lastOpenFilter_;
+  QString lastSaveName_;
+  QString lastSaveFilter_;
+};

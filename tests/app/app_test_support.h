@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "app/main_form.h"
+#include "app/user_dialogs.h"
+#include "engine/bitmap.h"
+
+// Answers the window's questions and dialogs from queues and records what was asked.
+class TFakeDialogs : public IUserDialogs {
+ public:
+  struct TMessage {
+    QString text;
+    QString caption;
+  };
+
+  bool AskYesNo(const QString& text, const QString& caption) override {
+    questions.push_back({text, caption});
+    if (answers.empty()) {
+      ADD_FAILURE() << "unexpected question: " << text.toStdString();
+      return false;
+    }
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void ShowNotice(const QString& text, const QString& caption) override {
+    notices.push_back({text, caption});
+  }
+  void ShowError(const QString& text, const QString& caption) override {
+    errors.push_back({text, caption});
+  }
+  std::optional<QString> GetOpenFileName() override { return openName; }
+  std::optional<QString> GetSaveFileName(int* filterIndex) override {
+    if (saveName) *filterIndex = saveFilterIndex;
+    return saveName;
+  }
+
+  std::deque<bool> answers;
+  std::vector<TMessage> questions;
+  std::vector<TMessage> notices;
+  std::vector<TMessage> errors;
+  std::optional<QString> openName;
+  std::optional<QString> saveName;
+  int saveFilterIndex = 1;
+};
+
+// A 24-bit picture whose every pixel differs from its neighbours.
+kavun::Bitmap MakePatternBitmap(int width, int height);
+
+// A main window with fake dialogs and its settings file in a temporary folder.
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes a pattern picture into the temporary folder and returns its path.
+  QString WritePicture(const QString& name, int width = 40, int height = 30);
+  QString TempPath(const QString& name) const { return dir_.filePath(name); }
+  // Recreates the window (its settings file is kept), with `settingsText` written first when
+  // given.
+  void RecreateForm(const std::optional<QByteArray>& settingsText = std::nullopt);
+
+  QTemporaryDir dir_;
+  TFakeDialogs dialogs_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+// Whether two 24-bit bitmaps hold the same pixels.
+bool SamePixels(const kavun::Bitmap& a, const kavun::Bitmap& b);

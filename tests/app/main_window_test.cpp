@@ -1,0 +1,498 @@
+// The main window through its real widgets: start-up state, zoom, file commands, error box.
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include "app/error_box.h"
+#include "app/image_view.h"
+#include "app_test_support.h"
+#include "imagefile/imagefile.h"
+
+namespace {
+
+template <typename T>
+T* Find(QObject* root, const char* name) {
+  T* found = root->findChild<T*>(QLatin1String(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+bool ActionEnabled(TMainForm* form, const char* name) {
+  if (QString::fromLatin1(name) == QLatin1String("MainMenu_PR")) {
+    return form->MainMenu_PR->menuAction()->isEnabled();
+  }
+  return Find<QAction>(form, name)->isEnabled();
+}
+
+bool ButtonEnabled(TMainForm* form, const char* name) {
+  return Find<QToolButton>(form, name)->isEnabled();
+}
+
+// Records the ratio notifications the window receives.
+class TRatioSpy : public QObject {
+ public:
+  explicit TRatioSpy(QObject* target) : target_(target) { target->installEventFilter(this); }
+  ~TRatioSpy() override { target_->removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == TRatioChangedEvent::kType) {
+      const auto* e = static_cast<TRatioChangedEvent*>(event);
+      seen.emplace_back(e->WParam, e->LParam);
+    }
+    return false;
+  }
+  std::vector<std::pair<int, int>> seen;
+
+ private:
+  QObject* target_;
+};
+
+TEST_F(MainFormTest, StartsWithOnlyOpenAndExitAndTheDesignedControls) {
+  TMainForm* f = form_.get();
+  EXPECT_EQ(f->windowTitle(), QStringLiteral("Kavun"));
+  EXPECT_EQ(f->size(), QSize(594, 477));
+  EXPECT_TRUE(ActionEnabled(f, "MainMenu_F_Open"));
+  EXPECT_TRUE(ActionEnabled(f, "MainMenu_F_Exit"));
+  EXPECT_TRUE(ButtonEnabled(f, "TB_LoadNew"));
+  for (const char* name : {"MainMenu_F_Close", "MainMenu_F_ReOpen", "MainMenu_F_Save",
+                           "MainMenu_F_SaveAs", "MainMenu_PR"}) {
+    EXPECT_FALSE(ActionEnabled(f, name)) << name;
+  }
+  for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_RatioPlus",
+                           "TB_RatioMinus", "TB_SelMax"}) {
+    EXPECT_FALSE(ButtonEnabled(f, name)) << name;
+  }
+  EXPECT_FALSE(Find<QPushButton>(f, "ExecuteButton")->isEnabled());
+  EXPECT_EQ(Find<QStackedWidget>(f, "ProcValPageControl")->currentIndex(), 0);
+  EXPECT_EQ(Find<QWidget>(f, "MainPBox")->size(), QSize(0, 0));
+  EXPECT_TRUE(Find<QAction>(f, "MainMenu_PR_100")->isChecked());
+  EXPECT_TRUE(Find<QAction>(f, "MainMenu_S_NoTrack")->isChecked());
+  EXPECT_FALSE(f->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
+  EXPECT_TRUE(f->acceptDrops());
+}
+
+TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
+  struct Row {
+    const char* name;
+    int x;
+    const char* hint;
+  };
+  const Row rows[] = {{"TB_LoadNew", 0, "開く"},
+                      {"TB_Close", 24, "閉じる"},
+                      {"TB_Load", 56, "同じファイルを開きなおす"},
+                      {"TB_Save", 88, "上書き保存"},
+                      {"TB_SaveNew", 112, "名前を付けて保存"},
+                      {"TB_RatioPlus", 160, "拡大"},
+                      {"TB_RatioMinus", 184, "縮小"},
+                      {"TB_SelMax", 232, nullptr}};
+  for (const Row& row : rows) {
+    auto* b = Find<QToolButton>(form_.get(), row.name);
+    EXPECT_EQ(b->geometry().x(), row.x) << row.name;
+    EXPECT_EQ(b->size(), QSize(23, 23)) << row.name;
+    EXPECT_TRUE(b->autoRaise());
+    if (row.hint) {
+      EXPECT_EQ(b->toolTip(), QString::fromUtf8(row.hint)) << row.name;
+    }
+  }
+  EXPECT_EQ(Find<QWidget>(form_.get(), "ToolButtonPanel")->height(), 25);
+  EXPECT_EQ(Find<QWidget>(form_.get(), "ToolPanel")->width(), 105);
+}
+
+TEST_F(MainFormTest, MenusHoldTheirItemsInOrder) {
+  auto captions = [](QMenu* menu) {
+    QStringList list;
+    for (QAction* a : menu->actions()) list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return list;
+  };
+  EXPECT_EQ(captions(form_->MainMenu_F),
+            (QStringList{"開く", "閉じる", "-", "同じファイルを開きなおす", "-", "上書き保存",
+                         "名前を付けて保存", "-", "終了"}));
+  EXPECT_EQ(captions(form_->MainMenu_PR), (QStringList{"100%", "200%", "300%", "400%", "500%",
+                                                       "600%", "700%", "800%", "900%", "1000%"}));
+  EXPECT_EQ(captions(form_->MainMenu_S), (QStringList{"スクロールバーを離したらスクロール",
+                                                      "スクロールバーを動かすと同時にスクロール",
+                                                      "-", "上書き保存の時、確認ダイアログを出す",
+                                                      "Jpegで保存する時、確認ダイアログを出す"}));
+  EXPECT_EQ(captions(form_->MainMenu_H), (QStringList{"Readme.txt", "About"}));
+  EXPECT_EQ(form_->MainMenu_PR->title(), QStringLiteral("表示倍率"));
+}
+
+TEST_F(MainFormTest, OpeningEnablesTheDocumentCommandsAndShowsThePath) {
+  const QString path = WritePicture(QStringLiteral("a.png"));
+  dialogs_.openName = path;
+  form_->MainMenu_F_Open->trigger();
+  TMainForm* f = form_.get();
+  EXPECT_EQ(f->windowTitle(), QStringLiteral("Kavun  \"") + path + u'"');
+  EXPECT_EQ(f->Global().FileName, path);
+  for (const char* name : {"MainMenu_F_Close", "MainMenu_F_ReOpen", "MainMenu_F_Save",
+                           "MainMenu_F_SaveAs", "MainMenu_PR"}) {
+    EXPECT_TRUE(ActionEnabled(f, name)) << name;
+  }
+  for (const char* name :
+       {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax", "TB_RatioPlus"}) {
+    EXPECT_TRUE(ButtonEnabled(f, name)) << name;
+  }
+  EXPECT_FALSE(ButtonEnabled(f, "TB_RatioMinus"));
+  EXPECT_EQ(f->MainPBox->size(), QSize(40, 30));
+  EXPECT_TRUE(dialogs_.errors.empty());
+
+  form_->MainMenu_F_Close->trigger();
+  EXPECT_EQ(f->windowTitle(), QStringLiteral("Kavun"));
+  EXPECT_EQ(f->Global().FileName, path);  // close keeps the name
+  EXPECT_TRUE(f->Global().WorkBitmap.IsEmpty());
+  EXPECT_EQ(f->MainPBox->size(), QSize(0, 0));
+  for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax",
+                           "TB_RatioPlus", "TB_RatioMinus"}) {
+    EXPECT_FALSE(ButtonEnabled(f, name)) << name;
+  }
+  EXPECT_FALSE(ActionEnabled(f, "MainMenu_PR"));
+}
+
+TEST_F(MainFormTest, ACancelledOpenDialogChangesNothing) {
+  dialogs_.openName.reset();
+  form_->TB_LoadNew->click();
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("Kavun"));
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+TEST_F(MainFormTest, AFailedLoadKeepsTheDocumentAndShowsTheErrorBox) {
+  const QString good = WritePicture(QStringLiteral("good.png"), 12, 9);
+  form_->LoadPicture(good);
+  form_->Global().SetRatio(2);
+  // A PNG file named .jpg goes to the JPEG decoder and fails.
+  QFile::copy(good, TempPath(QStringLiteral("fake.jpg")));
+  dialogs_.openName = TempPath(QStringLiteral("fake.jpg"));
+  form_->MainMenu_F_Open->trigger();
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(dialogs_.errors[0].caption, ApplicationTitle());
+  EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(good));
+  EXPECT_EQ(form_->Global().FileName, good);
+  EXPECT_EQ(form_->Global().GetRatio(), 2);
+  EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, MakePatternBitmap(12, 9)));
+  EXPECT_TRUE(form_->isEnabled());
+
+  dialogs_.openName = TempPath(QStringLiteral("missing.png"));
+  form_->MainMenu_F_Open->trigger();
+  EXPECT_EQ(dialogs_.errors.size(), 2u);
+  EXPECT_EQ(form_->Global().FileName, good);
+}
+
+TEST_F(MainFormTest, UpperCaseExtensionsOpen) {
+  for (const char* name : {"UP.PNG", "pic.Png", "x.JPEG", "y.BMP"}) {
+    const QString path = WritePicture(QString::fromLatin1(name), 8, 6);
+    form_->LoadPicture(path);
+    EXPECT_EQ(form_->Global().FileName, path);
+    EXPECT_EQ(form_->Global().WorkBitmap.Width(), 8);
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+TEST_F(MainFormTest, SetRatioClampsAndNotifiesOnEveryCall) {
+  TRatioSpy spy(form_.get());
+  TGlobalValue& g = form_->Global();
+  struct Row {
+    int given;
+    int stored;
+  };
+  const Row rows[] = {{3, 3}, {3, 3}, {11, 10}, {0, 1}, {-5, 1}, {10, 10}, {1, 1}};
+  int previous = g.GetRatio();
+  for (const Row& row : rows) {
+    spy.seen.clear();
+    g.SetRatio(row.given);
+    EXPECT_EQ(g.GetRatio(), row.stored);
+    ASSERT_EQ(spy.seen.size(), 1u) << row.given;
+    EXPECT_EQ(spy.seen[0], std::make_pair(row.stored, previous)) << row.given;
+    previous = row.stored;
+  }
+  EXPECT_EQ(WM_RATIOCHANGED, 0x8014);
+}
+
+TEST_F(MainFormTest, ZoomControlsFollowTheRatio) {
+  form_->LoadPicture(WritePicture(QStringLiteral("z.png"), 5, 4));
+  TRatioSpy spy(form_.get());
+  for (int tag = 1; tag <= 10; ++tag) {
+    QAction* item = form_->MainMenu_PR_Items[static_cast<std::size_t>(tag - 1)];
+    item->trigger();
+    EXPECT_EQ(form_->Global().GetRatio(), tag);
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(form_->MainPBox->size(), QSize(5 * tag, 4 * tag));
+    EXPECT_EQ(form_->TB_RatioPlus->isEnabled(), tag < 10) << tag;
+    EXPECT_EQ(form_->TB_RatioMinus->isEnabled(), tag > 1) << tag;
+    EXPECT_TRUE(form_->MainPBox->isEnabled());
+  }
+  // The marked item again still sends the notification, with equal values.
+  spy.seen.clear();
+  form_->MainMenu_PR_Items[9]->trigger();
+  ASSERT_EQ(spy.seen.size(), 1u);
+  EXPECT_EQ(spy.seen[0], std::make_pair(10, 10));
+  form_->TB_RatioMinus->click();
+  EXPECT_EQ(form_->Global().GetRatio(), 9);
+  form_->TB_RatioPlus->click();
+  EXPECT_EQ(form_->Global().GetRatio(), 10);
+  EXPECT_FALSE(form_->TB_RatioPlus->isEnabled());
+}
+
+TEST_F(MainFormTest, ARatioChangeScrollsBackToTheTopLeftCorner) {
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  form_->LoadPicture(WritePicture(QStringLiteral("big.png"), 600, 500));
+  QApplication::processEvents();
+  QScrollBar* h = form_->ImgBaseScrollBox->horizontalScrollBar();
+  QScrollBar* v = form_->ImgBaseScrollBox->verticalScrollBar();
+  ASSERT_GT(h->maximum(), 100);
+  ASSERT_GT(v->maximum(), 100);
+  h->setValue(100);
+  v->setValue(80);
+  form_->MainMenu_PR_Items[0]->trigger();  // the marked item: same ratio
+  EXPECT_EQ(h->value(), 0);
+  EXPECT_EQ(v->value(), 0);
+  h->setValue(50);
+  form_->TB_RatioPlus->click();
+  QApplication::processEvents();
+  EXPECT_EQ(h->value(), 0);
+  EXPECT_EQ(v->value(), 0);
+  EXPECT_EQ(form_->MainPBox->size(), QSize(1200, 1000));
+}
+
+TEST_F(MainFormTest, ScrollTrackingItemsSwitchBothBars) {
+  form_->MainMenu_S_Track->trigger();
+  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
+  EXPECT_FALSE(form_->MainMenu_S_NoTrack->isChecked());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+  form_->MainMenu_S_Track->trigger();  // already marked: stays
+  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+  form_->MainMenu_S_NoTrack->trigger();
+  EXPECT_TRUE(form_->MainMenu_S_NoTrack->isChecked());
+  EXPECT_FALSE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
+  EXPECT_FALSE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+}
+
+TEST_F(MainFormTest, ReopenDiscardsChangesAndKeepsTheCaption) {
+  const QString path = WritePicture(QStringLiteral("r.png"), 10, 10);
+  form_->LoadPicture(path);
+  form_->Global().SetRatio(4);
+  form_->Global().WorkBitmap.ScanLine(0)[0] ^= 0xFF;
+  form_->MainMenu_F_ReOpen->trigger();
+  EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, MakePatternBitmap(10, 10)));
+  EXPECT_EQ(form_->Global().GetRatio(), 1);
+  EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(path));
+}
+
+// Overwrite-save: which single question is asked for each extension and pair of switches.
+struct OverwriteCase {
+  const char* name;
+  bool overwriteSwitch;
+  bool jpegSwitch;
+  const char* expectedQuestion;  // nullptr: none
+};
+
+class OverwriteSaveTest : public MainFormTest,
+                          public ::testing::WithParamInterface<OverwriteCase> {};
+
+TEST_P(OverwriteSaveTest, AsksAtMostOneQuestion) {
+  const OverwriteCase& c = GetParam();
+  const QString path = WritePicture(QString::fromLatin1(c.name), 6, 5);
+  form_->LoadPicture(path);
+  form_->MainMenu_S_SavChkDlg->setChecked(c.overwriteSwitch);
+  form_->MainMenu_S_JpgSavChkDlg->setChecked(c.jpegSwitch);
+  // Answer No first: nothing is written.
+  QFile::remove(path);
+  dialogs_.answers = {false};
+  form_->MainMenu_F_Save->trigger();
+  if (c.expectedQuestion != nullptr) {
+    ASSERT_EQ(dialogs_.questions.size(), 1u);
+    EXPECT_EQ(dialogs_.questions[0].text, QString::fromUtf8(c.expectedQuestion));
+    EXPECT_EQ(dialogs_.questions[0].caption, QStringLiteral("確認"));
+    EXPECT_FALSE(QFile::exists(path));
+    dialogs_.answers = {true};
+    form_->TB_Save->click();
+    EXPECT_EQ(dialogs_.questions.size(), 2u);
+  } else {
+    EXPECT_TRUE(dialogs_.questions.empty());
+    dialogs_.answers.clear();
+  }
+  ASSERT_TRUE(QFile::exists(path));
+  // Written in the format its extension names, whatever its letter case.
+  const kavun::Bitmap back = kavun::LoadImageFile(path.toStdString());
+  EXPECT_EQ(back.Width(), 6);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray head = file.read(4);
+  const QString ext = QString::fromLatin1(c.name).section(u'.', -1).toLower();
+  if (ext == QLatin1String("png")) {
+    EXPECT_EQ(head.mid(1, 3), QByteArray("PNG"));
+  }
+  if (ext == QLatin1String("bmp")) {
+    EXPECT_EQ(head.left(2), QByteArray("BM"));
+  }
+  if (ext == QLatin1String("jpg") || ext == QLatin1String("jpeg")) {
+    EXPECT_EQ(static_cast<uint8_t>(head[0]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(head[1]), 0xD8);
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_EQ(form_->Global().FileName, path);
+}
+
+const char kJpegQ[] =
+    "JPG保存してもよろしいですか？\r\nマスキングされている場合、復元できない場合があります";
+const char kOverwriteQ[] = "上書きしてもよろしいですか？";
+
+INSTANTIATE_TEST_SUITE_P(Switches, OverwriteSaveTest,
+                         ::testing::Values(OverwriteCase{"a.jpeg", true, true, kJpegQ},
+                                           OverwriteCase{"b.jpeg", true, false, kOverwriteQ},
+                                           OverwriteCase{"c.jpeg", false, false, nullptr},
+                                           OverwriteCase{"d.jpg", false, true, kJpegQ},
+                                           OverwriteCase{"e.JPEG", true, true, kJpegQ},
+                                           OverwriteCase{"f.JPG", false, true, kJpegQ},
+                                           OverwriteCase{"g.png", true, true, kOverwriteQ},
+                                           OverwriteCase{"h.png", false, true, nullptr},
+                                           OverwriteCase{"i.PNG", true, true, kOverwriteQ},
+                                           OverwriteCase{"j.bmp", true, false, kOverwriteQ},
+                                           OverwriteCase{"k.BMP", false, false, nullptr}));
+
+TEST_F(MainFormTest, SaveAsForcesTheFilterExtensionAndReadsTheFileBack) {
+  form_->LoadPicture(WritePicture(QStringLiteral("src.bmp"), 7, 5));
+  dialogs_.saveName = TempPath(QStringLiteral("photo.jpg"));
+  dialogs_.saveFilterIndex = 1;  // PNG
+  form_->MainMenu_F_SaveAs->trigger();
+  const QString target = TempPath(QStringLiteral("photo.png"));
+  EXPECT_TRUE(dialogs_.questions.empty());
+  EXPECT_TRUE(QFile::exists(target));
+  EXPECT_FALSE(QFile::exists(TempPath(QStringLiteral("photo.jpg"))));
+  EXPECT_EQ(form_->Global().FileName, target);
+  EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(target));
+  EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, MakePatternBitmap(7, 5)));
+
+  // Again onto the existing file: the exists question, answered No, writes nothing.
+  QFile::remove(TempPath(QStringLiteral("src.bmp")));
+  form_->LoadPicture(WritePicture(QStringLiteral("other.bmp"), 3, 3));
+  dialogs_.answers = {false};
+  form_->TB_SaveNew->click();
+  ASSERT_EQ(dialogs_.questions.size(), 1u);
+  EXPECT_EQ(dialogs_.questions[0].text,
+            u'"' + target + QStringLiteral("\"は既に存在します。\r\n上書きしますか？"));
+  EXPECT_EQ(kavun::LoadImageFile(target.toStdString()).Width(), 7);
+  EXPECT_EQ(form_->Global().FileName, TempPath(QStringLiteral("other.bmp")));
+}
+
+TEST_F(MainFormTest, SaveAsJpegAsksTheJpegThenTheExistsQuestion) {
+  form_->LoadPicture(WritePicture(QStringLiteral("s.png"), 9, 9));
+  WritePicture(QStringLiteral("out.jpg"), 2, 2);
+  dialogs_.saveName = TempPath(QStringLiteral("out"));  // no extension: appended
+  dialogs_.saveFilterIndex = 2;
+  const QString target = TempPath(QStringLiteral("out.jpg"));
+  for (const bool secondAnswer : {false, true}) {
+    dialogs_.questions.clear();
+    dialogs_.answers = {true, secondAnswer};
+    form_->MainMenu_F_SaveAs->trigger();
+    ASSERT_EQ(dialogs_.questions.size(), 2u);
+    EXPECT_EQ(dialogs_.questions[0].text, QString::fromUtf8(kJpegQ));
+    EXPECT_TRUE(dialogs_.questions[1].text.startsWith(u'"' + target + u'"'));
+    EXPECT_EQ(kavun::LoadImageFile(target.toStdString()).Width(), secondAnswer ? 9 : 2);
+  }
+  EXPECT_EQ(form_->Global().FileName, target);
+
+  // The JPEG question answered No stops before the exists question.
+  dialogs_.questions.clear();
+  dialogs_.answers = {false};
+  form_->MainMenu_F_SaveAs->trigger();
+  EXPECT_EQ(dialogs_.questions.size(), 1u);
+
+  // The BMP filter never asks the JPEG question.
+  dialogs_.questions.clear();
+  dialogs_.saveName = TempPath(QStringLiteral("fresh.jpg"));
+  dialogs_.saveFilterIndex = 3;
+  form_->MainMenu_F_SaveAs->trigger();
+  EXPECT_TRUE(dialogs_.questions.empty());
+  EXPECT_EQ(form_->Global().FileName, TempPath(QStringLiteral("fresh.bmp")));
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+TEST_F(MainFormTest, AFailedSaveKeepsTheFileNameAndTheOldFile) {
+  const QString path = WritePicture(QStringLiteral("keep.png"), 4, 4);
+  form_->LoadPicture(path);
+  dialogs_.saveName = TempPath(QStringLiteral("no/such/folder/x.png"));
+  form_->MainMenu_F_SaveAs->trigger();
+  EXPECT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(form_->Global().FileName, path);
+  EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(path));
+}
+
+TEST(ErrorBoxTest, AppendsAPeriodAfterCharactersAboveIt) {
+  const std::pair<const char*, const char*> rows[] = {{"Cannot open file", "Cannot open file."},
+                                                      {"Done.", "Done."},
+                                                      {"Why?", "Why?."},   // '?' is above '.'
+                                                      {"Oops!", "Oops!"},  // '!' is below '.'
+                                                      {"a-", "a-"},
+                                                      {"x/", "x/."},
+                                                      {"画像を読めません", "画像を読めません."},
+                                                      {"", ""}};
+  for (const auto& [in, out] : rows) {
+    EXPECT_EQ(ErrorBoxText(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+  }
+}
+
+TEST(ErrorBoxTest, TitleIsTheExecutableNameUpToItsFirstDot) {
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/usr/bin/kavun")), QStringLiteral("Kavun"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("C:/x/KAVUN.EXE")), QStringLiteral("Kavun"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/a.b/my.tool.bin")), QStringLiteral("My"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("kAvUn")), QStringLiteral("Kavun"));
+}
+
+TEST(ImageViewTest, SourceRectCoversTheExposedArea) {
+  EXPECT_EQ(SourceRectFor(QRect(0, 0, 30, 30), 3, 100, 100), QRect(0, 0, 10, 10));
+  EXPECT_EQ(SourceRectFor(QRect(4, 5, 3, 1), 3, 100, 100), QRect(1, 1, 2, 1));
+  EXPECT_EQ(SourceRectFor(QRect(25, 0, 100, 10), 10, 5, 5), QRect(2, 0, 3, 1));
+  EXPECT_TRUE(SourceRectFor(QRect(60, 0, 10, 10), 10, 5, 5).isEmpty());
+  EXPECT_EQ(SourceRectFor(QRect(7, 7, 1, 1), 1, 10, 10), QRect(7, 7, 1, 1));
+}
+
+TEST_F(MainFormTest, TheViewShowsEveryPixelAsARatioSquare) {
+  form_->LoadPicture(WritePicture(QStringLiteral("v.png"), 6, 4));
+  form_->Global().SetRatio(3);
+  const QImage shot = form_->MainPBox->grab().toImage();
+  ASSERT_EQ(shot.size(), QSize(18, 12));
+  const kavun::Bitmap& b = form_->Global().WorkBitmap;
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 18; ++x) {
+      const kavun::PaletteEntry c = b.PixelColor(x / 3, y / 3);
+      ASSERT_EQ(shot.pixel(x, y), qRgb(c.Red, c.Green, c.Blue)) << x << "," << y;
+    }
+  }
+}
+
+TEST(ImageViewTest, OtherDepthsShowTheirDisplayedColours) {
+  kavun::Bitmap gray(3, 2, kavun::PixelFormat::Bits8);
+  std::vector<kavun::PaletteEntry> palette(256);
+  for (int i = 0; i < 256; ++i) {
+    palette[static_cast<std::size_t>(i)] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i),
+                                            static_cast<uint8_t>(i)};
+  }
+  gray.SetPalette(palette);
+  gray.ScanLine(1)[2] = 200;
+  const QImage image = DisplayImageFor(gray);
+  EXPECT_EQ(image.pixel(2, 1), qRgb(200, 200, 200));
+  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
+  const kavun::Bitmap color = MakePatternBitmap(5, 3);
+  const QImage wrapped = DisplayImageFor(color);
+  EXPECT_EQ(wrapped.constBits(), color.Bits().data());  // no copy
+  const kavun::PaletteEntry c = color.PixelColor(4, 2);
+  EXPECT_EQ(wrapped.pixel(4, 2), qRgb(c.Red, c.Green, c.Blue));
+}
+
+}  // namespace
