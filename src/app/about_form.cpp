@@ -101,16 +101,16 @@ TAboutForm::TAboutForm(QWidget* parent, IUrlOpener* opener, IAboutMessages* mess
   // The designed placeholders; FormCreate puts in the real version and date.
   VersionLabel = MakeLabel(Panel, "VersionLabel", QStringLiteral("ver 0.00"), 48, 24, 56);
   ReleaseDateLabel =
-      MakeLabel(Panel, "ReleaseDateLabel", QStringLiteral("0000/00/00"), 108, 24, 60);
+      MakeLabel(Panel, "ReleaseDateLabel", QStringLiteral("0000/00/00"), 104, 24, 62);
   ReleaseLabel = MakeLabel(Panel, "ReleaseLabel", QStringLiteral("Release"), 170, 24, 48);
 
-  AuthorCaption = MakeLabel(Panel, "AuthorCaption", QStringLiteral("Author"), 8, 46, 64);
-  AuthorLabel = MakeLabel(Panel, "AuthorLabel", QString::fromLatin1(kAuthorName), 76, 46, 144);
-  WebSiteCaption = MakeLabel(Panel, "WebSiteCaption", QStringLiteral("WebSite"), 8, 60, 64);
-  WebSiteLabel = MakeLabel(Panel, "WebSiteLabel", QString::fromLatin1(kSiteName), 76, 60, 144);
+  AuthorCaption = MakeLabel(Panel, "AuthorCaption", QStringLiteral("Author"), 8, 46, 72);
+  AuthorLabel = MakeLabel(Panel, "AuthorLabel", QString::fromLatin1(kAuthorName), 82, 46, 138);
+  WebSiteCaption = MakeLabel(Panel, "WebSiteCaption", QStringLiteral("WebSite"), 8, 60, 72);
+  WebSiteLabel = MakeLabel(Panel, "WebSiteLabel", QString::fromLatin1(kSiteName), 82, 60, 138);
   URLLabel = MakeLabel(Panel, "URLLabel", QString::fromLatin1(kWebAddress), 20, 74, 200);
-  MailCaption = MakeLabel(Panel, "MailCaption", QStringLiteral("MailAddress"), 8, 88, 64);
-  MailLabel = MakeLabel(Panel, "MailLabel", QString::fromLatin1(kMailAddress), 76, 88, 144);
+  MailCaption = MakeLabel(Panel, "MailCaption", QStringLiteral("MailAddress"), 8, 88, 72);
+  MailLabel = MakeLabel(Panel, "MailLabel", QString::fromLatin1(kMailAddress), 82, 88, 138);
   for (QLabel* link : {URLLabel, MailLabel}) {
     link->setCursor(Qt::PointingHandCursor);
     link->installEventFilter(this);
