@@ -1,38 +1,19 @@
 #include "engine/bitshift.h"
 
 #include <cstddef>
+#include <cstring>
+#include <vector>
 
+#include "engine/fast_kernels.h"
 #include "engine/transform_frame.h"
 
 namespace kavun {
-namespace {
 
-constexpr uint32_t kColorMask = 0xFFFFFF;
-
-// One pass from left to right; `carry` holds the one old value that is no longer in the row.
-void RotateRowRight(uint8_t* first, std::size_t m, unsigned k) {
-  const uint32_t low_mask = (1u << k) - 1;
-  uint32_t carry = PackColor(first + 3 * (m - 1)) & low_mask;
-  uint8_t* pixel = first;
-  for (std::size_t x = 0; x < m; ++x, pixel += 3) {
-    const uint32_t old = PackColor(pixel);
-    UnpackColor((carry << (24 - k)) | (old >> k), pixel);
-    carry = old & low_mask;
-  }
-}
-
-void RotateRowLeft(uint8_t* first, std::size_t m, unsigned k) {
-  const uint32_t carry = PackColor(first);  // the old first pixel, neighbour of the last one
-  uint8_t* pixel = first;
-  for (std::size_t x = 0; x < m; ++x, pixel += 3) {
-    const uint32_t old = PackColor(pixel);
-    const uint32_t next = x + 1 < m ? PackColor(pixel + 3) : carry;
-    UnpackColor(((old << k) & kColorMask) | (next >> (24 - k)), pixel);
-  }
-}
-
-}  // namespace
-
+// A row's pixels, bytes in storage order and each byte from its most significant bit, form one
+// bit string. Rotating it by k = 8q + r bits makes every new byte out of two neighbouring old
+// bytes: right, new[j] = old[j-q-1] << (8-r) | old[j-q] >> r; left, new[j] = old[j+q] << r |
+// old[j+q+1] >> (8-r), indices taken round the row. The row is copied aside with three bytes of
+// its other end on either side, so that the new bytes can be written straight into the row.
 void BitShiftRotate(Bitmap* bitmap, TRect Rect, int32_t Shift) {
   if (!HasPixels(bitmap)) return;
   if (Shift >= 24) Shift = 23;
@@ -42,15 +23,21 @@ void BitShiftRotate(Bitmap* bitmap, TRect Rect, int32_t Shift) {
   if (Rect.IsEmpty()) return;
 
   const auto k = static_cast<unsigned>(Shift > 0 ? Shift : -Shift);
-  const auto m = static_cast<std::size_t>(Rect.Right - Rect.Left);
+  const unsigned q = k / 8;
+  const unsigned r = k % 8;
+  const std::size_t len = 3 * static_cast<std::size_t>(Rect.Right - Rect.Left);
   const std::size_t offset = 3 * static_cast<std::size_t>(Rect.Left);
+  // ext[i + 3] = old[i] for -3 <= i < len + 3 (len is at least 3).
+  std::vector<uint8_t> ext(len + 8);
+  const std::size_t start = Shift > 0 ? 2 - q : 3 + q;
+  const unsigned s1 = Shift > 0 ? 8 - r : r;
+  const unsigned s2 = 8 - s1;
   for (int32_t y = Rect.Top; y < Rect.Bottom; ++y) {
-    uint8_t* first = bitmap->ScanLine(y).data() + offset;
-    if (Shift > 0) {
-      RotateRowRight(first, m, k);
-    } else {
-      RotateRowLeft(first, m, k);
-    }
+    uint8_t* row = bitmap->ScanLine(y).data() + offset;
+    std::memcpy(ext.data(), row + len - 3, 3);
+    std::memcpy(ext.data() + 3, row, len);
+    std::memcpy(ext.data() + 3 + len, row, 3);
+    kernels::CombineShiftedBytes(row, ext.data() + start, len, s1, s2);
   }
 }
 

@@ -1,18 +1,19 @@
 #include "engine/mosaic.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "engine/beep.h"
-#include "engine/mosaic_order.h"
+#include "engine/mosaic_usable_order.h"
 #include "engine/transform_frame.h"
 
 namespace kavun {
-namespace {
 
-// The order for this call, or empty when the transform must refuse.
-MosaicOrder UsableOrder(bool decode, int32_t block_w, int32_t block_h, int32_t key1, int32_t key2) {
+MosaicOrder UsableMosaicOrder(bool decode, int32_t block_w, int32_t block_h, int32_t key1,
+                              int32_t key2) {
   if (block_w <= 0 || block_h <= 0) return {};
   const int64_t cells = int64_t{block_w} * block_h;
   if (cells > std::numeric_limits<int32_t>::max()) return {};
@@ -24,11 +25,15 @@ MosaicOrder UsableOrder(bool decode, int32_t block_w, int32_t block_h, int32_t k
   return order;
 }
 
-}  // namespace
-
+// The selection is worked through in bands of BlockH rows and, within a band, in chunks of
+// whole blocks about 256 pixels wide. A chunk is first copied aside (it stays in the first-level
+// cache), then every pixel of the chunk is written in row order from its source cell in the
+// copy. The source offsets depend only on the position inside the chunk, so they are computed
+// once per call. Pixels are moved as 4-byte words: the fourth byte lands on the next pixel, which
+// is written right after; the last pixel of each chunk row is written with 3 bytes.
 void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, int32_t BlockH,
                       int32_t Key1, int32_t Key2) {
-  const MosaicOrder order = UsableOrder(Decode, BlockW, BlockH, Key1, Key2);
+  const MosaicOrder order = UsableMosaicOrder(Decode, BlockW, BlockH, Key1, Key2);
   if (order.empty()) {
     Beep();
     return;
@@ -39,25 +44,46 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
 
   const int32_t block_cols = (Rect.Right - Rect.Left) / BlockW;
   const int32_t block_rows = (Rect.Bottom - Rect.Top) / BlockH;
+  if (block_cols == 0 || block_rows == 0) return;
+
   const auto bw = static_cast<std::size_t>(BlockW);
-  std::vector<uint32_t> old_cells(order.size());
+  const auto bh = static_cast<std::size_t>(BlockH);
+  const std::size_t total_cols = static_cast<std::size_t>(block_cols) * bw;
+  const std::size_t chunk_blocks =
+      std::min(static_cast<std::size_t>(block_cols), std::max<std::size_t>(1, 256 / bw));
+  const std::size_t chunk = chunk_blocks * bw;  // pixels per chunk row
+  const std::size_t copy_stride = 3 * chunk + 4;
+
+  // source[r * chunk + c]: where the pixel written at row r, column c of a chunk comes from.
+  std::vector<uint32_t> source(bh * chunk);
+  for (std::size_t r = 0; r < bh; ++r) {
+    for (std::size_t c = 0; c < chunk; ++c) {
+      const std::size_t block_start = c - c % bw;
+      const auto cell = static_cast<std::size_t>(order[r * bw + c % bw]);
+      source[r * chunk + c] =
+          static_cast<uint32_t>(cell / bw * copy_stride + 3 * (block_start + cell % bw));
+    }
+  }
+  std::vector<uint8_t> copy(bh * copy_stride + 4);
+  std::vector<uint8_t*> rows(bh);
+
   for (int32_t by = 0; by < block_rows; ++by) {
     const int32_t y0 = Rect.Top + by * BlockH;
-    for (int32_t bx = 0; bx < block_cols; ++bx) {
-      const auto x0 = static_cast<std::size_t>(Rect.Left + bx * BlockW);
-      // Gather the block's colour values, row by row.
-      for (int32_t r = 0; r < BlockH; ++r) {
-        const uint8_t* pixel = bitmap->ScanLine(y0 + r).data() + 3 * x0;
-        uint32_t* cell = old_cells.data() + static_cast<std::size_t>(r) * bw;
-        for (std::size_t c = 0; c < bw; ++c, pixel += 3) cell[c] = PackColor(pixel);
+    for (std::size_t r = 0; r < bh; ++r) {
+      rows[r] = bitmap->ScanLine(y0 + static_cast<int32_t>(r)).data() + 3 * std::size_t(Rect.Left);
+    }
+    for (std::size_t x0 = 0; x0 < total_cols; x0 += chunk) {
+      const std::size_t width = std::min(chunk, total_cols - x0);
+      for (std::size_t r = 0; r < bh; ++r) {
+        std::memcpy(copy.data() + r * copy_stride, rows[r] + 3 * x0, 3 * width);
       }
-      // Cell k receives the pixel of cell order[k].
-      for (int32_t r = 0; r < BlockH; ++r) {
-        uint8_t* pixel = bitmap->ScanLine(y0 + r).data() + 3 * x0;
-        const int32_t* source = order.data() + static_cast<std::size_t>(r) * bw;
-        for (std::size_t c = 0; c < bw; ++c, pixel += 3) {
-          UnpackColor(old_cells[static_cast<std::size_t>(source[c])], pixel);
+      for (std::size_t r = 0; r < bh; ++r) {
+        uint8_t* out = rows[r] + 3 * x0;
+        const uint32_t* from = source.data() + r * chunk;
+        for (std::size_t c = 0; c + 1 < width; ++c) {
+          std::memcpy(out + 3 * c, copy.data() + from[c], 4);
         }
+        std::memcpy(out + 3 * (width - 1), copy.data() + from[width - 1], 3);
       }
     }
   }

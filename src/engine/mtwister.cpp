@@ -1,26 +1,13 @@
 #include "engine/mtwister.h"
 
+#include <algorithm>
+
+#include "engine/fast_kernels.h"
+
 namespace kavun {
 
 uint32_t MTState[kMTN] = {};
 int32_t MTIndex = kMTN + 1;
-
-namespace {
-
-constexpr uint32_t kMatrixA = 0x9908B0DF;
-constexpr uint32_t kUpperMask = 0x80000000;
-constexpr uint32_t kLowerMask = 0x7FFFFFFF;
-
-// Regenerates every word in place, k = 0 .. 623 in increasing order, so that the words read
-// across the wrap are the ones already regenerated in this pass.
-void Regenerate() {
-  for (int32_t k = 0; k < kMTN; ++k) {
-    const uint32_t y = (MTState[k] & kUpperMask) | (MTState[(k + 1) % kMTN] & kLowerMask);
-    MTState[k] = MTState[(k + kMTM) % kMTN] ^ (y >> 1) ^ ((y & 1) != 0 ? kMatrixA : 0);
-  }
-}
-
-}  // namespace
 
 void MTInit(uint32_t seed) {
   MTState[0] = seed;
@@ -34,7 +21,9 @@ void MTInit(uint32_t seed) {
 uint32_t MTNext() {
   if (MTIndex >= kMTN) {
     if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
-    Regenerate();
+    // Every word in place, k = 0 .. 623 in increasing order, so that the words read across the
+    // wrap are the ones already regenerated in this pass.
+    kernels::MTRegenerateWords(MTState);
     MTIndex = 0;
   }
   uint32_t y = MTState[MTIndex++];
@@ -43,6 +32,21 @@ uint32_t MTNext() {
   y ^= (y << 15) & 0xEFC60000;
   y ^= y >> 18;
   return y;
+}
+
+void MTLowBytes(uint8_t* out, std::size_t n) {
+  while (n > 0) {
+    if (MTIndex >= kMTN) {
+      if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
+      kernels::MTRegenerateWords(MTState);
+      MTIndex = 0;
+    }
+    const std::size_t take = std::min(n, static_cast<std::size_t>(kMTN - MTIndex));
+    kernels::MTTemperLowBytes(MTState + MTIndex, out, take);
+    MTIndex += static_cast<int32_t>(take);
+    out += take;
+    n -= take;
+  }
 }
 
 void MTResetForTesting() {

@@ -1,5 +1,9 @@
 #include "engine/xor.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "engine/fast_kernels.h"
 #include "engine/md5.h"
 #include "engine/mtwister.h"
 #include "engine/transform_frame.h"
@@ -24,6 +28,16 @@ uint32_t MTwisterSeed(const std::array<uint8_t, 16>& key) {
   return static_cast<uint32_t>(v % 4294967295u);
 }
 
+// The keystream is applied row by row. A row's pixels lie in storage order blue, green, red
+// while the stream visits red, green, blue, so stored byte j of the row takes visited byte
+// n = j + 2 - 2 (j mod 3).
+//
+// MD5 modes: with the counter s at the row start, stored byte j takes key[(s + j + 2 - 2 (j mod
+// 3)) mod 16], a pattern of period 48 (96 for the vector width), built once per row and XORed
+// over the row. MD5OFB re-hashes first when s is 0, the only place the counter can be 0.
+//
+// MTwister: the low bytes of the generator's outputs are drawn in pieces of 1024 pixels into a
+// buffer in visiting order, then applied with each pixel's three bytes reversed.
 void XorKeystream(Bitmap* bitmap, TRect rect, XorKeyMode mode, std::string_view password) {
   if (!HasPixels(bitmap)) return;
   BeginTransform(*bitmap, rect);
@@ -31,20 +45,41 @@ void XorKeystream(Bitmap* bitmap, TRect rect, XorKeyMode mode, std::string_view 
   if (mode == XorKeyMode::MTwister) MTInit(MTwisterSeed(digest.Key));
   if (rect.IsEmpty()) return;
 
-  int32_t counter = 0;
-  for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
-    uint8_t* row = bitmap->ScanLine(y).data();
-    counter %= 16;
-    for (int32_t x = rect.Left; x < rect.Right; ++x) {
+  const std::size_t len = 3 * static_cast<std::size_t>(rect.Right - rect.Left);
+  const std::size_t offset = 3 * static_cast<std::size_t>(rect.Left);
+  if (mode == XorKeyMode::MTwister) {
+    constexpr std::size_t kPiece = 3 * 1024;
+    constexpr std::size_t kMargin = 16;  // the kernel reads two bytes either side
+    std::vector<uint8_t> buffer(kMargin + kPiece + kMargin, 0);
+    uint8_t* stream = buffer.data() + kMargin;
+    for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
+      uint8_t* row = bitmap->ScanLine(y).data() + offset;
+      for (std::size_t done = 0; done < len; done += kPiece) {
+        const std::size_t n = std::min(kPiece, len - done);
+        MTLowBytes(stream, n);
+        kernels::XorTriplesReversed(row + done, stream, n);
+      }
+    }
+    SecureZero(buffer.data(), buffer.size());
+  } else {
+    uint8_t pattern[128];
+    int32_t counter = 0;
+    for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
+      uint8_t* row = bitmap->ScanLine(y).data() + offset;
+      counter %= 16;
       if (counter == 0 && mode == XorKeyMode::MD5OFB) {
         PasswordDigestResult next = PasswordDigest(digest.HexText);
+        SecureZero(digest.HexText.data(), digest.HexText.size());
         digest = std::move(next);
       }
-      uint8_t* pixel = row + 3 * static_cast<std::size_t>(x);
-      pixel[2] ^= XorKeyByte(mode, counter++, digest.Key);
-      pixel[1] ^= XorKeyByte(mode, counter++, digest.Key);
-      pixel[0] ^= XorKeyByte(mode, counter++, digest.Key);
+      for (std::size_t j = 0; j < sizeof pattern; ++j) {
+        const std::size_t n = static_cast<std::size_t>(counter) + j + 2 - 2 * (j % 3);
+        pattern[j] = digest.Key[n % 16];
+      }
+      kernels::XorRepeating96(row, len, pattern);
+      counter += static_cast<int32_t>(len);
     }
+    SecureZero(pattern, sizeof pattern);
   }
   SecureZero(digest.Key.data(), digest.Key.size());
   SecureZero(digest.HexText.data(), digest.HexText.size());

@@ -1,0 +1,40 @@
+#include "engine/cpu_path.h"
+
+namespace kavun {
+namespace {
+
+std::optional<CpuPath> g_forced;
+
+bool DetectAvx2() noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+  return __builtin_cpu_supports("avx2") != 0;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool CpuPathSupported(CpuPath path) noexcept {
+  switch (path) {
+    case CpuPath::Baseline:
+      return true;
+    case CpuPath::Avx2: {
+      static const bool avx2 = DetectAvx2();
+      return avx2;
+    }
+  }
+  return false;
+}
+
+CpuPath ActiveCpuPath() noexcept {
+  if (g_forced) return *g_forced;
+  return CpuPathSupported(CpuPath::Avx2) ? CpuPath::Avx2 : CpuPath::Baseline;
+}
+
+void ForceCpuPath(std::optional<CpuPath> path) noexcept {
+  if (path && !CpuPathSupported(*path)) return;
+  g_forced = path;
+}
+
+}  // namespace kavun

@@ -1,0 +1,252 @@
+#include "engine/fast_kernels.h"
+
+#include <cstring>
+
+#include "engine/cpu_path.h"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KAVUN_HAVE_AVX2_KERNELS 1
+#define KAVUN_AVX2 __attribute__((target("avx2")))
+#endif
+
+namespace kavun::kernels {
+namespace {
+
+constexpr int kMTN = 624;
+constexpr int kMTM = 397;
+constexpr uint32_t kMatrixA = 0x9908B0DF;
+constexpr uint32_t kUpperMask = 0x80000000;
+constexpr uint32_t kLowerMask = 0x7FFFFFFF;
+
+inline uint32_t Twist(uint32_t upper_from, uint32_t lower_from, uint32_t far) {
+  const uint32_t y = (upper_from & kUpperMask) | (lower_from & kLowerMask);
+  return far ^ (y >> 1) ^ ((y & 1) != 0 ? kMatrixA : 0);
+}
+
+inline uint8_t TemperLowByte(uint32_t y) {
+  y ^= y >> 11;
+  y ^= (y << 7) & 0x9D2C5680;
+  y ^= (y << 15) & 0xEFC60000;
+  y ^= y >> 18;
+  return static_cast<uint8_t>(y);
+}
+
+// ---- plain versions ----
+
+void XorRepeating96Plain(uint8_t* data, std::size_t len, const uint8_t* pattern) {
+  uint64_t words[12];
+  std::memcpy(words, pattern, sizeof words);
+  std::size_t j = 0;
+  for (; j + 96 <= len; j += 96) {
+    for (std::size_t w = 0; w < 12; ++w) {
+      uint64_t v;
+      std::memcpy(&v, data + j + 8 * w, 8);
+      v ^= words[w];
+      std::memcpy(data + j + 8 * w, &v, 8);
+    }
+  }
+  for (std::size_t t = 0; j < len; ++j, ++t) data[j] ^= pattern[t];
+}
+
+void XorTriplesReversedPlain(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  for (std::size_t j = 0; j + 2 < len; j += 3) {
+    data[j] ^= stream[j + 2];
+    data[j + 1] ^= stream[j + 1];
+    data[j + 2] ^= stream[j];
+  }
+}
+
+void CombineShiftedBytesPlain(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
+                              unsigned s2) {
+  for (std::size_t j = 0; j < len; ++j) {
+    dst[j] = static_cast<uint8_t>((unsigned{src[j]} << s1) | (unsigned{src[j + 1]} >> s2));
+  }
+}
+
+void MTRegenerateWordsPlain(uint32_t* mt) {
+  for (int k = 0; k < kMTN; ++k) {
+    mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[(k + kMTM) % kMTN]);
+  }
+}
+
+void MTTemperLowBytesPlain(const uint32_t* words, uint8_t* out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = TemperLowByte(words[i]);
+}
+
+// ---- AVX2 versions ----
+
+#ifdef KAVUN_HAVE_AVX2_KERNELS
+
+KAVUN_AVX2 void XorRepeating96Avx2(uint8_t* data, std::size_t len, const uint8_t* pattern) {
+  const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern));
+  const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern + 32));
+  const __m256i p2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pattern + 64));
+  std::size_t j = 0;
+  for (; j + 96 <= len; j += 96) {
+    auto* d = reinterpret_cast<__m256i*>(data + j);
+    _mm256_storeu_si256(d, _mm256_xor_si256(_mm256_loadu_si256(d), p0));
+    _mm256_storeu_si256(d + 1, _mm256_xor_si256(_mm256_loadu_si256(d + 1), p1));
+    _mm256_storeu_si256(d + 2, _mm256_xor_si256(_mm256_loadu_si256(d + 2), p2));
+  }
+  for (std::size_t t = 0; j < len; ++j, ++t) data[j] ^= pattern[t];
+}
+
+// Lane masks over one 96-byte period: kClass0[t] selects bytes with t mod 3 = 0, kClass2[t]
+// those with t mod 3 = 2.
+struct TripleMasks {
+  alignas(32) uint8_t class0[96];
+  alignas(32) uint8_t class2[96];
+  constexpr TripleMasks() : class0(), class2() {
+    for (int t = 0; t < 96; ++t) {
+      class0[t] = t % 3 == 0 ? 0xFF : 0;
+      class2[t] = t % 3 == 2 ? 0xFF : 0;
+    }
+  }
+};
+constexpr TripleMasks kTripleMasks;
+
+KAVUN_AVX2 void XorTriplesReversedAvx2(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  __m256i m0[3], m2[3];
+  for (int v = 0; v < 3; ++v) {
+    m0[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTripleMasks.class0 + 32 * v));
+    m2[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(kTripleMasks.class2 + 32 * v));
+  }
+  std::size_t j = 0;
+  for (; j + 96 <= len; j += 96) {
+    for (int v = 0; v < 3; ++v) {
+      const std::size_t j0 = j + 32 * static_cast<std::size_t>(v);
+      const uint8_t* s = stream + j0;
+      const __m256i ahead = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2));
+      const __m256i same = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+      const __m256i behind = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s - 2));
+      const __m256i key = _mm256_blendv_epi8(_mm256_blendv_epi8(same, ahead, m0[v]), behind, m2[v]);
+      auto* d = reinterpret_cast<__m256i*>(data + j0);
+      _mm256_storeu_si256(d, _mm256_xor_si256(_mm256_loadu_si256(d), key));
+    }
+  }
+  XorTriplesReversedPlain(data + j, stream + j, len - j);
+}
+
+KAVUN_AVX2 void CombineShiftedBytesAvx2(uint8_t* dst, const uint8_t* src, std::size_t len,
+                                        unsigned s1, unsigned s2) {
+  const __m128i c1 = _mm_cvtsi32_si128(static_cast<int>(s1));
+  const __m128i c2 = _mm_cvtsi32_si128(static_cast<int>(s2));
+  const __m256i mask1 = _mm256_set1_epi8(static_cast<char>((0xFFu << s1) & 0xFF));
+  const __m256i mask2 = _mm256_set1_epi8(static_cast<char>(0xFFu >> s2));
+  std::size_t j = 0;
+  for (; j + 32 <= len; j += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + j));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + j + 1));
+    const __m256i high = _mm256_and_si256(_mm256_sll_epi16(a, c1), mask1);
+    const __m256i low = _mm256_and_si256(_mm256_srl_epi16(b, c2), mask2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + j), _mm256_or_si256(high, low));
+  }
+  CombineShiftedBytesPlain(dst + j, src + j, len - j, s1, s2);
+}
+
+// Eight words k .. k+7 at once; `far` holds the words that are XORed in.
+KAVUN_AVX2 inline __m256i TwistAvx2(__m256i current, __m256i next, __m256i far) {
+  const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpperMask));
+  const __m256i matrix = _mm256_set1_epi32(static_cast<int>(kMatrixA));
+  const __m256i y =
+      _mm256_or_si256(_mm256_and_si256(current, upper), _mm256_andnot_si256(upper, next));
+  const __m256i odd = _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31);
+  return _mm256_xor_si256(_mm256_xor_si256(far, _mm256_srli_epi32(y, 1)),
+                          _mm256_and_si256(odd, matrix));
+}
+
+KAVUN_AVX2 inline __m256i LoadWords(const uint32_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+KAVUN_AVX2 inline void StoreWords(uint32_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+KAVUN_AVX2 void MTRegenerateWordsAvx2(uint32_t* mt) {
+  // Words 0 .. 223 read old words k + 1 and k + 397 only. Each block loads before it stores,
+  // so word k + 8 is still the old one when the block ending at k + 7 reads it.
+  int k = 0;
+  for (; k + 8 <= kMTN - kMTM - 3; k += 8)
+    StoreWords(mt + k,
+               TwistAvx2(LoadWords(mt + k), LoadWords(mt + k + 1), LoadWords(mt + k + kMTM)));
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  // Words 227 .. 618 read the already regenerated words k - 227.
+  for (; k + 8 <= kMTN - 5; k += 8) {
+    StoreWords(mt + k, TwistAvx2(LoadWords(mt + k), LoadWords(mt + k + 1),
+                                 LoadWords(mt + k + kMTM - kMTN)));
+  }
+  // The last words, 623 reading the new word 0.
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+KAVUN_AVX2 inline __m256i TemperAvx2(__m256i y) {
+  y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 11));
+  y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 7),
+                                           _mm256_set1_epi32(static_cast<int>(0x9D2C5680))));
+  y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 15),
+                                           _mm256_set1_epi32(static_cast<int>(0xEFC60000))));
+  y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 18));
+  return _mm256_and_si256(y, _mm256_set1_epi32(0xFF));
+}
+
+KAVUN_AVX2 void MTTemperLowBytesAvx2(const uint32_t* words, uint8_t* out, std::size_t n) {
+  const __m256i interleave = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const auto* w = reinterpret_cast<const __m256i*>(words + i);
+    const __m256i t0 = TemperAvx2(_mm256_loadu_si256(w));
+    const __m256i t1 = TemperAvx2(_mm256_loadu_si256(w + 1));
+    const __m256i t2 = TemperAvx2(_mm256_loadu_si256(w + 2));
+    const __m256i t3 = TemperAvx2(_mm256_loadu_si256(w + 3));
+    // Per 128-bit lane: words 0-3 of t0, t1, t2, t3 (then 4-7); the permutation puts each
+    // source's eight bytes back together in order.
+    const __m256i packed =
+        _mm256_packus_epi16(_mm256_packus_epi32(t0, t1), _mm256_packus_epi32(t2, t3));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_permutevar8x32_epi32(packed, interleave));
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+#endif  // KAVUN_HAVE_AVX2_KERNELS
+
+bool UseAvx2() noexcept {
+#ifdef KAVUN_HAVE_AVX2_KERNELS
+  return ActiveCpuPath() == CpuPath::Avx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+#ifdef KAVUN_HAVE_AVX2_KERNELS
+#define KAVUN_DISPATCH(name, ...) (UseAvx2() ? name##Avx2(__VA_ARGS__) : name##Plain(__VA_ARGS__))
+#else
+#define KAVUN_DISPATCH(name, ...) name##Plain(__VA_ARGS__)
+#endif
+
+void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
+  KAVUN_DISPATCH(XorRepeating96, data, len, pattern);
+}
+
+void XorTriplesReversed(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  KAVUN_DISPATCH(XorTriplesReversed, data, stream, len);
+}
+
+void CombineShiftedBytes(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
+                         unsigned s2) {
+  KAVUN_DISPATCH(CombineShiftedBytes, dst, src, len, s1, s2);
+}
+
+void MTRegenerateWords(uint32_t* mt) {
+  KAVUN_DISPATCH(MTRegenerateWords, mt);
+}
+
+void MTTemperLowBytes(const uint32_t* words, uint8_t* out, std::size_t n) {
+  KAVUN_DISPATCH(MTTemperLowBytes, words, out, n);
+}
+
+}  // namespace kavun::kernels
