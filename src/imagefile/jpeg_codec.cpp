@@ -1,0 +1,225 @@
+// JPEG through libjpeg (the IJG interface). libjpeg reports errors through error_exit, which
+// must not return; it longjmps back into JpegTry, whose frame and the lambda it calls hold
+// nothing with a destructor. Warnings about damaged data are fatal too: a truncated or corrupt
+// file must fail instead of loading as a half-grey picture.
+
+#include <cstdio>
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <string>
+#include <vector>
+
+#include "engine/error.h"
+#include "imagefile/codecs.h"
+
+namespace kavun::codec {
+namespace {
+
+// A progressive file may carry any number of scans; each one makes the decoder walk the whole
+// coefficient buffer. Real files have a dozen; hostile ones thousands.
+constexpr int kMaxScans = 1000;
+
+struct JpegErrorManager {
+  jpeg_error_mgr Pub;  // first member: libjpeg hands back a pointer to it
+  std::jmp_buf Jump;
+  char Message[JMSG_LENGTH_MAX] = {};
+};
+
+struct JpegProgress {
+  jpeg_progress_mgr Pub;  // first member
+  j_decompress_ptr Decoder = nullptr;
+};
+
+extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  if (err->Message[0] == '\0') (*cinfo->err->format_message)(cinfo, err->Message);
+  std::longjmp(err->Jump, 1);
+}
+
+extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // trace messages
+  // Warnings that only concern header details leave the picture intact.
+  switch (cinfo->err->msg_code) {
+    case JWRN_ADOBE_XFORM:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_BOGUS_ICC:
+      return;
+    default:
+      JpegErrorExit(cinfo);
+  }
+}
+
+extern "C" void JpegProgressMonitor(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor == 0) return;
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxScans) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    std::snprintf(err->Message, sizeof err->Message, "the JPEG file has more than %d scans",
+                  kMaxScans);
+    std::longjmp(err->Jump, 1);
+  }
+}
+
+template <class Step>
+bool JpegTry(JpegErrorManager& err, const Step& step) {
+  if (setjmp(err.Jump)) return false;
+  step();
+  return true;
+}
+
+[[noreturn]] void Fail(const JpegErrorManager& err, const char* fallback) {
+  throw Error(std::string(err.Message[0] != '\0' ? err.Message : fallback));
+}
+
+class JpegDecoder {
+ public:
+  JpegDecoder() {
+    cinfo_.err = jpeg_std_error(&err_.Pub);
+    err_.Pub.error_exit = JpegErrorExit;
+    err_.Pub.emit_message = JpegEmitMessage;
+    if (!JpegTry(err_, [&] { jpeg_create_decompress(&cinfo_); })) Fail(err_, "JPEG error");
+    created_ = true;
+    progress_.Pub.progress_monitor = JpegProgressMonitor;
+    cinfo_.progress = &progress_.Pub;
+  }
+  ~JpegDecoder() {
+    if (created_) jpeg_destroy_decompress(&cinfo_);
+  }
+  JpegDecoder(const JpegDecoder&) = delete;
+  JpegDecoder& operator=(const JpegDecoder&) = delete;
+  jpeg_decompress_struct& Info() { return cinfo_; }
+  JpegErrorManager& Err() { return err_; }
+
+ private:
+  jpeg_decompress_struct cinfo_{};
+  JpegErrorManager err_{};
+  JpegProgress progress_{};
+  bool created_ = false;
+};
+
+class JpegEncoder {
+ public:
+  JpegEncoder() {
+    cinfo_.err = jpeg_std_error(&err_.Pub);
+    err_.Pub.error_exit = JpegErrorExit;
+    if (!JpegTry(err_, [&] { jpeg_create_compress(&cinfo_); })) Fail(err_, "JPEG error");
+    created_ = true;
+  }
+  ~JpegEncoder() {
+    if (created_) jpeg_destroy_compress(&cinfo_);
+  }
+  JpegEncoder(const JpegEncoder&) = delete;
+  JpegEncoder& operator=(const JpegEncoder&) = delete;
+  jpeg_compress_struct& Info() { return cinfo_; }
+  JpegErrorManager& Err() { return err_; }
+
+ private:
+  jpeg_compress_struct cinfo_{};
+  JpegErrorManager err_{};
+  bool created_ = false;
+};
+
+}  // namespace
+
+Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
+  JpegDecoder decoder;
+  jpeg_decompress_struct& cinfo = decoder.Info();
+  JpegErrorManager& err = decoder.Err();
+
+  if (!JpegTry(err, [&] {
+        jpeg_stdio_src(&cinfo, file);
+        jpeg_read_header(&cinfo, TRUE);
+      })) {
+    Fail(err, "not a valid JPEG file");
+  }
+  CheckDecodeSize(cinfo.image_width, cinfo.image_height, limits);
+  const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  if (!grey && cinfo.num_components != 3) {
+    throw Error("JPEG files with " + std::to_string(cinfo.num_components) +
+                " colour components (CMYK) are not supported");
+  }
+  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  // Bound what the decoder may allocate (progressive files keep all coefficients in memory).
+  cinfo.mem->max_memory_to_use = limits.MaxPixels != 0 ? static_cast<long>(limits.MaxPixels * 32)
+                                                       : 3L * static_cast<long>(kMaxBitmap24Bytes);
+
+  if (!JpegTry(err, [&] { jpeg_start_decompress(&cinfo); })) Fail(err, "damaged JPEG data");
+  if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
+      cinfo.output_components != (grey ? 1 : 3)) {
+    throw Error("unsupported JPEG format");
+  }
+  const auto width = static_cast<int32_t>(cinfo.output_width);
+  const auto height = static_cast<int32_t>(cinfo.output_height);
+  Bitmap bitmap(width, height, grey ? PixelFormat::Bits8 : PixelFormat::Bits24);
+  if (grey) {
+    std::vector<PaletteEntry> levels(256);
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<uint8_t>(i);
+      levels[static_cast<std::size_t>(i)] = {v, v, v};
+    }
+    bitmap.SetPalette(std::move(levels));
+  }
+  std::vector<uint8_t> row(static_cast<std::size_t>(width) * (grey ? 1 : 3));
+  JSAMPROW rows[1] = {row.data()};
+  for (int32_t y = 0; y < height; ++y) {
+    JDIMENSION got = 0;
+    if (!JpegTry(err, [&] { got = jpeg_read_scanlines(&cinfo, rows, 1); })) {
+      Fail(err, "damaged JPEG data");
+    }
+    if (got != 1) throw Error("damaged JPEG data");
+    const auto out = bitmap.ScanLine(y);
+    if (grey) {
+      std::copy(row.begin(), row.end(), out.begin());
+    } else {
+      for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+        out[3 * x] = row[3 * x + 2];
+        out[3 * x + 1] = row[3 * x + 1];
+        out[3 * x + 2] = row[3 * x];
+      }
+    }
+  }
+  if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) Fail(err, "damaged JPEG data");
+  return bitmap;
+}
+
+void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
+  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as JPEG");
+  JpegEncoder encoder;
+  jpeg_compress_struct& cinfo = encoder.Info();
+  JpegErrorManager& err = encoder.Err();
+  const auto width = static_cast<std::size_t>(bitmap.Width());
+
+  if (!JpegTry(err, [&] {
+        jpeg_stdio_dest(&cinfo, file);
+        cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
+        cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 100, TRUE);
+        cinfo.dct_method = JDCT_FLOAT;
+        jpeg_start_compress(&cinfo, TRUE);
+      })) {
+    Fail(err, "cannot write the JPEG header");
+  }
+  // Each row is taken in the colours the 24-bit conversion gives, one row at a time.
+  std::vector<uint8_t> row(3 * width);
+  JSAMPROW rows[1] = {row.data()};
+  for (int32_t y = 0; y < bitmap.Height(); ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
+      row[3 * x] = c.Red;
+      row[3 * x + 1] = c.Green;
+      row[3 * x + 2] = c.Blue;
+    }
+    if (!JpegTry(err, [&] { jpeg_write_scanlines(&cinfo, rows, 1); })) {
+      Fail(err, "cannot write JPEG data");
+    }
+  }
+  if (!JpegTry(err, [&] { jpeg_finish_compress(&cinfo); })) Fail(err, "cannot write JPEG data");
+}
+
+}  // namespace kavun::codec
