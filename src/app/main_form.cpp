@@ -30,6 +30,7 @@
 #include <chrono>
 #include <new>
 
+#include "app/about_form.h"
 #include "app/error_box.h"
 #include "app/glyphs.h"
 #include "app/image_view.h"
@@ -114,8 +115,10 @@ QRadioButton* AddRadio(QWidget* parent, const char* name, const QString& text, i
                        bool checked) {
   auto* radio = new QRadioButton(text, parent);
   radio->setObjectName(QLatin1String(name));
-  radio->setGeometry(x, y, 96, 18);
   radio->setChecked(checked);
+  // As wide as its caption: a radio button reacts to clicks on its indicator and caption only.
+  radio->adjustSize();
+  radio->move(x, y);
   return radio;
 }
 
@@ -206,8 +209,9 @@ void TMainForm::FormDestroy() {
   GlobalValue.reset();
 }
 
-void TMainForm::SetAboutForm(QWidget* about) {
+void TMainForm::SetAboutForm(TAboutForm* about) {
   aboutForm_ = about;
+  if (about != nullptr) connect(about, &TAboutForm::closed, this, [this] { setEnabled(true); });
 }
 
 // ---------------------------------------------------------------------------------------------

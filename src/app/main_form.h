@@ -26,6 +26,7 @@ class QStackedWidget;
 class QToolButton;
 class TImageView;
 class TInvertingShape;
+class TAboutForm;
 
 struct TMainFormOptions {
   // Questions, notices, the error box and the file dialogs; null: Qt's message boxes and
@@ -48,8 +49,9 @@ class TMainForm : public QMainWindow {
   kavun::TSelectionModel& Selection() { return selection_; }
   IUserDialogs& Dialogs() { return *dialogs_; }
 
-  // The About box shown by "About"; the window is disabled while it is visible.
-  void SetAboutForm(QWidget* about);
+  // The About box shown by "About"; the window is disabled while it is visible and enabled
+  // again when it closes.
+  void SetAboutForm(TAboutForm* about);
 
   // The caption for a document opened from `path` ("Kavun" without one).
   static QString CaptionFor(const QString& path);
@@ -130,7 +132,7 @@ class TMainForm : public QMainWindow {
   QString settingsPath_;
   std::unique_ptr<TGlobalValue> GlobalValue;
   kavun::TSelectionModel selection_;
-  QWidget* aboutForm_ = nullptr;
+  TAboutForm* aboutForm_ = nullptr;
 
  public:
   // Controls, named as designed (objectName is the same).

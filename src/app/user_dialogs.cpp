@@ -14,19 +14,40 @@ QStringList ToQtNameFilters(const QString& filter) {
   return result;
 }
 
+namespace {
+
+// The texts carry CR LF line breaks; a Qt label breaks at LF.
+QString ForDisplay(const QString& text) {
+  QString shown = text;
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return shown;
+}
+
+// A box owned by `owner` that stays usable while the owner is disabled (Execute and the
+// reversibility check disable the main window while they run).
+void Prepare(QMessageBox& box) {
+  box.setEnabled(true);
+}
+
+}  // namespace
+
 bool TQtUserDialogs::AskYesNo(const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, owner_);
+  QMessageBox box(QMessageBox::NoIcon, caption, ForDisplay(text),
+                  QMessageBox::Yes | QMessageBox::No, owner_);
+  Prepare(box);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
 
 void TQtUserDialogs::ShowNotice(const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner_);
+  QMessageBox box(QMessageBox::NoIcon, caption, ForDisplay(text), QMessageBox::Ok, owner_);
+  Prepare(box);
   box.exec();
 }
 
 void TQtUserDialogs::ShowError(const QString& text, const QString& caption) {
-  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner_);
+  QMessageBox box(QMessageBox::Critical, caption, ForDisplay(text), QMessageBox::Ok, owner_);
+  Prepare(box);
   box.exec();
 }
 

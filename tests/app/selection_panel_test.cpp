@@ -1,0 +1,395 @@
+// The selection rectangle and the processing panel, driven by mouse and key events on the real
+// widgets of a shown window.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include "app/image_view.h"
+#include "app/selection_widgets.h"
+#include "app_test_support.h"
+#include "engine/beep.h"
+#include "engine/bitshift.h"
+#include "engine/mosaic.h"
+#include "engine/xor.h"
+
+namespace {
+
+class SelectionPanelTest : public MainFormTest {
+ protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    previousBeep_ = kavun::SetBeepHandler([this] { ++beeps_; });
+    form_->show();
+    QApplication::setActiveWindow(form_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  }
+  void TearDown() override {
+    kavun::SetBeepHandler(previousBeep_);
+    MainFormTest::TearDown();
+  }
+
+  // Opens a pattern picture and zooms it.
+  void Open(int width, int height, int ratio) {
+    path_ = WritePicture(QStringLiteral("sel.png"), width, height);
+    form_->LoadPicture(path_);
+    form_->Global().SetRatio(ratio);
+    QApplication::processEvents();
+  }
+
+  // Mouse events through the window, so that Qt routes them to the widget under the pointer and
+  // keeps the pressing widget as the receiver of moves and the release.
+  QPoint InWindow(QWidget* w, QPoint p) const { return w->mapTo(form_.get(), p); }
+  void Press(QPoint viewPoint, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mousePress(form_->windowHandle(), button, {}, InWindow(form_->MainPBox, viewPoint));
+  }
+  void MoveTo(QPoint viewPoint) {
+    QTest::mouseMove(form_->windowHandle(), InWindow(form_->MainPBox, viewPoint));
+  }
+  void Release(QPoint viewPoint, Qt::MouseButton button = Qt::LeftButton) {
+    QTest::mouseRelease(form_->windowHandle(), button, {}, InWindow(form_->MainPBox, viewPoint));
+  }
+  void Drag(QPoint from, QPoint to) {
+    Press(from);
+    MoveTo((from + to) / 2);
+    MoveTo(to);
+    Release(to);
+  }
+
+  QRect ShapeGeometry() const { return form_->ImgSelShape->geometry(); }
+  kavun::TRect ImageRect() { return form_->Selection().SelectionImageRect(); }
+  QString Status(int panel) const {
+    return form_->StatusPanels[static_cast<std::size_t>(panel)]->text();
+  }
+
+  void Type(QLineEdit* edit, const QString& text) {
+    edit->setFocus();
+    QTest::keyClicks(edit, text);
+  }
+  // Leaves the field by moving the focus elsewhere.
+  void Leave(QLineEdit* edit) {
+    edit->setFocus();
+    QApplication::processEvents();
+    form_->Edit_ProcXorKey->setFocus();
+    QApplication::processEvents();
+  }
+
+  QString path_;
+  int beeps_ = 0;
+  kavun::BeepHandler previousBeep_;
+};
+
+TEST_F(SelectionPanelTest, PressesSnapToWholeImagePixelsAtRatioTwo) {
+  Open(40, 30, 2);
+  Press(QPoint(1, 1));
+  EXPECT_EQ(form_->Selection().Left(), 0);
+  Release(QPoint(1, 1));
+  EXPECT_TRUE(form_->ExecuteButton->isEnabled());
+  // A press beside the selection removes it; the next one starts a new rectangle.
+  Press(QPoint(50, 50));
+  Release(QPoint(50, 50));
+  EXPECT_FALSE(form_->Selection().Visible());
+  EXPECT_FALSE(form_->ExecuteButton->isEnabled());
+  Press(QPoint(3, 7));
+  EXPECT_EQ(form_->Selection().Left(), 4);
+  EXPECT_EQ(form_->Selection().Top(), 8);
+  Release(QPoint(3, 7));
+  // A plain click gives an empty rectangle with the handles around its point.
+  EXPECT_EQ(ImageRect(), (kavun::TRect{2, 4, 2, 4}));
+  // Each handle sits in the quadrant opposite to its name.
+  EXPECT_EQ(form_->CornerShapes[0]->pos(), QPoint(4, 8));
+  EXPECT_EQ(form_->CornerShapes[2]->pos(), QPoint(-6, -2));
+  EXPECT_TRUE(form_->CornerShapes[2]->isVisible());
+}
+
+TEST_F(SelectionPanelTest, RubberBandReadsOutPositionAndSize) {
+  Open(200, 150, 1);
+  Drag(QPoint(10, 20), QPoint(110, 70));
+  EXPECT_EQ(Status(0), QStringLiteral("( 110 ,  70 ) W: 100 H:  50"));
+  EXPECT_EQ(ShapeGeometry(), QRect(10, 20, 100, 50));
+  EXPECT_TRUE(form_->ImgSelShape->isVisible());
+  EXPECT_EQ(ImageRect(), (kavun::TRect{10, 20, 110, 70}));
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_TRUE(form_->CornerShapes[static_cast<std::size_t>(k)]->isVisible());
+  }
+  EXPECT_EQ(form_->CornerShapes[0]->pos(), QPoint(10, 20));
+  EXPECT_EQ(form_->CornerShapes[2]->pos(), QPoint(100, 60));
+}
+
+TEST_F(SelectionPanelTest, RubberBandBeyondTheBorderStopsThere) {
+  Open(50, 40, 2);
+  Press(QPoint(60, 60));
+  MoveTo(QPoint(300, 300));
+  EXPECT_EQ(Status(0), QStringLiteral("(  50 ,  40 ) W:  20 H:  10"));
+  Release(QPoint(300, 300));
+  EXPECT_EQ(ImageRect(), (kavun::TRect{30, 30, 50, 40}));
+  // Up and to the left, past the border: negative size, read-out without sign.
+  Press(QPoint(2, 2));  // hides
+  Release(QPoint(2, 2));
+  Press(QPoint(40, 30));
+  MoveTo(QPoint(10, 6));
+  EXPECT_EQ(Status(0), QStringLiteral("(   5 ,   3 ) W:  15 H:  12"));
+  Release(QPoint(10, 6));
+  EXPECT_LT(form_->Selection().Width(), 0);
+  EXPECT_EQ(ImageRect(), (kavun::TRect{5, 3, 20, 15}));
+  EXPECT_EQ(ShapeGeometry(), QRect(10, 6, 30, 24));
+}
+
+TEST_F(SelectionPanelTest, MovingAndRemovingTheRectangle) {
+  Open(60, 40, 1);
+  // The handles cover the corners; (25, 20) is inside the rectangle but on no handle.
+  Drag(QPoint(10, 10), QPoint(40, 30));
+  Press(QPoint(25, 20));
+  MoveTo(QPoint(40, 20));
+  MoveTo(QPoint(70, 20));
+  Release(QPoint(70, 20));
+  // Sticking out of the image: trimmed on release.
+  EXPECT_EQ(ImageRect(), (kavun::TRect{55, 10, 60, 30}));
+  // A left press beside it removes it.
+  Press(QPoint(5, 35));
+  Release(QPoint(5, 35));
+  EXPECT_FALSE(form_->Selection().Visible());
+
+  // A right press on the rectangle removes it.
+  Drag(QPoint(10, 10), QPoint(40, 30));
+  Press(QPoint(25, 20), Qt::RightButton);
+  Release(QPoint(25, 20), Qt::RightButton);
+  EXPECT_FALSE(form_->Selection().Visible());
+  EXPECT_FALSE(form_->ImgSelShape->isVisible());
+  EXPECT_FALSE(form_->ExecuteButton->isEnabled());
+
+  // Moved wholly off the image: removed on release.
+  Drag(QPoint(10, 10), QPoint(40, 30));
+  Press(QPoint(25, 20));
+  MoveTo(QPoint(85, 20));
+  Release(QPoint(85, 20));
+  EXPECT_FALSE(form_->Selection().Visible());
+  EXPECT_FALSE(form_->CornerShapes[0]->isVisible());
+}
+
+TEST_F(SelectionPanelTest, DraggingHandleThreeOfAPointSpansTheRectangle) {
+  Open(60, 40, 1);
+  Press(QPoint(20, 20));
+  Release(QPoint(20, 20));
+  // Handle 3 of a 0 x 0 selection sits above and left of the point.
+  QWidget* handle = form_->CornerShapes[2];
+  ASSERT_EQ(handle->pos(), QPoint(10, 10));
+  const QPoint grab = InWindow(handle, QPoint(2, 2));
+  QTest::mousePress(form_->windowHandle(), Qt::LeftButton, {}, grab);
+  QTest::mouseMove(form_->windowHandle(), grab + QPoint(5, 3));
+  QTest::mouseMove(form_->windowHandle(), grab + QPoint(15, 9));
+  QTest::mouseRelease(form_->windowHandle(), Qt::LeftButton, {}, grab + QPoint(15, 9));
+  EXPECT_EQ(ImageRect(), (kavun::TRect{20, 20, 35, 29}));
+}
+
+TEST_F(SelectionPanelTest, SelectAllAtRatioSevenCoversTheImage) {
+  Open(13, 9, 7);
+  form_->TB_SelMax->click();
+  EXPECT_EQ(ImageRect(), (kavun::TRect{0, 0, 13, 9}));
+  EXPECT_EQ(ShapeGeometry(), QRect(0, 0, 91, 63));
+  EXPECT_EQ(form_->CornerShapes[2]->pos(), QPoint(81, 53));
+  EXPECT_TRUE(form_->ExecuteButton->isEnabled());
+}
+
+TEST_F(SelectionPanelTest, ARatioChangeKeepsTheSelectionOnTheSameImagePixels) {
+  Open(40, 30, 2);
+  Drag(QPoint(6, 4), QPoint(16, 12));
+  EXPECT_EQ(ShapeGeometry(), QRect(6, 4, 10, 8));
+  form_->MainMenu_PR_Items[4]->trigger();
+  EXPECT_EQ(ShapeGeometry(), QRect(15, 10, 25, 20));
+  EXPECT_EQ(form_->CornerShapes[2]->pos(), QPoint(30, 20));
+  EXPECT_EQ(ImageRect(), (kavun::TRect{3, 2, 8, 6}));
+}
+
+TEST_F(SelectionPanelTest, PageFollowsTheClickedMethod) {
+  QTest::mouseClick(form_->RadioButton_ProcSelBS, Qt::LeftButton);
+  EXPECT_EQ(form_->ProcValPageControl->currentIndex(), 1);
+  QTest::mouseClick(form_->RadioButton_ProcSelXOR, Qt::LeftButton);
+  EXPECT_EQ(form_->ProcValPageControl->currentIndex(), 2);
+  QTest::mouseClick(form_->RadioButton_ProcSelRM, Qt::LeftButton);
+  EXPECT_EQ(form_->ProcValPageControl->currentIndex(), 0);
+}
+
+TEST_F(SelectionPanelTest, TheKeyFilterBeepsAndRemovesTheSelection) {
+  QLineEdit* w = form_->Edit_ProcRevMosBlockW;
+  w->setFocus();
+  w->setText(QStringLiteral("16"));
+  w->end(false);
+  QTest::keyClick(w, Qt::Key_5);
+  EXPECT_EQ(w->text(), QStringLiteral("16"));
+  EXPECT_EQ(beeps_, 1);
+  w->selectAll();
+  QTest::keyClick(w, Qt::Key_5);
+  EXPECT_EQ(w->text(), QStringLiteral("5"));
+  EXPECT_EQ(beeps_, 1);
+  // A letter beeps; the selected part is removed all the same.
+  w->setText(QStringLiteral("16"));
+  w->setSelection(0, 1);
+  QTest::keyClick(w, Qt::Key_A);
+  EXPECT_EQ(w->text(), QStringLiteral("6"));
+  EXPECT_EQ(beeps_, 2);
+  // Backspace always passes, also at the limit.
+  w->setText(QStringLiteral("16"));
+  w->end(false);
+  QTest::keyClick(w, Qt::Key_Backspace);
+  EXPECT_EQ(w->text(), QStringLiteral("1"));
+  // Three characters for a coefficient.
+  QLineEdit* k = form_->Edit_ProcRevMosKey1;
+  k->setFocus();
+  k->setText(QString());
+  QTest::keyClicks(k, QStringLiteral("2555"));
+  EXPECT_EQ(k->text(), QStringLiteral("255"));
+  EXPECT_EQ(beeps_, 3);
+}
+
+TEST_F(SelectionPanelTest, LeavingAFieldCorrectsItsText) {
+  struct Row {
+    QLineEdit* edit;
+    const char* typed;
+    const char* after;
+  };
+  const Row rows[] = {
+      {form_->Edit_ProcRevMosBlockW, "1", "2"},  {form_->Edit_ProcRevMosBlockW, "", "2"},
+      {form_->Edit_ProcRevMosBlockH, "07", "7"}, {form_->Edit_ProcRevMosKey1, "999", "255"},
+      {form_->Edit_ProcRevMosKey2, "", "0"},     {form_->Edit_ProcBitShiftLen, "0", "1"},
+      {form_->Edit_ProcBitShiftLen, "30", "23"}};
+  for (const Row& row : rows) {
+    row.edit->setText(QString::fromLatin1(row.typed));
+    Leave(row.edit);
+    EXPECT_EQ(row.edit->text(), QString::fromLatin1(row.after))
+        << row.edit->objectName().toStdString() << " " << row.typed;
+  }
+  EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(SelectionPanelTest, TheReversibilityCheckTellsBothOutcomes) {
+  QTest::mouseClick(form_->ChkBijButton, Qt::LeftButton);
+  form_->Edit_ProcRevMosKey1->setText(QStringLiteral("2"));
+  QTest::mouseClick(form_->ChkBijButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs_.notices.size(), 2u);
+  EXPECT_EQ(dialogs_.notices[0].text, QStringLiteral("可逆です。"));
+  EXPECT_EQ(dialogs_.notices[0].caption, QStringLiteral("可逆チェック"));
+  EXPECT_EQ(dialogs_.notices[1].text,
+            QStringLiteral("非可逆です。\r\nモザイクを掛けた画像を戻すことは出来ません。"));
+  EXPECT_TRUE(form_->isEnabled());
+  EXPECT_TRUE(form_->ChkBijButton->isEnabled());
+}
+
+// Runs Execute on the rectangle and compares with the engine run directly on a copy.
+TEST_F(SelectionPanelTest, ExecuteRunsTheCheckedTransformOnTheSelection) {
+  Open(48, 40, 2);
+  Drag(QPoint(4, 6), QPoint(70, 64));
+  const kavun::TRect rect = ImageRect();
+  ASSERT_EQ(rect, (kavun::TRect{2, 3, 35, 32}));
+
+  struct Step {
+    std::function<void()> choose;
+    std::function<void(kavun::Bitmap*)> expected;
+  };
+  const std::vector<Step> steps = {
+      {[] {}, [&](kavun::Bitmap* b) { kavun::ReversibleMosaic(b, rect, false, 16, 16, 3, 7); }},
+      {[this] {
+         QTest::mouseClick(form_->RadioButton_ProcSelBS, Qt::LeftButton);
+         form_->Edit_ProcBitShiftLen->setText(QStringLiteral("5"));
+         form_->RadioButton_ProcBitShiftL->setChecked(true);
+       },
+       [&](kavun::Bitmap* b) { kavun::BitShiftRotate(b, rect, -5); }},
+      {[this] {
+         QTest::mouseClick(form_->RadioButton_ProcSelXOR, Qt::LeftButton);
+         form_->RadioButton_ProcXorFuncMD5OFB->setChecked(true);  // neither MD5 nor MTwister
+         form_->Edit_ProcXorKey->setText(QStringLiteral("パスワード"));
+       },
+       [&](kavun::Bitmap* b) {
+         kavun::XorKeystream(b, rect, kavun::XorKeyMode::MD5OFB,
+                             "\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68");
+       }},
+  };
+  for (const Step& step : steps) {
+    step.choose();
+    kavun::Bitmap expected = form_->Global().WorkBitmap;
+    step.expected(&expected);
+    QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+    EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, expected));
+    EXPECT_TRUE(form_->isEnabled());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^処理時間: \\d+ ミリ秒$")).match(Status(2)).hasMatch())
+        << Status(2).toStdString();
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+TEST_F(SelectionPanelTest, AFailingExecuteLeavesTheWindowEnabledAndThePicture) {
+  Open(20, 20, 1);
+  form_->TB_SelMax->click();
+  QTest::mouseClick(form_->RadioButton_ProcSelXOR, Qt::LeftButton);
+  form_->Edit_ProcXorKey->setText(QString::fromUtf8("\xF0\x9F\x98\x80"));  // not in CP932
+  const kavun::Bitmap before = form_->Global().WorkBitmap;
+  QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_FALSE(dialogs_.errors[0].text.isEmpty());
+  EXPECT_TRUE(form_->isEnabled());
+  EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, before));
+}
+
+// Scramble with each transform at ratio 3, save as PNG, open it again and run the inverse:
+// every pixel comes back.
+TEST_F(SelectionPanelTest, ScrambledPictureSavedAsPngIsRestored) {
+  Open(64, 48, 3);
+  const kavun::Bitmap original = form_->Global().WorkBitmap;
+  struct Method {
+    QRadioButton* method;
+    std::function<void(bool inverse)> setDirection;
+  };
+  const std::vector<Method> methods = {
+      {form_->RadioButton_ProcSelRM,
+       [this](bool inverse) {
+         (inverse ? form_->RadioButton_ProcRevMosDecode : form_->RadioButton_ProcRevMosEncode)
+             ->setChecked(true);
+         form_->Edit_ProcRevMosBlockW->setText(QStringLiteral("5"));
+         form_->Edit_ProcRevMosBlockH->setText(QStringLiteral("4"));
+       }},
+      {form_->RadioButton_ProcSelBS,
+       [this](bool inverse) {
+         (inverse ? form_->RadioButton_ProcBitShiftL : form_->RadioButton_ProcBitShiftR)
+             ->setChecked(true);
+       }},
+      {form_->RadioButton_ProcSelXOR,
+       [this](bool) { form_->Edit_ProcXorKey->setText(QStringLiteral("secret")); }},
+  };
+  int round = 0;
+  for (const Method& m : methods) {
+    form_->LoadPicture(path_);
+    form_->Global().SetRatio(3);
+    Drag(QPoint(10, 7), QPoint(150, 130));
+    const kavun::TRect rect = ImageRect();
+    ASSERT_FALSE(rect.IsEmpty());
+    QTest::mouseClick(m.method, Qt::LeftButton);
+    m.setDirection(false);
+    QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+    ASSERT_FALSE(SamePixels(form_->Global().WorkBitmap, original)) << round;
+
+    const QString saved = TempPath(QStringLiteral("scrambled%1.png").arg(round++));
+    dialogs_.saveName = saved;
+    dialogs_.saveFilterIndex = 1;
+    form_->MainMenu_F_SaveAs->trigger();
+    ASSERT_EQ(form_->Global().FileName, saved);
+    dialogs_.openName = saved;
+    form_->MainMenu_F_Open->trigger();
+    form_->MainMenu_PR_Items[2]->trigger();
+    Drag(QPoint(10, 7), QPoint(150, 130));
+    ASSERT_EQ(ImageRect(), rect);
+    m.setDirection(true);
+    QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+    EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, original)) << round;
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+}  // namespace
