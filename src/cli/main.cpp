@@ -1,0 +1,482 @@
+// kavun-cli: the transforms of Kavun on picture files, for shells, scripts and batch jobs.
+//
+// Exit status: 0 success, 2 usage error (bad arguments, a rectangle outside the picture),
+// 1 any other failure. Nothing is written for a file whose processing failed.
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "engine/bitshift.h"
+#include "engine/error.h"
+#include "engine/mosaic.h"
+#include "engine/mosaic_order.h"
+#include "engine/password.h"
+#include "engine/xor.h"
+#include "imagefile/imagefile.h"
+
+namespace kavun::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kReversibleText = "可逆です。";
+constexpr const char* kIrreversibleText =
+    "非可逆です。\nモザイクを掛けた画像を戻すことは出来ません。";
+
+constexpr const char* kHelp = R"(Usage: kavun-cli COMMAND [OPTIONS]
+
+Scrambles a rectangle of a PNG, JPEG or BMP picture reversibly, and restores it.
+
+Commands:
+  mosaic IN OUT [--rect L,T,R,B] [--block WxH] [--keys K1,K2] [--decode]
+      Reversible mosaic: permutes the pixels of every WxH block by (K1 * i + K2) mod (W * H);
+      --decode applies the inverse. Defaults: --block 16x16 --keys 3,7, encode.
+      W and H 2 to 50, K1 and K2 0 to 255.
+  shift IN OUT [--rect L,T,R,B] --bits N
+      Bit-shift rotation of every row: N > 0 rotates right, N < 0 left, |N| 1 to 23.
+      Restore with the negated N.
+  xor IN OUT [--rect L,T,R,B] [--mode mt|md5|md5ofb]
+             (--password-file F | --password-stdin | --password P)
+      XOR with a keystream derived from the password (default mode mt, MTwister).
+      Running the same command again restores the picture.
+      --password-file F  the content of F, one trailing newline removed
+      --password-stdin   one line read from standard input
+      --password P       P itself (other users can see it in the process list)
+  check [--block WxH] [--keys K1,K2]
+      Tells whether the mosaic coefficients can be undone. Exit status 0 when they can,
+      1 when they cannot.
+  info IN...
+      Prints size, depth and palette size of each picture.
+
+Batch form: mosaic, shift and xor also take several inputs and an output folder,
+  kavun-cli xor a.png b.bmp --out-dir DIR --password-file F
+which writes DIR/a.png and DIR/b.bmp; files are processed in parallel.
+
+The rectangle is in image pixels, left and top inclusive, right and bottom exclusive, and must
+lie inside the picture; the default is the whole picture. The output format follows OUT's
+extension (.png, .jpg/.jpeg, .bmp, any letter case). A scrambled picture written as JPEG can no
+longer be restored exactly. Text is UTF-8; the password is hashed as its CP932 bytes.
+
+Exit status: 0 success, 1 failure, 2 usage error. Nothing is written for a failed file.
+)";
+
+struct UsageError : Error {
+  using Error::Error;
+};
+
+enum class Command { Mosaic, Shift, Xor, Check, Info };
+
+struct Options {
+  Command Cmd = Command::Info;
+  std::vector<std::string> Positional;
+  std::optional<std::string> OutDir;
+  std::optional<TRect> Rect;
+  int32_t BlockW = 16;
+  int32_t BlockH = 16;
+  int32_t Key1 = 3;
+  int32_t Key2 = 7;
+  bool Decode = false;
+  std::optional<int32_t> Bits;
+  XorKeyMode Mode = XorKeyMode::MTwister;
+  std::optional<std::string> PasswordFile;
+  bool PasswordStdin = false;
+  std::optional<std::string> PasswordText;
+};
+
+// A decimal integer and nothing else: no blanks, no trailing characters, no overflow.
+int32_t ParseInt(std::string_view text, const std::string& what) {
+  int32_t value = 0;
+  const char* begin = text.data();
+  const char* end = text.data() + text.size();
+  if (!text.empty() && text[0] == '+') ++begin;
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || begin == end) {
+    throw UsageError(what + ": \"" + std::string(text) + "\" is not a whole number");
+  }
+  return value;
+}
+
+std::vector<int32_t> ParseList(std::string_view text, char separator, std::size_t count,
+                               const std::string& what, const std::string& shape) {
+  std::vector<int32_t> values;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t next = text.find(separator, start);
+    values.push_back(ParseInt(text.substr(start, next - start), what));
+    if (next == std::string_view::npos) break;
+    start = next + 1;
+  }
+  if (values.size() != count) throw UsageError(what + " takes " + shape);
+  return values;
+}
+
+void CheckRange(int32_t value, int32_t low, int32_t high, const std::string& what) {
+  if (value < low || value > high) {
+    throw UsageError(what + " must be from " + std::to_string(low) + " to " + std::to_string(high) +
+                     ", not " + std::to_string(value));
+  }
+}
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  if (args.empty()) throw UsageError("no command given");
+  static const std::map<std::string, Command> commands = {{"mosaic", Command::Mosaic},
+                                                          {"shift", Command::Shift},
+                                                          {"xor", Command::Xor},
+                                                          {"check", Command::Check},
+                                                          {"info", Command::Info}};
+  const auto found = commands.find(args[0]);
+  if (found == commands.end()) throw UsageError("unknown command \"" + args[0] + "\"");
+  o.Cmd = found->second;
+
+  // Which options each command accepts.
+  std::set<std::string> allowed;
+  const bool transform =
+      o.Cmd == Command::Mosaic || o.Cmd == Command::Shift || o.Cmd == Command::Xor;
+  if (transform) allowed.insert({"--rect", "--out-dir"});
+  if (o.Cmd == Command::Mosaic || o.Cmd == Command::Check) {
+    allowed.insert({"--block", "--keys"});
+  }
+  if (o.Cmd == Command::Mosaic) allowed.insert("--decode");
+  if (o.Cmd == Command::Shift) allowed.insert("--bits");
+  if (o.Cmd == Command::Xor) {
+    allowed.insert({"--mode", "--password-file", "--password-stdin", "--password"});
+  }
+  const std::set<std::string> flags = {"--decode", "--password-stdin"};
+
+  std::set<std::string> seen;
+  bool optionsEnded = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      o.Positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::optional<std::string> value;
+    if (const auto eq = arg.find('='); eq != std::string::npos && arg.starts_with("--")) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+    }
+    if (!allowed.contains(arg)) {
+      throw UsageError("\"" + arg + "\" is not an option of " + args[0]);
+    }
+    if (!seen.insert(arg).second) throw UsageError(arg + " is given twice");
+    if (flags.contains(arg)) {
+      if (value) throw UsageError(arg + " takes no value");
+    } else if (!value) {
+      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+      value = args[++i];
+    }
+    if (arg == "--rect") {
+      const auto v = ParseList(*value, ',', 4, "--rect", "four numbers L,T,R,B");
+      if (v[2] < v[0] || v[3] < v[1]) {
+        throw UsageError("--rect: right and bottom must not be less than left and top");
+      }
+      o.Rect = TRect{v[0], v[1], v[2], v[3]};
+    } else if (arg == "--block") {
+      const auto v = ParseList(*value, 'x', 2, "--block", "two numbers WxH");
+      CheckRange(v[0], 2, 50, "the block width");
+      CheckRange(v[1], 2, 50, "the block height");
+      o.BlockW = v[0];
+      o.BlockH = v[1];
+    } else if (arg == "--keys") {
+      const auto v = ParseList(*value, ',', 2, "--keys", "two numbers K1,K2");
+      CheckRange(v[0], 0, 255, "K1");
+      CheckRange(v[1], 0, 255, "K2");
+      o.Key1 = v[0];
+      o.Key2 = v[1];
+    } else if (arg == "--decode") {
+      o.Decode = true;
+    } else if (arg == "--bits") {
+      const int32_t bits = ParseInt(*value, "--bits");
+      if (bits == 0) throw UsageError("--bits must not be 0");
+      CheckRange(bits < 0 ? -bits : bits, 1, 23, "the shift width |N|");
+      o.Bits = bits;
+    } else if (arg == "--mode") {
+      if (*value == "mt") {
+        o.Mode = XorKeyMode::MTwister;
+      } else if (*value == "md5") {
+        o.Mode = XorKeyMode::MD5;
+      } else if (*value == "md5ofb") {
+        o.Mode = XorKeyMode::MD5OFB;
+      } else {
+        throw UsageError("--mode is mt, md5 or md5ofb, not \"" + *value + "\"");
+      }
+    } else if (arg == "--out-dir") {
+      o.OutDir = *value;
+    } else if (arg == "--password-file") {
+      o.PasswordFile = *value;
+    } else if (arg == "--password-stdin") {
+      o.PasswordStdin = true;
+    } else if (arg == "--password") {
+      o.PasswordText = *value;
+    }
+  }
+
+  if (o.Cmd == Command::Check) {
+    if (!o.Positional.empty()) throw UsageError("check takes no file");
+  } else if (o.Cmd == Command::Info) {
+    if (o.Positional.empty()) throw UsageError("info needs at least one file");
+  } else if (o.OutDir) {
+    if (o.Positional.empty()) throw UsageError("no input file given");
+  } else if (o.Positional.size() != 2) {
+    throw UsageError(args[0] +
+                     " takes an input and an output file (or several inputs and --out-dir)");
+  }
+  if (o.Cmd == Command::Shift && !o.Bits) throw UsageError("shift needs --bits N");
+  if (o.Cmd == Command::Xor) {
+    const int sources =
+        (o.PasswordFile ? 1 : 0) + (o.PasswordStdin ? 1 : 0) + (o.PasswordText ? 1 : 0);
+    if (sources != 1) {
+      throw UsageError(
+          "xor needs exactly one of --password-file F, --password-stdin, --password P");
+    }
+  }
+  return o;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool IsJpeg(const std::string& path) {
+  const std::string ext = Lower(FileExtension(path));
+  return ext == ".jpg" || ext == ".jpeg";
+}
+
+void CheckOutputName(const std::string& path) {
+  const std::string ext = Lower(FileExtension(path));
+  if (ext != ".png" && ext != ".jpg" && ext != ".jpeg" && ext != ".bmp") {
+    throw UsageError("\"" + path + "\": the output's extension must be .png, .jpg, .jpeg or .bmp");
+  }
+}
+
+std::string StripOneNewline(std::string text) {
+  if (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+  }
+  return text;
+}
+
+std::string ReadPassword(const Options& o) {
+  std::string utf8;
+  if (o.PasswordFile) {
+    std::ifstream in(*o.PasswordFile, std::ios::binary);
+    if (!in) throw Error("cannot read the password file \"" + *o.PasswordFile + "\"");
+    utf8.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw Error("cannot read the password file \"" + *o.PasswordFile + "\"");
+    utf8 = StripOneNewline(std::move(utf8));
+  } else if (o.PasswordStdin) {
+    if (!std::getline(std::cin, utf8) && utf8.empty()) {
+      throw Error("no password on standard input");
+    }
+    if (!utf8.empty() && utf8.back() == '\r') utf8.pop_back();
+  } else {
+    std::cerr << "kavun-cli: warning: a password given with --password can be seen by other "
+                 "users in the process list; prefer --password-file or --password-stdin\n";
+    utf8 = *o.PasswordText;
+  }
+  return PasswordToCp932(utf8);
+}
+
+// The one Mersenne Twister generator of the process is seeded and advanced by every MTwister
+// XOR run, so those runs must not overlap; everything else (decoding, the other transforms,
+// encoding) runs in parallel.
+std::mutex g_mtwisterMutex;
+
+struct Job {
+  std::string In;
+  std::string Out;
+};
+
+// Processes one file; returns its exit status and reports on stderr.
+int RunJob(const Options& o, const Job& job, const std::string& password, std::mutex& errLock) {
+  auto report = [&](const std::string& message) {
+    const std::lock_guard lock(errLock);
+    std::cerr << "kavun-cli: " << message << "\n";
+  };
+  try {
+    Bitmap bitmap = LoadImageFile(job.In);
+    TRect rect{0, 0, bitmap.Width(), bitmap.Height()};
+    if (o.Rect) {
+      rect = *o.Rect;
+      if (rect.Left < 0 || rect.Top < 0 || rect.Right > bitmap.Width() ||
+          rect.Bottom > bitmap.Height()) {
+        report("\"" + job.In + "\": the rectangle " + std::to_string(rect.Left) + "," +
+               std::to_string(rect.Top) + "," + std::to_string(rect.Right) + "," +
+               std::to_string(rect.Bottom) + " reaches outside the picture of " +
+               std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) +
+               " pixels; nothing was written");
+        return kExitUsage;
+      }
+    }
+    switch (o.Cmd) {
+      case Command::Mosaic:
+        ReversibleMosaic(&bitmap, rect, o.Decode, o.BlockW, o.BlockH, o.Key1, o.Key2);
+        break;
+      case Command::Shift:
+        BitShiftRotate(&bitmap, rect, *o.Bits);
+        break;
+      case Command::Xor:
+        if (o.Mode == XorKeyMode::MTwister) {
+          const std::lock_guard lock(g_mtwisterMutex);
+          XorKeystream(&bitmap, rect, o.Mode, password);
+        } else {
+          XorKeystream(&bitmap, rect, o.Mode, password);
+        }
+        break;
+      default:
+        break;
+    }
+    if (IsJpeg(job.Out)) {
+      report("warning: \"" + job.Out +
+             "\" is written as JPEG; the scrambled area can no longer be restored exactly");
+    }
+    SaveImageFile(job.Out, FileExtension(job.Out), bitmap);
+    return kExitOk;
+  } catch (const std::exception& e) {
+    report(e.what());
+    return kExitFailure;
+  }
+}
+
+int RunTransform(const Options& o) {
+  std::vector<Job> jobs;
+  if (o.OutDir) {
+    std::error_code ec;
+    if (!fs::is_directory(*o.OutDir, ec)) {
+      throw UsageError("--out-dir: \"" + *o.OutDir + "\" is not an existing folder");
+    }
+    std::set<std::string> names;
+    for (const std::string& in : o.Positional) {
+      const std::string name = fs::path(in).filename().string();
+      CheckOutputName(name);
+      if (!names.insert(name).second) {
+        throw UsageError("two inputs are named \"" + name + "\"; their outputs would collide");
+      }
+      jobs.push_back({in, (fs::path(*o.OutDir) / name).string()});
+    }
+  } else {
+    CheckOutputName(o.Positional[1]);
+    jobs.push_back({o.Positional[0], o.Positional[1]});
+  }
+
+  // A decode with coefficients that do not give a permutation cannot restore anything.
+  if (o.Cmd == Command::Mosaic) {
+    const bool reversible = IsReversibleOrder(o.Key1, o.Key2, o.BlockW * o.BlockH);
+    if (o.Decode && !reversible) {
+      throw Error(std::string("the coefficients cannot be undone (") + "K1 " +
+                  std::to_string(o.Key1) + ", block " + std::to_string(o.BlockW) + "x" +
+                  std::to_string(o.BlockH) + "); nothing was written");
+    }
+    if (!reversible) {
+      std::cerr << "kavun-cli: warning: these coefficients are not reversible; the mosaic "
+                   "cannot be undone\n";
+    }
+  }
+  const std::string password = o.Cmd == Command::Xor ? ReadPassword(o) : std::string();
+
+  std::vector<int> results(jobs.size(), kExitOk);
+  std::mutex errLock;
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t i = next++; i < jobs.size(); i = next++) {
+      results[i] = RunJob(o, jobs[i], password, errLock);
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(jobs.size(), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (auto& t : pool) t.join();
+
+  int status = kExitOk;
+  for (const int r : results) {
+    if (r == kExitUsage) status = kExitUsage;
+    if (r == kExitFailure && status == kExitOk) status = kExitFailure;
+  }
+  return status;
+}
+
+int RunInfo(const Options& o) {
+  int status = kExitOk;
+  for (const std::string& in : o.Positional) {
+    try {
+      const Bitmap b = LoadImageFile(in);
+      std::cout << in << ": " << b.Width() << " x " << b.Height() << " pixels, "
+                << BitsPerPixel(b.Format()) << " bits per pixel, palette of " << b.Palette().size()
+                << " entries\n";
+    } catch (const std::exception& e) {
+      std::cerr << "kavun-cli: " << e.what() << "\n";
+      status = kExitFailure;
+    }
+  }
+  return status;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+    std::cout << kHelp;
+    return kExitOk;
+  }
+  if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+    std::cout << kHelp;
+    return kExitOk;
+  }
+  try {
+    const Options o = Parse(args);
+    switch (o.Cmd) {
+      case Command::Check: {
+        const bool ok = IsReversibleOrder(o.Key1, o.Key2, o.BlockW * o.BlockH);
+        std::cout << (ok ? kReversibleText : kIrreversibleText) << "\n";
+        return ok ? kExitOk : kExitFailure;
+      }
+      case Command::Info:
+        return RunInfo(o);
+      default:
+        return RunTransform(o);
+    }
+  } catch (const UsageError& e) {
+    std::cerr << "kavun-cli: " << e.what() << "\nTry 'kavun-cli --help'.\n";
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "kavun-cli: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace
+}  // namespace kavun::cli
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return kavun::cli::Run(args);
+}

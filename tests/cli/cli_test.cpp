@@ -1,0 +1,296 @@
+// Runs the kavun-cli program itself and checks exit status, messages and the pixels it writes.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/bitmap.h"
+#include "imagefile/imagefile.h"
+
+namespace kavun {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Cli : public testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    dir_ = fs::temp_directory_path() /
+           ("kavun-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+
+  struct Result {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+  };
+
+  // Runs kavun-cli with `args` (shell syntax) in the test's folder.
+  Result Run(const std::string& args, const std::string& input = "") const {
+    const std::string in = P("stdin.txt");
+    std::ofstream(in, std::ios::binary) << input;
+    const std::string command = "cd '" + dir_.string() + "' && '" + KAVUN_CLI + "' " + args +
+                                " < '" + in + "' > '" + P("stdout.txt") + "' 2> '" +
+                                P("stderr.txt") + "'";
+    const int raw = std::system(command.c_str());
+    Result r;
+    r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.Out = Slurp(P("stdout.txt"));
+    r.Err = Slurp(P("stderr.txt"));
+    return r;
+  }
+
+  static std::string Slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+  }
+
+  // A 24-bit picture of noise, written in the format of `name`'s extension.
+  Bitmap MakeInput(const std::string& name, uint32_t seed = 1, int32_t w = 45, int32_t h = 37) {
+    std::mt19937 random(seed);
+    Bitmap b(w, h, PixelFormat::Bits24);
+    for (int32_t y = 0; y < h; ++y) {
+      auto row = b.ScanLine(y);
+      for (int32_t i = 0; i < 3 * w; ++i) row[i] = static_cast<uint8_t>(random());
+    }
+    SaveImageFile(P(name), FileExtension(name), b);
+    return b;
+  }
+
+  static bool SamePixels(const Bitmap& a, const Bitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+    for (int32_t y = 0; y < a.Height(); ++y) {
+      for (int32_t x = 0; x < a.Width(); ++x) {
+        if (!(a.PixelColor(x, y) == b.PixelColor(x, y))) return false;
+      }
+    }
+    return true;
+  }
+
+  Bitmap Load(const std::string& name) const { return LoadImageFile(P(name)); }
+  bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
+
+  fs::path dir_;
+};
+
+struct TransformCase {
+  const char* Name;
+  const char* Scramble;
+  const char* Restore;
+};
+
+class CliRoundTrip : public Cli, public testing::WithParamInterface<TransformCase> {};
+
+TEST_P(CliRoundTrip, ScrambleThenRestoreGivesBackThePixels) {
+  for (const char* ext : {".png", ".bmp", ".PNG"}) {
+    SCOPED_TRACE(ext);
+    const std::string in = std::string("in") + ext;
+    const std::string mid = std::string("mid") + ext;
+    const std::string out = std::string("out") + ext;
+    std::ofstream(P("pw.txt")) << "secret パス\n";
+    const Bitmap original = MakeInput(in);
+    const Result a = Run(std::string(GetParam().Scramble) + " " + in + " " + mid);
+    ASSERT_EQ(a.Status, 0) << a.Err;
+    EXPECT_FALSE(SamePixels(original, Load(mid)));
+    const Result b = Run(std::string(GetParam().Restore) + " " + mid + " " + out);
+    ASSERT_EQ(b.Status, 0) << b.Err;
+    EXPECT_TRUE(SamePixels(original, Load(out)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryTransform, CliRoundTrip,
+    testing::Values(
+        TransformCase{"MosaicDefaults", "mosaic", "mosaic --decode"},
+        TransformCase{"MosaicOptions", "mosaic --block 5x3 --keys 7,200 --rect 3,4,40,30",
+                      "mosaic --block=5x3 --keys=7,200 --rect=3,4,40,30 --decode"},
+        TransformCase{"ShiftRight", "shift --bits 5", "shift --bits -5"},
+        TransformCase{"ShiftLeftRect", "shift --bits -23 --rect 1,1,44,36",
+                      "shift --rect 1,1,44,36 --bits 23"},
+        TransformCase{"XorMt", "xor --password-file pw.txt", "xor --password-file pw.txt"},
+        TransformCase{"XorMd5", "xor --mode md5 --password-file pw.txt --rect 0,0,17,9",
+                      "xor --mode md5 --password-file pw.txt --rect 0,0,17,9"},
+        TransformCase{"XorMd5Ofb", "xor --mode md5ofb --password-file pw.txt",
+                      "xor --mode md5ofb --password-file pw.txt"}),
+    [](const testing::TestParamInfo<TransformCase>& info) { return info.param.Name; });
+
+TEST_F(Cli, PasswordSourcesAgreeAndTheArgumentFormWarns) {
+  MakeInput("in.png");
+  std::ofstream(P("pw.txt")) << "hunter2\n";
+  ASSERT_EQ(Run("xor in.png file.png --password-file pw.txt").Status, 0);
+  ASSERT_EQ(Run("xor in.png stdin.png --password-stdin", "hunter2\n").Status, 0);
+  const Result arg = Run("xor in.png arg.png --password hunter2");
+  ASSERT_EQ(arg.Status, 0);
+  EXPECT_NE(arg.Err.find("process list"), std::string::npos) << arg.Err;
+  EXPECT_TRUE(SamePixels(Load("file.png"), Load("stdin.png")));
+  EXPECT_TRUE(SamePixels(Load("file.png"), Load("arg.png")));
+  // Only one newline is removed from the file: "hunter2\n\n" is the password "hunter2\n".
+  std::ofstream(P("pw2.txt")) << "hunter2\n\n";
+  ASSERT_EQ(Run("xor in.png two.png --password-file pw2.txt").Status, 0);
+  EXPECT_FALSE(SamePixels(Load("file.png"), Load("two.png")));
+}
+
+TEST_F(Cli, WrongArgumentsAreUsageErrorsAndWriteNothing) {
+  MakeInput("in.png");
+  std::ofstream(P("pw.txt")) << "x";
+  for (const char* args : {
+           "",
+           "frobnicate in.png out.png",
+           "mosaic in.png",
+           "mosaic in.png out.png extra.png",
+           "mosaic in.png out.png --bits 3",
+           "mosaic in.png out.png --block 1x16",
+           "mosaic in.png out.png --block 16x51",
+           "mosaic in.png out.png --block 16",
+           "mosaic in.png out.png --keys 3,7x",
+           "mosaic in.png out.png --keys 256,7",
+           "mosaic in.png out.png --keys 3,7,1",
+           "mosaic in.png out.png --keys ' 3,7'",
+           "mosaic in.png out.png --rect 1,2,3",
+           "mosaic in.png out.png --rect 5,0,2,4",
+           "mosaic in.png out.png --decode=1",
+           "mosaic in.png out.png --keys 3,7 --keys 3,7",
+           "mosaic in.png out.gif",
+           "shift in.png out.png",
+           "shift in.png out.png --bits 0",
+           "shift in.png out.png --bits 24",
+           "shift in.png out.png --bits",
+           "xor in.png out.png",
+           "xor in.png out.png --password-file pw.txt --password x",
+           "xor in.png out.png --mode sha1 --password x",
+           "check in.png",
+           "info",
+           "mosaic in.png --out-dir missing-folder",
+       }) {
+    SCOPED_TRACE(args);
+    const Result r = Run(args);
+    EXPECT_EQ(r.Status, 2) << r.Err;
+    EXPECT_NE(r.Err.find("kavun-cli --help"), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists("out.png"));
+    EXPECT_FALSE(Exists("out.gif"));
+  }
+}
+
+TEST_F(Cli, HelpDescribesEveryCommand) {
+  const Result r = Run("--help");
+  EXPECT_EQ(r.Status, 0);
+  for (const char* word : {"mosaic", "shift", "xor", "check", "info", "--out-dir", "--rect"}) {
+    EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+  }
+  EXPECT_EQ(Run("xor --help").Status, 0);
+}
+
+TEST_F(Cli, ARectangleReachingOutsideIsAUsageErrorNotAClip) {
+  MakeInput("in.png");  // 45 x 37
+  for (const char* rect : {"0,0,46,37", "0,0,45,38", "-1,0,10,10", "40,30,50,40"}) {
+    SCOPED_TRACE(rect);
+    const Result r = Run(std::string("shift in.png out.png --bits 3 --rect ") + rect);
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("outside"), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists("out.png"));
+  }
+  EXPECT_EQ(Run("shift in.png out.png --bits 3 --rect 0,0,45,37").Status, 0);
+}
+
+TEST_F(Cli, DecodingWithIrreversibleCoefficientsFailsAndWritesNothing) {
+  MakeInput("in.png");
+  const Result r = Run("mosaic in.png out.png --keys 2,7 --decode");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_FALSE(r.Err.empty());
+  EXPECT_FALSE(Exists("out.png"));
+}
+
+TEST_F(Cli, FailuresWriteNothingAndKeepAnExistingOutput) {
+  MakeInput("in.png");
+  std::ofstream(P("out.png")) << "old";
+  EXPECT_EQ(Run("shift missing.png out.png --bits 2").Status, 1);
+  std::ofstream(P("broken.png")) << "not a png";
+  EXPECT_EQ(Run("shift broken.png out.png --bits 2").Status, 1);
+  EXPECT_EQ(Slurp(P("out.png")), "old");
+  const Result r = Run("xor in.png none.png --password-stdin", "");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_FALSE(Exists("none.png"));
+}
+
+TEST_F(Cli, CheckPrintsTheAnswerAndInfoTheFormat) {
+  const Result ok = Run("check");
+  EXPECT_EQ(ok.Status, 0);
+  EXPECT_EQ(ok.Out, "可逆です。\n");
+  const Result bad = Run("check --keys 2,7 --block 16x16");
+  EXPECT_EQ(bad.Status, 1);
+  EXPECT_EQ(bad.Out, "非可逆です。\nモザイクを掛けた画像を戻すことは出来ません。\n");
+  EXPECT_EQ(Run("check --keys 2,7 --block 5x3").Status, 0);
+
+  MakeInput("in.bmp", 1, 12, 5);
+  const Result info = Run("info in.bmp");
+  EXPECT_EQ(info.Status, 0);
+  EXPECT_EQ(info.Out, "in.bmp: 12 x 5 pixels, 24 bits per pixel, palette of 0 entries\n");
+}
+
+TEST_F(Cli, WritingJpegWarnsThatTheAreaCannotBeRestoredExactly) {
+  MakeInput("in.png");
+  const Result r = Run("mosaic in.png out.JPG");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_NE(r.Err.find("restored exactly"), std::string::npos) << r.Err;
+  EXPECT_EQ(Load("out.JPG").Width(), 45);
+}
+
+TEST_F(Cli, BatchFormProcessesEveryFileLikeTheSingleForm) {
+  fs::create_directory(dir_ / "batch");
+  fs::create_directory(dir_ / "back");
+  std::vector<std::string> names = {"a.png", "b.bmp", "c.png", "d.bmp", "e.png"};
+  std::vector<Bitmap> originals;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    originals.push_back(MakeInput(names[i], static_cast<uint32_t>(i + 10)));
+  }
+  std::ofstream(P("pw.txt")) << "batch";
+  std::string list;
+  for (const auto& n : names) list += n + " ";
+  // MTwister runs share the one generator; parallel files must still get their own keystream.
+  const Result r = Run("xor " + list + "--out-dir batch --password-file pw.txt");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    ASSERT_EQ(
+        Run("xor " + names[i] + " single" + FileExtension(names[i]) + " --password-file pw.txt")
+            .Status,
+        0);
+    EXPECT_TRUE(SamePixels(Load("batch/" + names[i]), Load("single" + FileExtension(names[i]))));
+  }
+  std::string scrambled;
+  for (const auto& n : names) scrambled += "batch/" + n + " ";
+  ASSERT_EQ(Run("xor " + scrambled + "--out-dir back --password-file pw.txt").Status, 0);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_TRUE(SamePixels(originals[i], Load("back/" + names[i]))) << names[i];
+  }
+  // Two inputs with one name would overwrite each other.
+  EXPECT_EQ(Run("mosaic a.png batch/a.png --out-dir back").Status, 2);
+  // One bad file fails alone; the others are written.
+  fs::create_directory(dir_ / "mixed");
+  std::ofstream(P("z.png")) << "broken";
+  const Result mixed = Run("shift a.png z.png b.bmp --bits 4 --out-dir mixed");
+  EXPECT_EQ(mixed.Status, 1);
+  EXPECT_TRUE(Exists("mixed/a.png"));
+  EXPECT_TRUE(Exists("mixed/b.bmp"));
+  EXPECT_FALSE(Exists("mixed/z.png"));
+}
+
+}  // namespace
+}  // namespace kavun
