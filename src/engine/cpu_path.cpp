@@ -17,8 +17,14 @@ bool DetectAvx2() noexcept {
 
 bool CpuPathSupported(CpuPath path) noexcept {
   switch (path) {
-    case CpuPath::Baseline:
+    case CpuPath::Portable:
       return true;
+    case CpuPath::Sse2:
+#if defined(__x86_64__) && defined(__GNUC__)
+      return true;
+#else
+      return false;
+#endif
     case CpuPath::Avx2: {
       static const bool avx2 = DetectAvx2();
       return avx2;
@@ -29,7 +35,9 @@ bool CpuPathSupported(CpuPath path) noexcept {
 
 CpuPath ActiveCpuPath() noexcept {
   if (g_forced) return *g_forced;
-  return CpuPathSupported(CpuPath::Avx2) ? CpuPath::Avx2 : CpuPath::Baseline;
+  if (CpuPathSupported(CpuPath::Avx2)) return CpuPath::Avx2;
+  if (CpuPathSupported(CpuPath::Sse2)) return CpuPath::Sse2;
+  return CpuPath::Portable;
 }
 
 void ForceCpuPath(std::optional<CpuPath> path) noexcept {

@@ -8,7 +8,8 @@ namespace kavun {
 // baseline of its architecture; wider vector units are used only when the processor running it
 // has them, so one binary runs everywhere.
 enum class CpuPath {
-  Baseline,  // plain C++, any processor
+  Portable,  // plain C++, any processor
+  Sse2,      // x86-64: SSE2 is part of its baseline
   Avx2,      // x86-64 with AVX2
 };
 

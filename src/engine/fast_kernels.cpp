@@ -6,6 +6,7 @@
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
+#define KAVUN_HAVE_X86_KERNELS 1
 #define KAVUN_HAVE_AVX2_KERNELS 1
 #define KAVUN_AVX2 __attribute__((target("avx2")))
 #endif
@@ -74,6 +75,130 @@ void MTTemperLowBytesPlain(const uint32_t* words, uint8_t* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = TemperLowByte(words[i]);
 }
 
+// Lane masks over one 96-byte period: kClass0[t] selects bytes with t mod 3 = 0, kClass2[t]
+// those with t mod 3 = 2.
+struct TripleMasks {
+  alignas(32) uint8_t class0[96];
+  alignas(32) uint8_t class2[96];
+  constexpr TripleMasks() : class0(), class2() {
+    for (int t = 0; t < 96; ++t) {
+      class0[t] = t % 3 == 0 ? 0xFF : 0;
+      class2[t] = t % 3 == 2 ? 0xFF : 0;
+    }
+  }
+};
+constexpr TripleMasks kTripleMasks;
+
+// ---- SSE2 versions (every x86-64 processor has SSE2) ----
+
+#ifdef KAVUN_HAVE_X86_KERNELS
+
+void XorRepeating96Sse2(uint8_t* data, std::size_t len, const uint8_t* pattern) {
+  __m128i p[6];
+  for (int v = 0; v < 6; ++v)
+    p[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern + 16 * v));
+  std::size_t j = 0;
+  for (; j + 96 <= len; j += 96) {
+    auto* d = reinterpret_cast<__m128i*>(data + j);
+    for (int v = 0; v < 6; ++v)
+      _mm_storeu_si128(d + v, _mm_xor_si128(_mm_loadu_si128(d + v), p[v]));
+  }
+  for (std::size_t t = 0; j < len; ++j, ++t) data[j] ^= pattern[t];
+}
+
+void XorTriplesReversedSse2(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  __m128i m0[6], m2[6], m1[6];
+  for (int v = 0; v < 6; ++v) {
+    m0[v] = _mm_load_si128(reinterpret_cast<const __m128i*>(kTripleMasks.class0 + 16 * v));
+    m2[v] = _mm_load_si128(reinterpret_cast<const __m128i*>(kTripleMasks.class2 + 16 * v));
+    m1[v] = _mm_andnot_si128(_mm_or_si128(m0[v], m2[v]), _mm_set1_epi8(-1));
+  }
+  std::size_t j = 0;
+  for (; j + 96 <= len; j += 96) {
+    for (int v = 0; v < 6; ++v) {
+      const std::size_t j0 = j + 16 * static_cast<std::size_t>(v);
+      const uint8_t* s = stream + j0;
+      const __m128i ahead = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2));
+      const __m128i same = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+      const __m128i behind = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s - 2));
+      const __m128i key =
+          _mm_or_si128(_mm_or_si128(_mm_and_si128(ahead, m0[v]), _mm_and_si128(same, m1[v])),
+                       _mm_and_si128(behind, m2[v]));
+      auto* d = reinterpret_cast<__m128i*>(data + j0);
+      _mm_storeu_si128(d, _mm_xor_si128(_mm_loadu_si128(d), key));
+    }
+  }
+  XorTriplesReversedPlain(data + j, stream + j, len - j);
+}
+
+void CombineShiftedBytesSse2(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
+                             unsigned s2) {
+  const __m128i c1 = _mm_cvtsi32_si128(static_cast<int>(s1));
+  const __m128i c2 = _mm_cvtsi32_si128(static_cast<int>(s2));
+  const __m128i mask1 = _mm_set1_epi8(static_cast<char>((0xFFu << s1) & 0xFF));
+  const __m128i mask2 = _mm_set1_epi8(static_cast<char>(0xFFu >> s2));
+  std::size_t j = 0;
+  for (; j + 16 <= len; j += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + j));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + j + 1));
+    const __m128i high = _mm_and_si128(_mm_sll_epi16(a, c1), mask1);
+    const __m128i low = _mm_and_si128(_mm_srl_epi16(b, c2), mask2);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), _mm_or_si128(high, low));
+  }
+  CombineShiftedBytesPlain(dst + j, src + j, len - j, s1, s2);
+}
+
+inline __m128i TwistSse2(__m128i current, __m128i next, __m128i far) {
+  const __m128i upper = _mm_set1_epi32(static_cast<int>(kUpperMask));
+  const __m128i matrix = _mm_set1_epi32(static_cast<int>(kMatrixA));
+  const __m128i y = _mm_or_si128(_mm_and_si128(current, upper), _mm_andnot_si128(upper, next));
+  const __m128i odd = _mm_srai_epi32(_mm_slli_epi32(y, 31), 31);
+  return _mm_xor_si128(_mm_xor_si128(far, _mm_srli_epi32(y, 1)), _mm_and_si128(odd, matrix));
+}
+
+inline __m128i Load4(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+void MTRegenerateWordsSse2(uint32_t* mt) {
+  int k = 0;
+  for (; k + 4 <= kMTN - kMTM; k += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mt + k),
+                     TwistSse2(Load4(mt + k), Load4(mt + k + 1), Load4(mt + k + kMTM)));
+  }
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  for (; k + 4 <= kMTN - 5; k += 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mt + k),
+                     TwistSse2(Load4(mt + k), Load4(mt + k + 1), Load4(mt + k + kMTM - kMTN)));
+  }
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+inline __m128i TemperSse2(__m128i y) {
+  y = _mm_xor_si128(y, _mm_srli_epi32(y, 11));
+  y = _mm_xor_si128(
+      y, _mm_and_si128(_mm_slli_epi32(y, 7), _mm_set1_epi32(static_cast<int>(0x9D2C5680))));
+  y = _mm_xor_si128(
+      y, _mm_and_si128(_mm_slli_epi32(y, 15), _mm_set1_epi32(static_cast<int>(0xEFC60000))));
+  y = _mm_xor_si128(y, _mm_srli_epi32(y, 18));
+  return _mm_and_si128(y, _mm_set1_epi32(0xFF));
+}
+
+void MTTemperLowBytesSse2(const uint32_t* words, uint8_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i t0 = TemperSse2(Load4(words + i));
+    const __m128i t1 = TemperSse2(Load4(words + i + 4));
+    const __m128i t2 = TemperSse2(Load4(words + i + 8));
+    const __m128i t3 = TemperSse2(Load4(words + i + 12));
+    const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(t0, t1), _mm_packs_epi32(t2, t3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+#endif  // KAVUN_HAVE_X86_KERNELS
+
 // ---- AVX2 versions ----
 
 #ifdef KAVUN_HAVE_AVX2_KERNELS
@@ -91,20 +216,6 @@ KAVUN_AVX2 void XorRepeating96Avx2(uint8_t* data, std::size_t len, const uint8_t
   }
   for (std::size_t t = 0; j < len; ++j, ++t) data[j] ^= pattern[t];
 }
-
-// Lane masks over one 96-byte period: kClass0[t] selects bytes with t mod 3 = 0, kClass2[t]
-// those with t mod 3 = 2.
-struct TripleMasks {
-  alignas(32) uint8_t class0[96];
-  alignas(32) uint8_t class2[96];
-  constexpr TripleMasks() : class0(), class2() {
-    for (int t = 0; t < 96; ++t) {
-      class0[t] = t % 3 == 0 ? 0xFF : 0;
-      class2[t] = t % 3 == 2 ? 0xFF : 0;
-    }
-  }
-};
-constexpr TripleMasks kTripleMasks;
 
 KAVUN_AVX2 void XorTriplesReversedAvx2(uint8_t* data, const uint8_t* stream, std::size_t len) {
   __m256i m0[3], m2[3];
@@ -212,20 +323,21 @@ KAVUN_AVX2 void MTTemperLowBytesAvx2(const uint32_t* words, uint8_t* out, std::s
 
 #endif  // KAVUN_HAVE_AVX2_KERNELS
 
-bool UseAvx2() noexcept {
-#ifdef KAVUN_HAVE_AVX2_KERNELS
-  return ActiveCpuPath() == CpuPath::Avx2;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
-#ifdef KAVUN_HAVE_AVX2_KERNELS
-#define KAVUN_DISPATCH(name, ...) (UseAvx2() ? name##Avx2(__VA_ARGS__) : name##Plain(__VA_ARGS__))
+#ifdef KAVUN_HAVE_X86_KERNELS
+#define KAVUN_DISPATCH(name, ...)     \
+  switch (ActiveCpuPath()) {          \
+    case CpuPath::Avx2:               \
+      return name##Avx2(__VA_ARGS__); \
+    case CpuPath::Sse2:               \
+      return name##Sse2(__VA_ARGS__); \
+    case CpuPath::Portable:           \
+      break;                          \
+  }                                   \
+  return name##Plain(__VA_ARGS__)
 #else
-#define KAVUN_DISPATCH(name, ...) name##Plain(__VA_ARGS__)
+#define KAVUN_DISPATCH(name, ...) return name##Plain(__VA_ARGS__)
 #endif
 
 void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {

@@ -23,7 +23,15 @@ using testing_util::Bytes;
 using testing_util::RandomBitmap;
 
 std::string PathName(const testing::TestParamInfo<CpuPath>& info) {
-  return info.param == CpuPath::Avx2 ? "Avx2" : "Baseline";
+  switch (info.param) {
+    case CpuPath::Portable:
+      return "Portable";
+    case CpuPath::Sse2:
+      return "Sse2";
+    case CpuPath::Avx2:
+      return "Avx2";
+  }
+  return "Unknown";
 }
 
 class FastPathTest : public testing::TestWithParam<CpuPath> {
@@ -209,7 +217,8 @@ TEST_P(FastPathTest, LowBytesLeaveTheGeneratorWhereSingleDrawsDo) {
   EXPECT_EQ(first, static_cast<uint8_t>(3499211612u));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, FastPathTest, testing::Values(CpuPath::Baseline, CpuPath::Avx2),
+INSTANTIATE_TEST_SUITE_P(Paths, FastPathTest,
+                         testing::Values(CpuPath::Portable, CpuPath::Sse2, CpuPath::Avx2),
                          PathName);
 
 }  // namespace
