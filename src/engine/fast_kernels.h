@@ -21,6 +21,11 @@ void XorTriplesReversed(uint8_t* data, const uint8_t* stream, std::size_t len);
 void CombineShiftedBytes(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
                          unsigned s2);
 
+// Writes `width` pixels of 3 bytes: out[3c .. 3c+2] = from_base[offset[c] .. offset[c]+2]. Four
+// bytes at from_base + offset[c] must be readable; nothing beyond out[3 * width - 1] is written.
+void GatherPixels(uint8_t* out, const uint8_t* from_base, const uint32_t* offset,
+                  std::size_t width);
+
 // Regenerates the 624 words of an MT19937 state in place, k = 0 .. 623 in increasing order.
 void MTRegenerateWords(uint32_t* mt);
 

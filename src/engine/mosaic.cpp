@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/beep.h"
+#include "engine/fast_kernels.h"
 #include "engine/mosaic_usable_order.h"
 #include "engine/transform_frame.h"
 
@@ -26,11 +27,10 @@ MosaicOrder UsableMosaicOrder(bool decode, int32_t block_w, int32_t block_h, int
 }
 
 // The selection is worked through in bands of BlockH rows and, within a band, in chunks of
-// whole blocks about 256 pixels wide. A chunk is first copied aside (it stays in the first-level
-// cache), then every pixel of the chunk is written in row order from its source cell in the
-// copy. The source offsets depend only on the position inside the chunk, so they are computed
-// once per call. Pixels are moved as 4-byte words: the fourth byte lands on the next pixel, which
-// is written right after; the last pixel of each chunk row is written with 3 bytes.
+// whole blocks. A chunk is first copied aside (about 16 KiB, so the copy stays in the
+// first-level cache), then every pixel of the chunk is written in row order from its source
+// cell in the copy. The source offsets depend only on the position inside the chunk, so they
+// are computed once per call.
 void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, int32_t BlockH,
                       int32_t Key1, int32_t Key2) {
   const MosaicOrder order = UsableMosaicOrder(Decode, BlockW, BlockH, Key1, Key2);
@@ -49,8 +49,9 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
   const auto bw = static_cast<std::size_t>(BlockW);
   const auto bh = static_cast<std::size_t>(BlockH);
   const std::size_t total_cols = static_cast<std::size_t>(block_cols) * bw;
-  const std::size_t chunk_blocks =
-      std::min(static_cast<std::size_t>(block_cols), std::max<std::size_t>(1, 256 / bw));
+  // About 16 KiB of pixels per chunk: the copy stays in the first-level cache.
+  const std::size_t chunk_blocks = std::min(static_cast<std::size_t>(block_cols),
+                                            std::max<std::size_t>(1, 16384 / (3 * bw * bh)));
   const std::size_t chunk = chunk_blocks * bw;  // pixels per chunk row
   const std::size_t copy_stride = 3 * chunk + 4;
 
@@ -77,13 +78,17 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
       for (std::size_t r = 0; r < bh; ++r) {
         std::memcpy(copy.data() + r * copy_stride, rows[r] + 3 * x0, 3 * width);
       }
-      for (std::size_t r = 0; r < bh; ++r) {
-        uint8_t* out = rows[r] + 3 * x0;
-        const uint32_t* from = source.data() + r * chunk;
-        for (std::size_t c = 0; c + 1 < width; ++c) {
-          std::memcpy(out + 3 * c, copy.data() + from[c], 4);
+      // The chunk rows are short runs in many rows at once, too short for the processor to
+      // notice them as streams: ask for the next chunk while this one is worked on.
+      if (x0 + chunk < total_cols) {
+        const std::size_t next_bytes = 3 * std::min(chunk, total_cols - x0 - chunk);
+        for (std::size_t r = 0; r < bh; ++r) {
+          const uint8_t* next = rows[r] + 3 * (x0 + chunk);
+          for (std::size_t b = 0; b < next_bytes; b += 64) __builtin_prefetch(next + b, 1);
         }
-        std::memcpy(out + 3 * (width - 1), copy.data() + from[width - 1], 3);
+      }
+      for (std::size_t r = 0; r < bh; ++r) {
+        kernels::GatherPixels(rows[r] + 3 * x0, copy.data(), source.data() + r * chunk, width);
       }
     }
   }
