@@ -967,10 +967,16 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 
 void TMainForm::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty()) return;
+  event->acceptProposedAction();
+  WMDropFiles(urls);
+}
+
+void TMainForm::WMDropFiles(const QList<QUrl>& urls) {
+  // The first file of the drop, its path taken whole however long; the others are ignored.
   for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
-    event->acceptProposedAction();
-    const QString path = url.toLocalFile();  // the whole path, however long
+    const QString path = url.toLocalFile();
     RunCommand([&] { LoadPicture(path); });
     return;
   }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QUrl>
 
 #include <array>
 #include <cstdint>
@@ -64,6 +66,9 @@ class TMainForm : public QMainWindow {
   // Runs a command; an error it raises ends it and shows the application's error box.
   void RunCommand(const std::function<void()>& command);
   void ShowErrorBox(const QString& message);
+
+  // Opens the first local file of a drop.
+  void WMDropFiles(const QList<QUrl>& urls);
 
   void ShowSelection();
   void HideSelection();
