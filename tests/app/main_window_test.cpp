@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "app/error_box.h"
 #include "app/image_view.h"
 #include "app_test_support.h"
@@ -363,7 +366,14 @@ INSTANTIATE_TEST_SUITE_P(Switches, OverwriteSaveTest,
                                            OverwriteCase{"h.png", false, true, nullptr},
                                            OverwriteCase{"i.PNG", true, true, kOverwriteQ},
                                            OverwriteCase{"j.bmp", true, false, kOverwriteQ},
-                                           OverwriteCase{"k.BMP", false, false, nullptr}));
+                                           OverwriteCase{"k.BMP", false, false, nullptr}),
+                         [](const ::testing::TestParamInfo<OverwriteCase>& info) {
+                           std::string name;
+                           for (const char* c = info.param.name; *c != '\0'; ++c) {
+                             name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                           }
+                           return name;
+                         });
 
 TEST_F(MainFormTest, SaveAsForcesTheFilterExtensionAndReadsTheFileBack) {
   form_->LoadPicture(WritePicture(QStringLiteral("src.bmp"), 7, 5));
