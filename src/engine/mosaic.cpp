@@ -78,15 +78,6 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
       for (std::size_t r = 0; r < bh; ++r) {
         std::memcpy(copy.data() + r * copy_stride, rows[r] + 3 * x0, 3 * width);
       }
-      // The chunk rows are short runs in many rows at once, too short for the processor to
-      // notice them as streams: ask for the next chunk while this one is worked on.
-      if (x0 + chunk < total_cols) {
-        const std::size_t next_bytes = 3 * std::min(chunk, total_cols - x0 - chunk);
-        for (std::size_t r = 0; r < bh; ++r) {
-          const uint8_t* next = rows[r] + 3 * (x0 + chunk);
-          for (std::size_t b = 0; b < next_bytes; b += 64) __builtin_prefetch(next + b, 1);
-        }
-      }
       for (std::size_t r = 0; r < bh; ++r) {
         kernels::GatherPixels(rows[r] + 3 * x0, copy.data(), source.data() + r * chunk, width);
       }

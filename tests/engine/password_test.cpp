@@ -24,6 +24,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Cp932Case{"パスワード", "\x83\x70\x83\x58\x83\x8F\x81\x5B\x83\x68"},
                     Cp932Case{"ｱ", "\xB1"},       // half-width katakana: one byte
                     Cp932Case{"～", "\x81\x60"},  // U+FF5E, the code page's wave dash
+                    Cp932Case{"〜", "\x81\x60"},  // U+301C, the wave dash other systems type
                     Cp932Case{"①", "\x87\x40"},   // NEC special character
                     Cp932Case{"漢字", "\x8A\xBF\x8E\x9A"},
                     Cp932Case{std::string("a\0b", 3), std::string("a\0b", 3)}));
