@@ -13,7 +13,8 @@ QString ApplicationTitleFor(const QString& executablePath) {
   const qsizetype dot = name.indexOf(u'.');
   if (dot >= 0) name.truncate(dot);
   if (name.isEmpty()) return name;
-  return name.left(1).toUpper() + name.mid(1).toLower();
+  // The first letter stays as it is; every later one is lower-cased.
+  return name.left(1) + name.mid(1).toLower();
 }
 
 QString ApplicationTitle() {

