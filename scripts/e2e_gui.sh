@@ -12,11 +12,14 @@
 #   bash scripts/e2e_gui.sh
 #
 # Environment: KAVUN_E2E_BUILD_DIR (default build, reused when present), KAVUN_E2E_JOBS (build
-# jobs, default nproc), KAVUN_E2E_DISPLAY (X display number, default: the first free from 77),
+# jobs, default nproc), KAVUN_E2E_DISPLAY (X display number, default: a free one),
 # KAVUN_E2E_LIMIT (seconds allowed after the build, default 180).
 # The build runs first; everything after it is limited to three minutes. On failure the screen
 # (XWD), the program's output and the pictures are kept in BUILD_DIR/e2e-failure/.
 # Needs: cmake, ninja, Xvfb, xdotool, od, cmp, timeout (coreutils, diffutils).
+
+# Many functions below run only through wait_until, traps or command substitution.
+# shellcheck disable=SC2317
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -50,6 +53,7 @@ gui_phase() {
     fi
     stop_pid "$KAVUN_PID"
     stop_pid "$XVFB_PID"
+    rm -f "$TMP/kavun.pid" "$TMP/xvfb.pid"
     exit "$rc"
   }
   trap on_exit EXIT
@@ -107,7 +111,7 @@ gui_phase() {
   log "dragged ($x0,$y0) -> ($x1,$y1) on the screen: image rect $SEL_L,$SEL_T,$SEL_R,$SEL_B"
 
   # --- "実行": the button sits in the left column; its place follows from the view's corner ---
-  local screen_before screen_after
+  local screen_before
   screen_before=$(screen_pixels_in_selection)
   move_to "$EXEC_X" "$EXEC_Y"
   xdo click 1
@@ -116,8 +120,6 @@ gui_phase() {
   log "executed"
 
   # --- "上書き保存", answered with Yes ---
-  local mtime_before
-  mtime_before=$(stat -c %Y.%s "$PIC")
   cp "$PIC" "$WORK/before-save.png"
   run_menu_item 4 # 開く, 閉じる, 同じファイルを開きなおす, 上書き保存
   local question
@@ -134,6 +136,7 @@ gui_phase() {
   local status=0
   wait "$KAVUN_PID" || status=$?
   KAVUN_PID=
+  rm -f "$TMP/kavun.pid"
   [ "$status" -eq 0 ] || fail "the program ended with status $status"
   log "exited"
 
@@ -189,16 +192,19 @@ check_results() {
 # The X server and the program.
 
 start_xvfb() {
-  local n=${KAVUN_E2E_DISPLAY:-77}
-  if [ -z "${KAVUN_E2E_DISPLAY:-}" ]; then
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  fi
-  export DISPLAY=:$n
   # -fbdir keeps the screen in an XWD file: the test reads pixels from it to find the image.
-  Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp -fbdir "$TMP/fb" >"$TMP/xvfb.log" 2>&1 &
+  local args=(-screen 0 1024x768x24 -nolisten tcp -fbdir "$TMP/fb")
+  if [ -n "${KAVUN_E2E_DISPLAY:-}" ]; then
+    echo "$KAVUN_E2E_DISPLAY" >"$TMP/display"
+    Xvfb ":$KAVUN_E2E_DISPLAY" "${args[@]}" >"$TMP/xvfb.log" 2>&1 &
+  else
+    # The server picks a free display itself and writes its number to descriptor 5: no race
+    # with other X servers starting at the same time.
+    Xvfb -displayfd 5 "${args[@]}" 5>"$TMP/display" >"$TMP/xvfb.log" 2>&1 &
+  fi
   XVFB_PID=$!
   echo "$XVFB_PID" >"$TMP/xvfb.pid"
-  wait_until 10 display_up || fail "Xvfb did not start on $DISPLAY: $(cat "$TMP/xvfb.log")"
+  wait_until 10 display_up || fail "Xvfb did not start: $(cat "$TMP/xvfb.log")"
   FB=$TMP/fb/Xvfb_screen0
   read_fb_header
   log "Xvfb on $DISPLAY ($FB_W x $FB_H)"
@@ -206,6 +212,10 @@ start_xvfb() {
 
 display_up() {
   kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb ended: $(cat "$TMP/xvfb.log")"
+  local n
+  n=$(head -n 1 "$TMP/display" 2>/dev/null || true)
+  [ -n "$n" ] || return 1
+  export DISPLAY=:$n
   xdo getdisplaygeometry >/dev/null 2>&1 && [ -s "$TMP/fb/Xvfb_screen0" ]
 }
 
@@ -242,8 +252,8 @@ popup_shown() { xdo search --onlyvisible --pid "$KAVUN_PID" 2>/dev/null | grep -
 # centre of "実行" (EXEC_X, EXEC_Y).
 locate_image() {
   wait_until 10 find_image || fail "the picture is not shown on the screen"
-  local wx wy
-  read -r wx wy < <(window_position "$WIN")
+  local wx
+  read -r wx _ < <(window_position "$WIN")
   # Layout: the 105-pixel column on the left, then the view's frame, then the image. "実行"
   # (89x32 at 6,72 in the column's upper panel, inside a 1-pixel frame and 1-pixel margin)
   # starts at the same height as the view's frame.
@@ -320,7 +330,7 @@ bmp_layout() {
   local bits height
   bits=$(od -An -tu2 -j 28 -N2 "$1" | tr -d ' ')
   height=$(le32 "$1" 22)
-  [ "$bits" -eq 24 ] && [ "$height" -gt 0 ] || fail "$1: expected a bottom-up 24-bit BMP"
+  if [ "$bits" -ne 24 ] || [ "$height" -le 0 ]; then fail "$1: expected a bottom-up 24-bit BMP"; fi
   echo "$(le32 "$1" 10) $((($(le32 "$1" 18) * 3 + 3) / 4 * 4))"
 }
 
@@ -449,7 +459,7 @@ cleanup() {
   local f
   # Processes left behind if the time limit had to kill phase 2 outright.
   for f in "$TMP/kavun.pid" "$TMP/xvfb.pid"; do
-    [ -f "$f" ] && kill -9 "$(cat "$f")" 2>/dev/null || true
+    if [ -f "$f" ]; then kill -9 "$(cat "$f")" 2>/dev/null || true; fi
   done
   rm -rf "$TMP"
 }
