@@ -141,6 +141,7 @@ gui_phase() {
   log "exited"
 
   check_results
+  rm -rf "$FAILDIR" # what an earlier failed run kept
   log "PASS"
 }
 
