@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   form.Global().SetRatio(ratio);
   // A selection of a few image pixels, as a user would draw it.
   auto& selection = form.Selection();
-  selection.SetBounds(4 * ratio, 6 * ratio, 40 * ratio, 24 * ratio);
+  selection.SetBounds(112 * ratio, 12 * ratio, 40 * ratio, 32 * ratio);
   form.ShowSelection();
   selection.PlaceHandles();
   form.MirrorSelection();
