@@ -23,4 +23,4 @@ SUDO=()
 [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${SUDO[@]}" apt-get update
-"${SUDO[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+"${SUDO[@]}" apt-get install -y "${missing[@]}"
