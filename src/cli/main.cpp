@@ -109,7 +109,9 @@ int32_t ParseInt(std::string_view text, const std::string& what) {
   const char* end = text.data() + text.size();
   if (!text.empty() && text[0] == '+') ++begin;
   const auto [ptr, ec] = std::from_chars(begin, end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || begin == end) {
+  // One sign at most: "+-5" is not a number.
+  const bool twoSigns = begin != text.data() && begin != end && *begin == '-';
+  if (text.empty() || ec != std::errc() || ptr != end || begin == end || twoSigns) {
     throw UsageError(what + ": \"" + std::string(text) + "\" is not a whole number");
   }
   return value;
@@ -213,7 +215,10 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "--bits") {
       const int32_t bits = ParseInt(*value, "--bits");
       if (bits == 0) throw UsageError("--bits must not be 0");
-      CheckRange(bits < 0 ? -bits : bits, 1, 23, "the shift width |N|");
+      // Compared without negating: -2147483648 has no positive counterpart in 32 bits.
+      if (bits < -23 || bits > 23) {
+        throw UsageError("the shift width |N| must be from 1 to 23, not " + std::string(*value));
+      }
       o.Bits = bits;
     } else if (arg == "--mode") {
       if (*value == "mt") {
