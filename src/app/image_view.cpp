@@ -19,6 +19,7 @@ QImage DisplayImageFor(const kavun::Bitmap& bitmap) {
       break;
   }
   QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
+  if (image.isNull()) return image;  // no memory for the display copy: the view stays empty
   for (int32_t y = 0; y < bitmap.Height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int32_t x = 0; x < bitmap.Width(); ++x) {

@@ -437,15 +437,17 @@ void TMainForm::BuildStatusBar() {
   MainStatusBar = statusBar();
   MainStatusBar->setObjectName(QStringLiteral("MainStatusBar"));
   MainStatusBar->setSizeGripEnabled(true);
+  // Two panels, 200 and 50 pixels wide; the last one stretches to the right end of the bar.
   const int widths[2] = {200, 50};
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 2; ++i) {
     auto* label = new QLabel(MainStatusBar);
     label->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    if (i < 2) {
+    if (i == 0) {
       label->setFixedWidth(widths[i]);
       MainStatusBar->addWidget(label);
     } else {
+      label->setMinimumWidth(widths[i]);
       MainStatusBar->addWidget(label, 1);
     }
     StatusPanels[static_cast<std::size_t>(i)] = label;
@@ -844,7 +846,7 @@ bool TMainForm::FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit) {
   if (event->key() == Qt::Key_Backspace) {
     key = kavun::kKeyBackspace;
   } else if (!event->text().isEmpty() && event->key() != Qt::Key_Tab &&
-             event->key() != Qt::Key_Backtab) {
+             event->key() != Qt::Key_Backtab && event->key() != Qt::Key_Delete) {
     key = event->text().front().unicode();
   } else {
     return false;
@@ -904,7 +906,7 @@ void TMainForm::ExecuteButtonClick() {
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - t0);
-    StatusPanels[2]->setText(
+    StatusPanels[1]->setText(
         QStringLiteral("処理時間: %1 ミリ秒").arg(static_cast<long long>(elapsed.count())));
     MainPBox->BitmapChanged();
   });

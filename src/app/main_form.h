@@ -197,7 +197,8 @@ class TMainForm : public QMainWindow {
   QLineEdit* Edit_ProcXorKey = nullptr;
 
   QStatusBar* MainStatusBar = nullptr;
-  std::array<QLabel*, 3> StatusPanels{};
+  // Panel 0: the rubber band's read-out; panel 1 (the last, stretching): the time of Execute.
+  std::array<QLabel*, 2> StatusPanels{};
 
   QScrollArea* ImgBaseScrollBox = nullptr;
   QWidget* ScrolledArea = nullptr;

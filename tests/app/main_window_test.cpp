@@ -114,6 +114,22 @@ TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
   EXPECT_EQ(Find<QWidget>(form_.get(), "ToolPanel")->width(), 105);
 }
 
+TEST_F(MainFormTest, StatusBarHasTwoPanelsTheLastStretchingToTheEnd) {
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  QStatusBar* bar = form_->MainStatusBar;
+  const QList<QLabel*> panels = bar->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+  ASSERT_EQ(panels.size(), 2);
+  EXPECT_EQ(form_->StatusPanels[0]->width(), 200);
+  EXPECT_TRUE(form_->StatusPanels[0]->text().isEmpty());
+  EXPECT_TRUE(form_->StatusPanels[1]->text().isEmpty());
+  // The last panel takes the rest of the bar, up to the size grip.
+  EXPECT_GT(form_->StatusPanels[1]->width(), 200);
+  EXPECT_GT(form_->StatusPanels[1]->geometry().right(), bar->width() - 30);
+  // Nothing between the two panels.
+  EXPECT_LT(form_->StatusPanels[1]->x(), form_->StatusPanels[0]->geometry().right() + 10);
+}
+
 TEST_F(MainFormTest, MenusHoldTheirItemsInOrder) {
   auto captions = [](QMenu* menu) {
     QStringList list;
