@@ -108,17 +108,21 @@ TIniStore TIniStore::Parse(std::string_view text) {
     }
     if (current == nullptr) continue;  // before the first section
     const size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;  // names no key; not written back
+    if (eq == std::string_view::npos) {
+      // Belongs to the section and is written back as it stands, but names no key.
+      current->entries.push_back(Entry{std::string(line), std::string(), false});
+      continue;
+    }
     const std::string_view key = Trim(line.substr(0, eq));
     const std::string_view value = Trim(line.substr(eq + 1));
     bool known = false;
     for (const Entry& e : current->entries) {
-      if (SameName(e.key, key)) {
+      if (e.named && SameName(e.key, key)) {
         known = true;
         break;
       }
     }
-    if (!known) current->entries.push_back(Entry{std::string(key), std::string(value)});
+    if (!known) current->entries.push_back(Entry{std::string(key), std::string(value), true});
   }
   return store;
 }
@@ -131,8 +135,10 @@ std::string TIniStore::Serialize() const {
     out += "]\r\n";
     for (const Entry& e : s.entries) {
       out += e.key;
-      out += '=';
-      out += e.value;
+      if (e.named) {
+        out += '=';
+        out += e.value;
+      }
       out += "\r\n";
     }
     out += "\r\n";
@@ -168,7 +174,7 @@ std::optional<std::string> TIniStore::ReadString(std::string_view section,
   const Section* s = FindSection(section);
   if (s == nullptr) return std::nullopt;
   for (const Entry& e : s->entries) {
-    if (SameName(e.key, key)) return e.value;
+    if (e.named && SameName(e.key, key)) return e.value;
   }
   return std::nullopt;
 }
@@ -191,12 +197,12 @@ void TIniStore::WriteString(std::string_view section, std::string_view key,
   Section* s = FindSection(section);
   if (s == nullptr) s = &AddSection(section);
   for (Entry& e : s->entries) {
-    if (SameName(e.key, key)) {
+    if (e.named && SameName(e.key, key)) {
       e.value.assign(value);
       return;
     }
   }
-  s->entries.push_back(Entry{std::string(key), std::string(value)});
+  s->entries.push_back(Entry{std::string(key), std::string(value), true});
 }
 
 void TIniStore::WriteInteger(std::string_view section, std::string_view key, int32_t value) {

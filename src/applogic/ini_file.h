@@ -5,11 +5,12 @@
 // Reading: every line is trimmed of blanks (characters up to ' '); empty lines and lines that
 // begin with ';' are ignored; "[name]" opens the section `name` (trimmed); lines before the
 // first section are ignored; "key=value" splits at the first '=' with both sides trimmed; a
-// line without '=' belongs to its section but names no key and is not kept. Section and key
-// names match without regard to ASCII letter case. A section that appears twice is merged into
+// line without '=' belongs to its section and is kept in its place, but names no key. Section and
+// key names match without regard to ASCII letter case. A section that appears twice is merged into
 // its first occurrence; of a key that appears twice the first one counts.
 //
-// Writing: for every section in order "[name]", then its keys as "key=value" (no blanks), then
+// Writing: for every section in order "[name]", then its lines in order, keys as "key=value" (no
+// blanks) and lines without '=' as they were read (trimmed), then
 // one empty line (after the last section too); every line ends with CR LF. Comments, blank
 // lines and blanks around '=' of the read text are therefore not reproduced.
 
@@ -48,8 +49,9 @@ class TIniStore {
 
  private:
   struct Entry {
-    std::string key;
+    std::string key;  // the whole trimmed line when the line names no key
     std::string value;
+    bool named = true;  // false: a line without '='
   };
   struct Section {
     std::string name;

@@ -71,8 +71,17 @@ TEST(IniStore, ParsesAndNormalises) {
   EXPECT_EQ(s.ReadString("other", "path").value_or(""), "a=b");
   EXPECT_EQ(s.ReadInteger("Setup", "FormHeight", 0), 256);
   EXPECT_FALSE(s.ReadString("Setup", "orphan").has_value());
+  // A line without '=' stays in its place but is no key.
+  EXPECT_FALSE(s.ReadString("Setup", "no equals sign").has_value());
   EXPECT_EQ(s.Serialize(),
-            "[setup]\r\nFORMWIDTH=0x320\r\nisScrollTrack=2\r\nFormHeight=$100\r\n\r\n"
+            "[setup]\r\nFORMWIDTH=0x320\r\nno equals sign\r\nisScrollTrack=2\r\n"
+            "FormHeight=$100\r\n\r\n"
+            "[Other]\r\nPath=a=b\r\n\r\n");
+  TIniStore written = s;
+  written.WriteString("Setup", "no equals sign", "x");
+  EXPECT_EQ(written.Serialize(),
+            "[setup]\r\nFORMWIDTH=0x320\r\nno equals sign\r\nisScrollTrack=2\r\n"
+            "FormHeight=$100\r\nno equals sign=x\r\n\r\n"
             "[Other]\r\nPath=a=b\r\n\r\n");
 }
 
