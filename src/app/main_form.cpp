@@ -944,7 +944,8 @@ void TMainForm::LoadSettings() {
   kavun::TSettingsValues values;
   values.FormWidth = width();
   values.FormHeight = height();
-  RunCommand([&] { values = kavun::LoadSettingsValues(SettingsLocation(), width(), height()); });
+  // Values read from a file that cannot be written back are applied all the same.
+  RunCommand([&] { kavun::LoadSettingsValues(SettingsLocation(), width(), height(), &values); });
   SetScrollTracking(values.isScrollTrack);
   MainMenu_S_Track->setChecked(values.isScrollTrack);
   MainMenu_S_SavChkDlg->setChecked(values.isShowSaveChkDlg);

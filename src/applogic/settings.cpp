@@ -99,12 +99,18 @@ void WriteSettingsValues(TIniStore& store, const TSettingsValues& values) {
 
 TSettingsValues LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,
                                    int32_t defaultHeight) {
+  TSettingsValues values;
+  LoadSettingsValues(location, defaultWidth, defaultHeight, &values);
+  return values;
+}
+
+void LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,
+                        int32_t defaultHeight, TSettingsValues* values) {
   const TIniStore store = ReadStore(location);
-  const TSettingsValues values = ReadSettingsValues(store, defaultWidth, defaultHeight);
+  *values = ReadSettingsValues(store, defaultWidth, defaultHeight);
   // Written back even though nothing changed: a missing file is created (empty) and an
   // existing one is normalised, and a folder that refuses writing shows up at start.
   WriteStore(location, store);
-  return values;
 }
 
 void SaveSettingsValues(const TSettingsLocation& location, const TSettingsValues& values) {

@@ -66,6 +66,11 @@ void WriteSettingsValues(TIniStore& store, const TSettingsValues& values);
 // returned, and the caller goes on with the defaults.
 TSettingsValues LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,
                                    int32_t defaultHeight);
+// The same, handing the values over in `values` as soon as they are read: a file that was read
+// but cannot be written back still gives its values. A file that cannot be read leaves
+// `values` as it is and is not written.
+void LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,
+                        int32_t defaultHeight, TSettingsValues* values);
 
 // SaveSettings without the window: reads the file again (keeping other sections and keys),
 // sets the five keys, writes it back atomically. Raises kavun::Error on failure; the old file

@@ -37,6 +37,27 @@ TEST_F(MainFormTest, FirstStartCreatesAnEmptyFileAndExitWritesTheDefaults) {
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
+TEST_F(MainFormTest, SettingsReadButNotWritableAreStillApplied) {
+  // A name so long that no temporary file can be made beside it: readable, never writable.
+  const QString ini = TempPath(QString(240, u'k') + QStringLiteral(".ini"));
+  QFile file(ini);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Setup]\r\nisShowSaveChkDlg=0\r\nFormWidth=700\r\n");
+  file.close();
+  TFakeDialogs dialogs;
+  TMainFormOptions options;
+  options.Dialogs = &dialogs;
+  options.SettingsPath = ini;
+  auto form = std::make_unique<TMainForm>(options);
+  ASSERT_EQ(dialogs.errors.size(), 1u);  // the failed write-back at start
+  EXPECT_FALSE(form->MainMenu_S_SavChkDlg->isChecked());
+  EXPECT_EQ(form->width(), 700);
+  EXPECT_TRUE(form->MainMenu_F_Open->isEnabled());
+  form.reset();
+  EXPECT_EQ(dialogs.errors.size(), 2u);  // and at exit
+  EXPECT_EQ(ReadAll(ini), QByteArray("[Setup]\r\nisShowSaveChkDlg=0\r\nFormWidth=700\r\n"));
+}
+
 TEST_F(MainFormTest, StoredSettingsAreApplied) {
   RecreateForm(
       QByteArray("[setup]\r\nisScrollTrack=1\r\nisShowSaveChkDlg=0\r\n"

@@ -277,5 +277,23 @@ TEST_F(SettingsFileTest, FailuresRaiseErrorsAndKeepTheOldFile) {
   EXPECT_EQ(files, 1);
 }
 
+TEST_F(SettingsFileTest, ValuesReadAreHandedOverEvenWhenTheWriteBackFails) {
+  // A name so long that the temporary file beside it cannot be created: readable, not writable.
+  const fs::path file = dir_ / "bin" / (std::string(240, 'k') + ".ini");
+  Put(file, "[Setup]\r\nFormWidth=700\r\nisScrollTrack=1\r\n");
+  TSettingsValues values;
+  EXPECT_THROW(LoadSettingsValues(TSettingsLocation{file, {}}, 594, 477, &values), Error);
+  EXPECT_EQ(values.FormWidth, 700);
+  EXPECT_TRUE(values.isScrollTrack);
+  EXPECT_EQ(Slurp(file), "[Setup]\r\nFormWidth=700\r\nisScrollTrack=1\r\n");
+  // A file that cannot be read leaves the values alone and is not replaced.
+  fs::create_directories(ini_);
+  TSettingsValues untouched;
+  untouched.FormWidth = 123;
+  EXPECT_THROW(LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477, &untouched), Error);
+  EXPECT_EQ(untouched.FormWidth, 123);
+  EXPECT_TRUE(fs::is_directory(ini_));
+}
+
 }  // namespace
 }  // namespace kavun
