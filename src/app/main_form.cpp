@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <limits>
 #include <new>
 
 #include "app/about_form.h"
@@ -424,6 +425,8 @@ void TMainForm::BuildToolPanel() {
       AddRadio(TabSheet3, "RadioButton_ProcXorFuncMD5", QStringLiteral("MD5"), 6, 62, false);
   AddLabel(TabSheet3, QStringLiteral("【パスワード】"), 0, 88);
   Edit_ProcXorKey = AddEdit(TabSheet3, "Edit_ProcXorKey", QString(), 4, 106, 93);
+  // The password has no length limit (a line edit stops at 32767 characters by default).
+  Edit_ProcXorKey->setMaxLength(std::numeric_limits<int>::max());
   AddEndMark(TabSheet3, 132);
   ProcValPageControl->addWidget(TabSheet3);
 

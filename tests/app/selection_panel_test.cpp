@@ -269,6 +269,12 @@ TEST_F(SelectionPanelTest, DeleteAndCursorKeysBypassTheKeyFilter) {
   EXPECT_EQ(beeps_, 0);
 }
 
+TEST_F(SelectionPanelTest, ThePasswordHasNoLengthLimit) {
+  const QString longPassword(40000, u'p');
+  form_->Edit_ProcXorKey->setText(longPassword);
+  EXPECT_EQ(form_->Edit_ProcXorKey->text(), longPassword);
+}
+
 TEST_F(SelectionPanelTest, LeavingAFieldCorrectsItsText) {
   struct Row {
     QLineEdit* edit;
