@@ -51,6 +51,16 @@ void TQtUserDialogs::ShowError(const QString& text, const QString& caption) {
   box.exec();
 }
 
+qsizetype NameFilterIndex(const QStringList& filters, const QString& selected) {
+  const qsizetype exact = filters.indexOf(selected);
+  if (exact >= 0) return exact;
+  // With the patterns hidden, the dialog reports a filter as it shows it: without " (...)".
+  for (qsizetype i = 0; i < filters.size(); ++i) {
+    if (filters[i].startsWith(selected + QStringLiteral(" ("))) return i;
+  }
+  return -1;
+}
+
 namespace {
 
 std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
@@ -70,8 +80,9 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
   *lastName = files.first();
-  *lastFilter = dialog.selectedNameFilter();
-  if (filterIndex != nullptr) *filterIndex = static_cast<int>(filters.indexOf(*lastFilter)) + 1;
+  const qsizetype index = NameFilterIndex(filters, dialog.selectedNameFilter());
+  if (index >= 0) *lastFilter = filters.at(index);
+  if (filterIndex != nullptr) *filterIndex = static_cast<int>(index) + 1;
   return files.first();
 }
 

@@ -36,6 +36,9 @@ inline constexpr const char* kSavePictureFilter =
 // Turns "text|p1;p2|text|p" into QFileDialog name filters: the text as worded followed by the
 // patterns in parentheses, which the dialog hides from view (HideNameFilterDetails).
 QStringList ToQtNameFilters(const QString& filter);
+// The index in `filters` (ToQtNameFilters) of the filter a file dialog reports as selected,
+// whether it reports it whole or as shown with its patterns hidden; -1 when none matches.
+qsizetype NameFilterIndex(const QStringList& filters, const QString& selected);
 
 // Message boxes and non-native file dialogs owned by `owner`. Each dialog keeps its last file
 // name and filter between uses.
