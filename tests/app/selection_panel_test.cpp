@@ -178,6 +178,28 @@ TEST_F(SelectionPanelTest, MovingAndRemovingTheRectangle) {
   EXPECT_FALSE(form_->CornerShapes[0]->isVisible());
 }
 
+TEST_F(SelectionPanelTest, AnInsideOutRectangleMovesAndRightPressesElsewhereKeepIt) {
+  Open(60, 40, 1);
+  Drag(QPoint(40, 30), QPoint(10, 10));  // up and to the left: negative width and height
+  EXPECT_EQ(form_->Selection().Width(), -30);
+  EXPECT_EQ(form_->Selection().Height(), -20);
+  EXPECT_EQ(ShapeGeometry(), QRect(10, 10, 30, 20));
+  // A press inside goes to the rectangle and moves it.
+  Press(QPoint(25, 20));
+  MoveTo(QPoint(28, 22));
+  MoveTo(QPoint(30, 25));
+  Release(QPoint(30, 25));
+  EXPECT_EQ(ImageRect(), (kavun::TRect{15, 15, 45, 35}));
+  // A right press beside it only repaints the view; one on a handle does nothing.
+  Press(QPoint(5, 5), Qt::RightButton);
+  Release(QPoint(5, 5), Qt::RightButton);
+  const QPoint onHandle = InWindow(form_->CornerShapes[0], QPoint(2, 2));
+  QTest::mousePress(form_->windowHandle(), Qt::RightButton, {}, onHandle);
+  QTest::mouseRelease(form_->windowHandle(), Qt::RightButton, {}, onHandle);
+  EXPECT_TRUE(form_->Selection().Visible());
+  EXPECT_EQ(ImageRect(), (kavun::TRect{15, 15, 45, 35}));
+}
+
 TEST_F(SelectionPanelTest, DraggingHandleThreeOfAPointSpansTheRectangle) {
   Open(60, 40, 1);
   Press(QPoint(20, 20));
