@@ -373,6 +373,24 @@ TEST_F(SelectionPanelTest, ExecuteRunsTheCheckedTransformOnTheSelection) {
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
+TEST_F(SelectionPanelTest, ExecuteOnAPointSelectionChangesNothing) {
+  Open(30, 20, 3);
+  Press(QPoint(31, 29));
+  Release(QPoint(31, 29));
+  ASSERT_TRUE(form_->ExecuteButton->isEnabled());
+  EXPECT_EQ(ImageRect(), (kavun::TRect{10, 10, 10, 10}));
+  const kavun::Bitmap before = form_->Global().WorkBitmap;
+  for (QRadioButton* method : {form_->RadioButton_ProcSelRM, form_->RadioButton_ProcSelBS,
+                               form_->RadioButton_ProcSelXOR}) {
+    QTest::mouseClick(method, Qt::LeftButton);
+    QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+    EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, before)) << method->text().toStdString();
+    EXPECT_TRUE(form_->isEnabled());
+    EXPECT_FALSE(Status(1).isEmpty());
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
 TEST_F(SelectionPanelTest, AFailingExecuteLeavesTheWindowEnabledAndThePicture) {
   Open(20, 20, 1);
   form_->TB_SelMax->click();
