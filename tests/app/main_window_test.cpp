@@ -502,6 +502,32 @@ TEST_F(MainFormTest, TheViewShowsEveryPixelAsARatioSquare) {
   }
 }
 
+TEST_F(MainFormTest, AWidePictureAtTenfoldPaintsItsFarCorner) {
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  form_->LoadPicture(WritePicture(QStringLiteral("wide.bmp"), 6000, 40));
+  form_->MainMenu_PR_Items[9]->trigger();
+  EXPECT_EQ(form_->MainPBox->size(), QSize(60000, 400));
+  form_->TB_SelMax->click();
+  EXPECT_EQ(form_->Selection().SelectionImageRect(), (kavun::TRect{0, 0, 6000, 40}));
+  QScrollBar* h = form_->ImgBaseScrollBox->horizontalScrollBar();
+  QScrollBar* v = form_->ImgBaseScrollBox->verticalScrollBar();
+  h->setValue(h->maximum());
+  v->setValue(v->maximum());
+  QApplication::processEvents();
+  // The bottom-right image pixel, away from the inverted outline and handles.
+  const QPoint inView(60000 - 15, 400 - 15);
+  const QPoint inViewport = form_->MainPBox->mapTo(form_->ImgBaseScrollBox->viewport(), inView);
+  ASSERT_TRUE(form_->ImgBaseScrollBox->viewport()->rect().contains(inViewport));
+  const QImage shot = form_->ImgBaseScrollBox->viewport()->grab().toImage();
+  const kavun::PaletteEntry c = form_->Global().WorkBitmap.PixelColor(5998, 38);
+  EXPECT_EQ(shot.pixel(inViewport), qRgb(c.Red, c.Green, c.Blue));
+  // Back to the top-left corner on the next ratio change.
+  form_->TB_RatioMinus->click();
+  EXPECT_EQ(h->value(), 0);
+  EXPECT_EQ(v->value(), 0);
+}
+
 TEST(ImageViewTest, OtherDepthsShowTheirDisplayedColours) {
   kavun::Bitmap gray(3, 2, kavun::PixelFormat::Bits8);
   std::vector<kavun::PaletteEntry> palette(256);
