@@ -837,7 +837,14 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       return FilterNumberKey(edit, static_cast<QKeyEvent*>(event),
                              kavun::NumberFieldSpec(*field).limit);
     }
-    if (event->type() == QEvent::FocusOut) RangeCheck(edit);
+    if (event->type() == QEvent::FocusOut) {
+      // Leaving the field, not the window: switching to another window or opening a popup
+      // (the edit's context menu) keeps the focus in the field when it comes back.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+        RangeCheck(edit);
+      }
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -317,6 +317,18 @@ TEST_F(SelectionPanelTest, LeavingAFieldCorrectsItsText) {
   EXPECT_EQ(beeps_, 0);
 }
 
+TEST_F(SelectionPanelTest, SwitchingWindowsOrOpeningAPopupDoesNotLeaveTheField) {
+  QLineEdit* w = form_->Edit_ProcRevMosBlockW;
+  w->setText(QStringLiteral("1"));  // on its way to "15"
+  for (Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+    QFocusEvent out(QEvent::FocusOut, reason);
+    QApplication::sendEvent(w, &out);
+    EXPECT_EQ(w->text(), QStringLiteral("1")) << reason;
+  }
+  Leave(w);
+  EXPECT_EQ(w->text(), QStringLiteral("2"));
+}
+
 TEST_F(SelectionPanelTest, TheReversibilityCheckTellsBothOutcomes) {
   QTest::mouseClick(form_->ChkBijButton, Qt::LeftButton);
   form_->Edit_ProcRevMosKey1->setText(QStringLiteral("2"));
