@@ -26,6 +26,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <chrono>
 #include <limits>
@@ -1003,5 +1004,9 @@ void TMainForm::MainMenu_H_RMClick() {
 void TMainForm::MainMenu_H_AboutClick() {
   if (aboutForm_ == nullptr) return;
   setEnabled(false);
+  // Kept above the main window: were the window manager to raise the disabled main window over
+  // it, the box that alone can enable the window again would be out of reach.
+  aboutForm_->winId();
+  if (QWindow* box = aboutForm_->windowHandle()) box->setTransientParent(windowHandle());
   aboutForm_->show();
 }

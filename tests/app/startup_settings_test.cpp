@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QUrl>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +172,9 @@ TEST_F(MainFormTest, TheAboutBoxDisablesTheWindowUntilItCloses) {
   EXPECT_FALSE(form_->isEnabled());
   EXPECT_TRUE(about.isVisible());
   EXPECT_TRUE(about.isEnabled());
+  // Stacked above the main window, which cannot be used until the box closes.
+  ASSERT_NE(about.windowHandle(), nullptr);
+  EXPECT_EQ(about.windowHandle()->transientParent(), form_->windowHandle());
   about.CloseButtonClick();
   EXPECT_FALSE(about.isVisible());
   EXPECT_TRUE(form_->isEnabled());
