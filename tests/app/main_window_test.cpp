@@ -312,6 +312,31 @@ TEST_F(MainFormTest, ReopenDiscardsChangesAndKeepsTheCaption) {
   EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(path));
 }
 
+TEST_F(MainFormTest, AFailedReopenLeavesPictureRatioAndSelection) {
+  const QString path = WritePicture(QStringLiteral("gone.png"), 10, 8);
+  form_->LoadPicture(path);
+  form_->Global().SetRatio(4);
+  form_->TB_SelMax->click();
+  form_->Global().WorkBitmap.ScanLine(0)[0] ^= 0xFF;
+  const kavun::Bitmap changed = form_->Global().WorkBitmap;
+  ASSERT_TRUE(QFile::remove(path));
+  form_->TB_Load->click();
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_TRUE(dialogs_.errors[0].text.contains(QStringLiteral("gone.png")));
+  EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, changed));
+  EXPECT_EQ(form_->Global().GetRatio(), 4);
+  EXPECT_TRUE(form_->Selection().Visible());
+  EXPECT_TRUE(form_->ExecuteButton->isEnabled());
+  EXPECT_EQ(form_->MainPBox->size(), QSize(40, 32));
+
+  // The file back with another size: the view follows it, the selection is gone.
+  WritePicture(QStringLiteral("gone.png"), 7, 5);
+  form_->TB_Load->click();
+  EXPECT_EQ(form_->MainPBox->size(), QSize(7, 5));
+  EXPECT_FALSE(form_->Selection().Visible());
+  EXPECT_FALSE(form_->ExecuteButton->isEnabled());
+}
+
 // Overwrite-save: which single question is asked for each extension and pair of switches.
 struct OverwriteCase {
   const char* name;
