@@ -110,6 +110,9 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x
   auto* edit = new QLineEdit(text, parent);
   edit->setObjectName(QLatin1String(name));
   edit->setGeometry(x, y, w, 20);
+  // A file dropped on a field opens the picture like anywhere else on the window instead of
+  // typing its path into the field.
+  edit->setAcceptDrops(false);
   return edit;
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -133,6 +134,13 @@ TEST_F(MainFormTest, ADropOpensTheFirstFileOnly) {
   EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(first));
   EXPECT_EQ(form_->Global().WorkBitmap.Width(), 11);
   EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+TEST_F(MainFormTest, TextFieldsLeaveDropsToTheWindow) {
+  for (QLineEdit* edit : form_->findChildren<QLineEdit*>()) {
+    EXPECT_FALSE(edit->acceptDrops()) << edit->objectName().toStdString();
+  }
+  EXPECT_EQ(form_->findChildren<QLineEdit*>().size(), 6);
 }
 
 TEST_F(MainFormTest, ADropWithALongPathOpensIt) {
