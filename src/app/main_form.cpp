@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -28,6 +29,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <new>
@@ -964,8 +966,15 @@ void TMainForm::LoadSettings() {
   MainMenu_S_Track->setChecked(values.isScrollTrack);
   MainMenu_S_SavChkDlg->setChecked(values.isShowSaveChkDlg);
   MainMenu_S_JpgSavChkDlg->setChecked(values.isShowJpgSaveChkDlg);
-  resize(values.FormWidth, height());
-  resize(width(), values.FormHeight);
+  // The windowing system's limit: a window no larger than the desktop, as a window of the
+  // original platform is held to its maximum tracking size. A size from a hand-edited file
+  // beyond that would give a window far off the screen that cannot even be painted.
+  QSize limit(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (const QScreen* desktop = QGuiApplication::primaryScreen()) {
+    limit = desktop->virtualGeometry().size();
+  }
+  resize(std::min(values.FormWidth, limit.width()), height());
+  resize(width(), std::min(values.FormHeight, limit.height()));
 }
 
 void TMainForm::SaveSettings() {

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -90,6 +92,15 @@ TEST_F(MainFormTest, StoredSettingsAreApplied) {
   EXPECT_TRUE(written.contains("isShowJpgSaveChkDlg=0\r\n"));
   EXPECT_TRUE(written.contains("FORMWIDTH=800\r\n"));
   EXPECT_TRUE(written.contains("[Other]\r\nkeep=me\r\n"));
+}
+
+TEST_F(MainFormTest, AStoredSizeBeyondTheDesktopIsHeldToIt) {
+  RecreateForm(QByteArray("[Setup]\r\nFormWidth=2147483647\r\nFormHeight=100000\r\n"));
+  const QSize desktop = QGuiApplication::primaryScreen()->virtualGeometry().size();
+  EXPECT_EQ(form_->size(), desktop);
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  EXPECT_FALSE(form_->grab().isNull());
 }
 
 TEST_F(MainFormTest, AnUnwritableSettingsFileStillGivesAUsableWindow) {
