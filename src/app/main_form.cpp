@@ -876,6 +876,9 @@ bool TMainForm::FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit) {
     edit->setCursorPosition(selStart);
   }
   if (result.beep) kavun::Beep();
+  // Backspace over a selection: removing the selection was all it had to do; passing it on as
+  // well would take the character before the selection with it.
+  if (result.textChanged && key == kavun::kKeyBackspace) return true;
   return !result.keyPasses;  // true: the key press is discarded
 }
 

@@ -266,6 +266,21 @@ TEST_F(SelectionPanelTest, TheKeyFilterBeepsAndRemovesTheSelection) {
   w->end(false);
   QTest::keyClick(w, Qt::Key_Backspace);
   EXPECT_EQ(w->text(), QStringLiteral("1"));
+  // Backspace over a selection removes the selection only.
+  QLineEdit* key2 = form_->Edit_ProcRevMosKey2;
+  key2->setFocus();
+  key2->setText(QStringLiteral("123"));
+  key2->setSelection(1, 2);
+  QTest::keyClick(key2, Qt::Key_Backspace);
+  EXPECT_EQ(key2->text(), QStringLiteral("1"));
+  EXPECT_EQ(beeps_, 2);
+  // A digit typed over a selection takes its place.
+  key2->setText(QStringLiteral("123"));
+  key2->setSelection(1, 1);
+  QTest::keyClick(key2, Qt::Key_9);
+  EXPECT_EQ(key2->text(), QStringLiteral("193"));
+  EXPECT_EQ(beeps_, 2);
+  w->setFocus();
   // Three characters for a coefficient.
   QLineEdit* k = form_->Edit_ProcRevMosKey1;
   k->setFocus();
