@@ -1,5 +1,6 @@
 // The program entry: creates the main window, then the hidden About box, and runs the loop.
 #include <QApplication>
+#include <QIcon>
 
 #include "app/about_form.h"
 #include "app/main_form.h"
@@ -7,6 +8,9 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // The program's icon for its windows and task bar entry; the desktop entry names the same.
+  QApplication::setWindowIcon(QIcon(KavunIconPixmap(48)));
+  QGuiApplication::setDesktopFileName(QStringLiteral("kavun"));
   kavun::SetBeepHandler([] { QApplication::beep(); });
   TMainForm mainForm;
   TAboutForm aboutForm;  // hidden until "About"
