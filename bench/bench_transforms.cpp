@@ -178,9 +178,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   seconds / memcpy_time->second);
     }
     const kavun::CpuPath path = kavun::ActiveCpuPath();
-    std::printf("(auto = %s path)\n", path == kavun::CpuPath::Avx2   ? "AVX2"
-                                      : path == kavun::CpuPath::Sse2 ? "SSE2"
-                                                                     : "portable");
+    std::printf("(auto = %s path)\n", kavun::CpuPathName(path));
   }
 
  private:

@@ -1,6 +1,5 @@
 #include "app/image_view.h"
 
-#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -42,7 +41,7 @@ QRect SourceRectFor(const QRect& exposed, int32_t ratio, int32_t width, int32_t 
 
 TImageView::TImageView(std::function<const kavun::Bitmap*()> bitmap, std::function<int32_t()> ratio,
                        QWidget* parent)
-    : QWidget(parent), bitmap_(bitmap), ratio_(std::move(ratio)) {
+    : TMouseWidget(parent), bitmap_(bitmap), ratio_(std::move(ratio)) {
   setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
@@ -86,19 +85,4 @@ void TImageView::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setClipRegion(event->region());
   PaintArea(painter, event->rect());
-}
-
-void TImageView::mousePressEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseDown(event->button(), p.x(), p.y());
-}
-
-void TImageView::mouseMoveEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseMove(p.x(), p.y());
-}
-
-void TImageView::mouseReleaseEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseUp(event->button(), p.x(), p.y());
 }

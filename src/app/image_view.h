@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/mouse_widget.h"
 #include "engine/bitmap.h"
 
 // A QImage showing `bitmap` as it is displayed. A 24-bit or 32-bit bitmap is wrapped without a
@@ -20,7 +21,7 @@ QRect SourceRectFor(const QRect& exposed, int32_t ratio, int32_t width, int32_t 
 // The image view (MainPBox): paints the working bitmap enlarged by the display ratio with pixel
 // replication, only over the exposed region, and reports mouse presses, moves and releases in
 // view coordinates.
-class TImageView : public QWidget {
+class TImageView : public TMouseWidget {
   Q_OBJECT
 
  public:
@@ -35,16 +36,8 @@ class TImageView : public QWidget {
   // Paints the area `exposed` of the view onto `painter` (used by paintEvent and the benchmark).
   void PaintArea(QPainter& painter, const QRect& exposed);
 
- signals:
-  void MouseDown(Qt::MouseButton button, int x, int y);
-  void MouseMove(int x, int y);
-  void MouseUp(Qt::MouseButton button, int x, int y);
-
  protected:
   void paintEvent(QPaintEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   void EnsureImage();

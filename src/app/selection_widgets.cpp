@@ -1,9 +1,8 @@
 #include "app/selection_widgets.h"
 
-#include <QMouseEvent>
 #include <QPainter>
 
-TInvertingShape::TInvertingShape(TKind kind, QWidget* parent) : QWidget(parent), kind_(kind) {
+TInvertingShape::TInvertingShape(TKind kind, QWidget* parent) : TMouseWidget(parent), kind_(kind) {
   // Nothing of its own beneath the drawing: the view shows through and is inverted.
   setAttribute(Qt::WA_NoSystemBackground, true);
   setAutoFillBackground(false);
@@ -27,19 +26,4 @@ void TInvertingShape::paintEvent(QPaintEvent*) {
     painter.fillRect(QRect(0, 1, 1, height() - 2), Qt::white);
     if (right > 0) painter.fillRect(QRect(right, 1, 1, height() - 2), Qt::white);
   }
-}
-
-void TInvertingShape::mousePressEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseDown(event->button(), p.x(), p.y());
-}
-
-void TInvertingShape::mouseMoveEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseMove(p.x(), p.y());
-}
-
-void TInvertingShape::mouseReleaseEvent(QMouseEvent* event) {
-  const QPoint p = event->position().toPoint();
-  emit MouseUp(event->button(), p.x(), p.y());
 }

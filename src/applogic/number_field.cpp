@@ -66,8 +66,8 @@ int32_t ParseDecimalOr(std::u16string_view text, int32_t fallback) noexcept {
 }
 
 int32_t NumberFieldValue(std::u16string_view text, TNumberField field) noexcept {
-  const TNumberFieldSpec& spec = NumberFieldSpec(field);
-  return ClampInt(ParseDecimalOr(text, spec.defaultOnExit), spec.low, spec.high);
+  const TNumberFieldSpec& rules = NumberFieldSpec(field);
+  return ClampInt(ParseDecimalOr(text, rules.defaultOnExit), rules.low, rules.high);
 }
 
 std::u16string RangeCheckText(std::u16string_view text, TNumberField field) {

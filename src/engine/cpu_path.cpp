@@ -45,4 +45,16 @@ void ForceCpuPath(std::optional<CpuPath> path) noexcept {
   g_forced = path;
 }
 
+const char* CpuPathName(CpuPath path) noexcept {
+  switch (path) {
+    case CpuPath::Portable:
+      return "Portable";
+    case CpuPath::Sse2:
+      return "Sse2";
+    case CpuPath::Avx2:
+      return "Avx2";
+  }
+  return "Unknown";
+}
+
 }  // namespace kavun

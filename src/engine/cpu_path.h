@@ -13,6 +13,9 @@ enum class CpuPath {
   Avx2,      // x86-64 with AVX2
 };
 
+// The path's name: "Portable", "Sse2" or "Avx2" (test names, benchmark reports).
+const char* CpuPathName(CpuPath path) noexcept;
+
 // Whether this processor (and this build) can run `path`.
 bool CpuPathSupported(CpuPath path) noexcept;
 

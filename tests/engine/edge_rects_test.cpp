@@ -63,15 +63,7 @@ std::vector<NamedTransform> AllTransforms() {
 }
 
 std::string PathName(const testing::TestParamInfo<CpuPath>& info) {
-  switch (info.param) {
-    case CpuPath::Portable:
-      return "Portable";
-    case CpuPath::Sse2:
-      return "Sse2";
-    case CpuPath::Avx2:
-      return "Avx2";
-  }
-  return "Unknown";
+  return CpuPathName(info.param);
 }
 
 class EdgeRectTest : public testing::TestWithParam<CpuPath> {

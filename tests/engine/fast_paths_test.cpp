@@ -23,15 +23,7 @@ using testing_util::Bytes;
 using testing_util::RandomBitmap;
 
 std::string PathName(const testing::TestParamInfo<CpuPath>& info) {
-  switch (info.param) {
-    case CpuPath::Portable:
-      return "Portable";
-    case CpuPath::Sse2:
-      return "Sse2";
-    case CpuPath::Avx2:
-      return "Avx2";
-  }
-  return "Unknown";
+  return CpuPathName(info.param);
 }
 
 class FastPathTest : public testing::TestWithParam<CpuPath> {
