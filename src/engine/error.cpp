@@ -1,5 +1,6 @@
 #include "engine/error.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace kavun {
@@ -68,6 +69,30 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
       return "interrupted" + more;
   }
   return detail;
+}
+
+ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
+  switch (error_number) {
+    case ENOENT:
+    case ENOTDIR:
+      return ErrorKind::FileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ErrorKind::PermissionDenied;
+    case EISDIR:
+      return ErrorKind::NotAFile;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ErrorKind::DiskFull;
+    case ENOMEM:
+      return ErrorKind::OutOfMemory;
+    case EINTR:
+      return ErrorKind::Interrupted;
+    default:
+      return writing ? ErrorKind::WriteFailed : ErrorKind::ReadFailed;
+  }
 }
 
 const char* ErrorKindName(ErrorKind kind) noexcept {

@@ -57,6 +57,12 @@ class Error : public std::runtime_error {
 // The English sentence for a kind, its file and its detail (what() of an Error).
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail);
 
+// The kind for an errno value left by a failed open/read/write/rename: ENOENT/ENOTDIR give
+// FileNotFound, EACCES/EPERM/EROFS PermissionDenied, EISDIR NotAFile, ENOSPC/EDQUOT/EFBIG
+// DiskFull, ENOMEM OutOfMemory, EINTR Interrupted; anything else ReadFailed or WriteFailed
+// depending on `writing`.
+ErrorKind KindFromErrno(int error_number, bool writing) noexcept;
+
 // The kind's identifier, e.g. "FileEndsEarly", for logs and test output.
 const char* ErrorKindName(ErrorKind kind) noexcept;
 
