@@ -94,6 +94,40 @@ QIcon MakeGlyph(TGlyph glyph) {
       p.fillRect(1, 15, 3, 3, Qt::black);
       p.fillRect(16, 15, 3, 3, Qt::black);
       break;
+    case TGlyph::SelectByNumber: {
+      // A dashed frame with a small "12" in it: the rectangle typed in as numbers.
+      p.setRenderHint(QPainter::Antialiasing, false);
+      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
+      p.setBrush(QColor(255, 245, 200));
+      p.drawRect(1, 2, 17, 15);
+      QFont font = p.font();
+      font.setPixelSize(10);
+      font.setBold(true);
+      p.setFont(font);
+      p.setPen(QColor(20, 40, 110));
+      p.drawText(QRect(2, 3, 16, 14), Qt::AlignCenter, QStringLiteral("12"));
+      break;
+    }
+    case TGlyph::SelectLast: {
+      // A dashed frame and a turning arrow: the last rectangle again.
+      p.setRenderHint(QPainter::Antialiasing, false);
+      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
+      p.setBrush(QColor(200, 220, 255));
+      p.drawRect(1, 5, 13, 12);
+      p.setRenderHint(QPainter::Antialiasing, true);
+      p.setPen(QPen(QColor(30, 120, 40), 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawArc(QRectF(9, 1, 9, 9), 90 * 16, 270 * 16);
+      QPainterPath head;
+      head.moveTo(12, 0);
+      head.lineTo(16, 2);
+      head.lineTo(12, 5);
+      head.closeSubpath();
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(30, 120, 40));
+      p.drawPath(head);
+      break;
+    }
   }
   p.end();
   QIcon icon(pixmap);

@@ -1,6 +1,9 @@
 #include "app/user_dialogs.h"
 
+#include "app/picture_preview.h"
+
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 
 QStringList ToQtNameFilters(const QString& filter) {
@@ -63,6 +66,15 @@ qsizetype NameFilterIndex(const QStringList& filters, const QString& selected) {
 
 namespace {
 
+// The open-picture dialog shows the picture under the cursor beside its file list.
+void AddPicturePreview(QFileDialog& dialog) {
+  auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+  if (grid == nullptr) return;
+  auto* preview = new TPicturePreview(&dialog);
+  grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
+  QObject::connect(&dialog, &QFileDialog::currentChanged, preview, &TPicturePreview::ShowFile);
+}
+
 std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
                                         const char* systemFilter, QString* lastName,
                                         QString* lastFilter, int* filterIndex) {
@@ -76,6 +88,7 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(lastFilter->isEmpty() ? filters.value(0) : *lastFilter);
   if (!lastName->isEmpty()) dialog.selectFile(*lastName);
+  if (mode == QFileDialog::AcceptOpen) AddPicturePreview(dialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
+#include "applogic/image_rect.h"
+
 namespace kavun {
 namespace {
 
@@ -368,3 +372,52 @@ TEST_F(SelectionTest, RatioChangeRescalesTheSelection) {
 
 }  // namespace
 }  // namespace kavun
+
+// Rectangles chosen by number or by key stay inside a 100 x 50 picture and keep a pixel.
+TEST(ImageRect, ClampMoveAndResizeStayInsideThePicture) {
+  using kavun::TRect;
+  constexpr int32_t kW = 100, kH = 50;
+  struct Case {
+    const char* what;
+    TRect got;
+    TRect want;
+  };
+  const Case cases[] = {
+      {"inside stays", kavun::ClampIntoPicture({10, 5, 30, 25}, kW, kH), {10, 5, 30, 25}},
+      {"past the right and bottom",
+       kavun::ClampIntoPicture({90, 40, 500, 900}, kW, kH),
+       {90, 40, 100, 50}},
+      {"left of the picture", kavun::ClampIntoPicture({-20, -3, 10, 10}, kW, kH), {0, 0, 10, 10}},
+      {"no width keeps a pixel",
+       kavun::ClampIntoPicture({99, 49, 99, 49}, kW, kH),
+       {99, 49, 100, 50}},
+      {"wholly outside", kavun::ClampIntoPicture({300, 300, 400, 400}, kW, kH), {99, 49, 100, 50}},
+      {"inside out", kavun::ClampIntoPicture({30, 25, 10, 5}, kW, kH), {10, 5, 30, 25}},
+      {"extreme values",
+       kavun::ClampIntoPicture({INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, kW, kH),
+       {0, 0, 100, 50}},
+      {"move right", kavun::MoveInsidePicture({10, 5, 30, 25}, 1, 0, kW, kH), {11, 5, 31, 25}},
+      {"move up", kavun::MoveInsidePicture({10, 5, 30, 25}, 0, -1, kW, kH), {10, 4, 30, 24}},
+      {"move stops at the edge",
+       kavun::MoveInsidePicture({80, 0, 100, 20}, 1, -1, kW, kH),
+       {80, 0, 100, 20}},
+      {"move far",
+       kavun::MoveInsidePicture({10, 5, 30, 25}, INT32_MAX, INT32_MIN, kW, kH),
+       {80, 0, 100, 20}},
+      {"grow", kavun::ResizeInsidePicture({10, 5, 30, 25}, 1, 1, kW, kH), {10, 5, 31, 26}},
+      {"shrink keeps a pixel",
+       kavun::ResizeInsidePicture({10, 5, 11, 6}, -1, -1, kW, kH),
+       {10, 5, 11, 6}},
+      {"grow stops at the edge",
+       kavun::ResizeInsidePicture({10, 5, 100, 50}, 1, 1, kW, kH),
+       {10, 5, 100, 50}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.got, c.want);
+  }
+  EXPECT_TRUE(kavun::LiesInsidePicture({0, 0, 100, 50}, kW, kH));
+  EXPECT_FALSE(kavun::LiesInsidePicture({0, 0, 101, 50}, kW, kH));
+  EXPECT_FALSE(kavun::LiesInsidePicture({-1, 0, 10, 10}, kW, kH));
+  EXPECT_FALSE(kavun::LiesInsidePicture({5, 5, 5, 10}, kW, kH));
+}
