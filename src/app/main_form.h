@@ -102,11 +102,25 @@ class TMainForm : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // Building the controls: the window (main_form.cpp) calls each concern's part.
   void BuildMenus();
   void BuildToolBar();
-  void BuildToolPanel();
   void BuildStatusBar();
+  // File commands (main_form_file.cpp).
+  void BuildFileMenu();
+  void BuildFileTools();
+  // Image view and zoom (main_form_view.cpp).
+  void BuildViewMenu();
+  void BuildViewTools();
   void BuildView();
+  // Selection rectangle (main_form_selection.cpp).
+  void BuildSelectionTools();
+  void BuildSelectionShapes();
+  // Processing panel (main_form_panel.cpp).
+  void BuildToolPanel();
+  // Settings, start-up, drops and help (main_form_settings.cpp).
+  void BuildSettingsMenu();
+  void BuildHelpMenu();
   void FormCreate();
   void FormDestroy();
   void LoadSettings();

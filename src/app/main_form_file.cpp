@@ -1,0 +1,194 @@
+#include "app/main_form.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolButton>
+
+#include "app/image_view.h"
+#include "app/main_form_parts.h"
+#include "imagefile/imagefile.h"
+
+using mainform::AddMenuAction;
+using mainform::AddToolButton;
+using mainform::kProgramName;
+using mainform::ToPath;
+
+namespace {
+
+const QString kConfirmCaption = QStringLiteral("確認");
+const QString kJpegQuestion = QStringLiteral(
+    "JPG保存してもよろしいですか？\r\nマスキングされている場合、復元できない場合があります");
+const QString kOverwriteQuestion = QStringLiteral("上書きしてもよろしいですか？");
+
+QString LowerExtension(const QString& path) {
+  return QString::fromStdString(kavun::FileExtension(QFile::encodeName(path).toStdString()))
+      .toLower();
+}
+
+bool IsJpegExtension(const QString& extension) {
+  const QString lower = extension.toLower();
+  return lower == QLatin1String(".jpg") || lower == QLatin1String(".jpeg");
+}
+
+// `name` with the extension of its file-name part replaced by `extension` (appended when the
+// file-name part has no ".").
+QString ReplaceExtension(const QString& name, const QString& extension) {
+  const qsizetype slash = name.lastIndexOf(u'/');
+  const qsizetype dot = name.lastIndexOf(u'.');
+  if (dot > slash) return name.left(dot) + extension;
+  return name + extension;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Building and enabling the file commands
+
+void TMainForm::BuildFileMenu() {
+  MainMenu_F = menuBar()->addMenu(QStringLiteral("ファイル"));
+  MainMenu_F->setObjectName(QStringLiteral("MainMenu_F"));
+  MainMenu_F_Open = AddMenuAction(this, MainMenu_F, "MainMenu_F_Open", QStringLiteral("開く"));
+  MainMenu_F_Close = AddMenuAction(this, MainMenu_F, "MainMenu_F_Close", QStringLiteral("閉じる"));
+  MainMenu_F->addSeparator();
+  MainMenu_F_ReOpen = AddMenuAction(this, MainMenu_F, "MainMenu_F_ReOpen",
+                                    QStringLiteral("同じファイルを開きなおす"));
+  MainMenu_F->addSeparator();
+  MainMenu_F_Save =
+      AddMenuAction(this, MainMenu_F, "MainMenu_F_Save", QStringLiteral("上書き保存"));
+  MainMenu_F_SaveAs =
+      AddMenuAction(this, MainMenu_F, "MainMenu_F_SaveAs", QStringLiteral("名前を付けて保存"));
+  MainMenu_F->addSeparator();
+  MainMenu_F_Exit = AddMenuAction(this, MainMenu_F, "MainMenu_F_Exit", QStringLiteral("終了"));
+  connect(MainMenu_F_Open, &QAction::triggered, this, &TMainForm::MainMenu_F_OpenClick);
+  connect(MainMenu_F_Close, &QAction::triggered, this, &TMainForm::MainMenu_F_CloseClick);
+  connect(MainMenu_F_ReOpen, &QAction::triggered, this, &TMainForm::MainMenu_F_ReOpenClick);
+  connect(MainMenu_F_Save, &QAction::triggered, this, &TMainForm::MainMenu_F_SaveClick);
+  connect(MainMenu_F_SaveAs, &QAction::triggered, this, &TMainForm::MainMenu_F_SaveAsClick);
+  connect(MainMenu_F_Exit, &QAction::triggered, this, &TMainForm::MainMenu_F_ExitClick);
+}
+
+void TMainForm::BuildFileTools() {
+  TB_LoadNew =
+      AddToolButton(ToolButtonPanel, "TB_LoadNew", QStringLiteral("開く"), 0, TGlyph::Open);
+  TB_Close =
+      AddToolButton(ToolButtonPanel, "TB_Close", QStringLiteral("閉じる"), 24, TGlyph::Close);
+  TB_Load = AddToolButton(ToolButtonPanel, "TB_Load", QStringLiteral("同じファイルを開きなおす"),
+                          56, TGlyph::Reopen);
+  TB_Save =
+      AddToolButton(ToolButtonPanel, "TB_Save", QStringLiteral("上書き保存"), 88, TGlyph::Save);
+  TB_SaveNew = AddToolButton(ToolButtonPanel, "TB_SaveNew", QStringLiteral("名前を付けて保存"), 112,
+                             TGlyph::SaveAs);
+  connect(TB_LoadNew, &QToolButton::clicked, this, &TMainForm::MainMenu_F_OpenClick);
+  connect(TB_Close, &QToolButton::clicked, this, &TMainForm::MainMenu_F_CloseClick);
+  connect(TB_Load, &QToolButton::clicked, this, &TMainForm::MainMenu_F_ReOpenClick);
+  connect(TB_Save, &QToolButton::clicked, this, &TMainForm::MainMenu_F_SaveClick);
+  connect(TB_SaveNew, &QToolButton::clicked, this, &TMainForm::MainMenu_F_SaveAsClick);
+}
+
+void TMainForm::SetDocumentCommandsEnabled(bool enabled) {
+  for (QToolButton* b : {TB_Close, TB_Load, TB_Save, TB_SaveNew, TB_SelMax}) b->setEnabled(enabled);
+  for (QAction* a : {MainMenu_F_Close, MainMenu_F_ReOpen, MainMenu_F_Save, MainMenu_F_SaveAs}) {
+    a->setEnabled(enabled);
+  }
+  MainMenu_PR->menuAction()->setEnabled(enabled);
+  MainMenu_PR->setEnabled(enabled);
+}
+
+// ---------------------------------------------------------------------------------------------
+// File commands
+
+void TMainForm::LoadPicture(const QString& path) {
+  // Decoded into a temporary first: a file that cannot be read leaves the document untouched.
+  kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(path));
+  GlobalValue->WorkBitmap = std::move(decoded);
+  const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
+  SetViewSize(bitmap.Width(), bitmap.Height());
+  selection_.SetView(bitmap.Width(), bitmap.Height(), GlobalValue->GetRatio());
+  MainPBox->BitmapChanged();
+  HideSelection();
+  GlobalValue->FileName = path;
+  GlobalValue->SetRatio(1);
+  SetDocumentCommandsEnabled(true);
+  setWindowTitle(CaptionFor(path));
+}
+
+void TMainForm::SavePicture(const QString& path, const QString& extension) {
+  // The writer goes through a temporary file and a rename: the old file survives a failure.
+  kavun::SaveImageFile(ToPath(path), extension.toStdString(), GlobalValue->WorkBitmap);
+}
+
+void TMainForm::MainMenu_F_OpenClick() {
+  RunCommand([this] {
+    const std::optional<QString> name = dialogs_->GetOpenFileName();
+    if (name) LoadPicture(*name);
+  });
+}
+
+void TMainForm::MainMenu_F_ReOpenClick() {
+  RunCommand([this] {
+    kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(GlobalValue->FileName));
+    GlobalValue->WorkBitmap = std::move(decoded);
+    MainPBox->BitmapChanged();
+    GlobalValue->SetRatio(1);
+    MainPBox->update();
+    HideSelection();
+  });
+}
+
+void TMainForm::MainMenu_F_CloseClick() {
+  RunCommand([this] {
+    GlobalValue->SetRatio(1);
+    GlobalValue->WorkBitmap.Clear();
+    SetViewSize(0, 0);
+    selection_.SetView(0, 0, 1);
+    MainPBox->BitmapChanged();
+    HideSelection();
+    SetDocumentCommandsEnabled(false);
+    TB_RatioPlus->setEnabled(false);
+    TB_RatioMinus->setEnabled(false);
+    setWindowTitle(kProgramName);
+  });
+}
+
+void TMainForm::MainMenu_F_SaveClick() {
+  RunCommand([this] {
+    const QString path = GlobalValue->FileName;
+    const QString ext = LowerExtension(path);
+    const bool askOverwrite = MainMenu_S_SavChkDlg->isChecked();
+    if (IsJpegExtension(ext) && MainMenu_S_JpgSavChkDlg->isChecked()) {
+      if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
+    } else if (askOverwrite) {
+      if (!dialogs_->AskYesNo(kOverwriteQuestion, kConfirmCaption)) return;
+    }
+    SavePicture(path, ext);
+  });
+}
+
+void TMainForm::MainMenu_F_SaveAsClick() {
+  RunCommand([this] {
+    int filterIndex = 1;
+    const std::optional<QString> name = dialogs_->GetSaveFileName(&filterIndex);
+    if (!name) return;
+    const QString ext = filterIndex == 1   ? QStringLiteral(".png")
+                        : filterIndex == 2 ? QStringLiteral(".jpg")
+                                           : QStringLiteral(".bmp");
+    const QString target = ReplaceExtension(*name, ext);
+    if (ext == QLatin1String(".jpg") && MainMenu_S_JpgSavChkDlg->isChecked()) {
+      if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
+    }
+    if (QFileInfo::exists(target)) {
+      const QString question = u'"' + target + u'"' + QStringLiteral("は既に存在します。") +
+                               QStringLiteral("\r\n") + QStringLiteral("上書きしますか？");
+      if (!dialogs_->AskYesNo(question, kConfirmCaption)) return;
+    }
+    SavePicture(target, ext);
+    GlobalValue->FileName = target;
+    LoadPicture(target);
+  });
+}
+
+void TMainForm::MainMenu_F_ExitClick() {
+  RunCommand([this] { close(); });
+}

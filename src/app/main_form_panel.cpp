@@ -1,0 +1,312 @@
+#include "app/main_form.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <limits>
+
+#include "app/image_view.h"
+#include "engine/beep.h"
+#include "engine/bitshift.h"
+#include "engine/mosaic.h"
+#include "engine/mosaic_order.h"
+#include "engine/password.h"
+#include "engine/xor.h"
+
+namespace {
+
+// Disables a window for the life of the guard; enabled again however the scope is left.
+class TDisabledWhile {
+ public:
+  explicit TDisabledWhile(QWidget* widget) : widget_(widget) { widget_->setEnabled(false); }
+  ~TDisabledWhile() { widget_->setEnabled(true); }
+  TDisabledWhile(const TDisabledWhile&) = delete;
+  TDisabledWhile& operator=(const TDisabledWhile&) = delete;
+
+ private:
+  QWidget* widget_;
+};
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w = 96, int h = 16) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(x, y, w, h);
+  return label;
+}
+
+QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x, int y, int w) {
+  auto* edit = new QLineEdit(text, parent);
+  edit->setObjectName(QLatin1String(name));
+  edit->setGeometry(x, y, w, 20);
+  // A file dropped on a field opens the picture like anywhere else on the window instead of
+  // typing its path into the field.
+  edit->setAcceptDrops(false);
+  return edit;
+}
+
+QRadioButton* AddRadio(QWidget* parent, const char* name, const QString& text, int x, int y,
+                       bool checked) {
+  auto* radio = new QRadioButton(text, parent);
+  radio->setObjectName(QLatin1String(name));
+  radio->setChecked(checked);
+  // As wide as its caption: a radio button reacts to clicks on its indicator and caption only.
+  radio->adjustSize();
+  radio->move(x, y);
+  return radio;
+}
+
+QLabel* AddEndMark(QWidget* parent, int y) {
+  QLabel* label = AddLabel(parent, QStringLiteral("-設定ここまで-"), 4, y);
+  QFont small = label->font();
+  small.setPixelSize(10);
+  label->setFont(small);
+  return label;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Processing panel
+
+void TMainForm::BuildToolPanel() {
+  auto* panel = new QFrame(this);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  ToolPanel = panel;
+  ToolPanel->setObjectName(QStringLiteral("ToolPanel"));
+  ToolPanel->setFixedWidth(105);
+  auto* layout = new QVBoxLayout(ToolPanel);
+  layout->setContentsMargins(1, 1, 1, 1);
+  layout->setSpacing(0);
+
+  ProcSelPanel = new QWidget(ToolPanel);
+  ProcSelPanel->setObjectName(QStringLiteral("ProcSelPanel"));
+  ProcSelPanel->setFixedHeight(111);
+  RadioButton_ProcSelRM =
+      AddRadio(ProcSelPanel, "RadioButton_ProcSelRM", QStringLiteral("可逆モザイク"), 6, 6, true);
+  RadioButton_ProcSelBS =
+      AddRadio(ProcSelPanel, "RadioButton_ProcSelBS", QStringLiteral("ビットシフト"), 6, 26, false);
+  RadioButton_ProcSelXOR =
+      AddRadio(ProcSelPanel, "RadioButton_ProcSelXOR", QStringLiteral("XOR"), 6, 46, false);
+  for (QRadioButton* r : {RadioButton_ProcSelRM, RadioButton_ProcSelBS, RadioButton_ProcSelXOR}) {
+    connect(r, &QRadioButton::clicked, this, &TMainForm::RadioButton_ProcSelRMClick);
+  }
+  ExecuteButton = new QPushButton(QStringLiteral("実行"), ProcSelPanel);
+  ExecuteButton->setObjectName(QStringLiteral("ExecuteButton"));
+  ExecuteButton->setGeometry(6, 72, 89, 32);
+  connect(ExecuteButton, &QPushButton::clicked, this, &TMainForm::ExecuteButtonClick);
+  layout->addWidget(ProcSelPanel);
+
+  auto* line = new QFrame(ToolPanel);
+  line->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+  layout->addWidget(line);
+
+  ProcValPageControl = new QStackedWidget(ToolPanel);
+  ProcValPageControl->setObjectName(QStringLiteral("ProcValPageControl"));
+  layout->addWidget(ProcValPageControl, 1);
+
+  // Page 0: reversible mosaic.
+  TabSheet1 = new QWidget;
+  TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+  AddLabel(TabSheet1, QStringLiteral("【ブロックサイズ】"), 0, 4, 103);
+  Edit_ProcRevMosBlockW =
+      AddEdit(TabSheet1, "Edit_ProcRevMosBlockW", QStringLiteral("16"), 6, 22, 30);
+  AddLabel(TabSheet1, QStringLiteral("×"), 42, 24, 14);
+  Edit_ProcRevMosBlockH =
+      AddEdit(TabSheet1, "Edit_ProcRevMosBlockH", QStringLiteral("16"), 58, 22, 30);
+  AddLabel(TabSheet1, QStringLiteral("2～50"), 30, 44, 60);
+  AddLabel(TabSheet1, QStringLiteral("【線形変換係数】"), 0, 66, 103);
+  Edit_ProcRevMosKey1 = AddEdit(TabSheet1, "Edit_ProcRevMosKey1", QStringLiteral("3"), 6, 84, 32);
+  AddLabel(TabSheet1, QStringLiteral("x +"), 42, 86, 18);
+  Edit_ProcRevMosKey2 = AddEdit(TabSheet1, "Edit_ProcRevMosKey2", QStringLiteral("7"), 62, 84, 32);
+  AddLabel(TabSheet1, QStringLiteral("0～255"), 30, 106, 60);
+  ChkBijButton = new QPushButton(QStringLiteral("可逆チェック"), TabSheet1);
+  ChkBijButton->setObjectName(QStringLiteral("ChkBijButton"));
+  ChkBijButton->setGeometry(6, 128, 89, 24);
+  connect(ChkBijButton, &QPushButton::clicked, this, &TMainForm::ChkBijButtonClick);
+  RadioButton_ProcRevMosEncode =
+      AddRadio(TabSheet1, "RadioButton_ProcRevMosEncode", QStringLiteral("変換"), 6, 160, true);
+  RadioButton_ProcRevMosDecode =
+      AddRadio(TabSheet1, "RadioButton_ProcRevMosDecode", QStringLiteral("逆変換"), 6, 180, false);
+  AddEndMark(TabSheet1, 206);
+  ProcValPageControl->addWidget(TabSheet1);
+
+  // Page 1: bit shift.
+  TabSheet2 = new QWidget;
+  TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+  AddLabel(TabSheet2, QStringLiteral("シフト幅"), 4, 6, 50);
+  Edit_ProcBitShiftLen = AddEdit(TabSheet2, "Edit_ProcBitShiftLen", QStringLiteral("3"), 56, 4, 30);
+  AddLabel(TabSheet2, QStringLiteral("1～23"), 50, 28, 50);
+  RadioButton_ProcBitShiftR =
+      AddRadio(TabSheet2, "RadioButton_ProcBitShiftR", QStringLiteral("右巡回シフト"), 6, 52, true);
+  RadioButton_ProcBitShiftL = AddRadio(TabSheet2, "RadioButton_ProcBitShiftL",
+                                       QStringLiteral("左巡回シフト"), 6, 72, false);
+  AddEndMark(TabSheet2, 98);
+  ProcValPageControl->addWidget(TabSheet2);
+
+  // Page 2: XOR.
+  TabSheet3 = new QWidget;
+  TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+  AddLabel(TabSheet3, QStringLiteral("【関数】"), 0, 4);
+  RadioButton_ProcXorFuncMT =
+      AddRadio(TabSheet3, "RadioButton_ProcXorFuncMT", QStringLiteral("MTwister"), 6, 22, true);
+  RadioButton_ProcXorFuncMD5OFB = AddRadio(TabSheet3, "RadioButton_ProcXorFuncMD5OFB",
+                                           QStringLiteral("MD5(OFB)"), 6, 42, false);
+  RadioButton_ProcXorFuncMD5 =
+      AddRadio(TabSheet3, "RadioButton_ProcXorFuncMD5", QStringLiteral("MD5"), 6, 62, false);
+  AddLabel(TabSheet3, QStringLiteral("【パスワード】"), 0, 88);
+  Edit_ProcXorKey = AddEdit(TabSheet3, "Edit_ProcXorKey", QString(), 4, 106, 93);
+  // The password has no length limit (a line edit stops at 32767 characters by default).
+  Edit_ProcXorKey->setMaxLength(std::numeric_limits<int>::max());
+  AddEndMark(TabSheet3, 132);
+  ProcValPageControl->addWidget(TabSheet3);
+
+  for (QLineEdit* edit : {Edit_ProcRevMosBlockW, Edit_ProcRevMosBlockH, Edit_ProcRevMosKey1,
+                          Edit_ProcRevMosKey2, Edit_ProcBitShiftLen}) {
+    edit->installEventFilter(this);
+  }
+}
+
+void TMainForm::RadioButton_ProcSelRMClick() {
+  const QString name = sender() != nullptr ? sender()->objectName() : QString();
+  if (name == QLatin1String("RadioButton_ProcSelRM")) {
+    ProcValPageControl->setCurrentIndex(0);
+  } else if (name == QLatin1String("RadioButton_ProcSelBS")) {
+    ProcValPageControl->setCurrentIndex(1);
+  } else if (name == QLatin1String("RadioButton_ProcSelXOR")) {
+    ProcValPageControl->setCurrentIndex(2);
+  }
+}
+
+namespace {
+
+std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
+  const QString name = edit->objectName();
+  for (kavun::TNumberField f :
+       {kavun::TNumberField::BlockW, kavun::TNumberField::BlockH, kavun::TNumberField::Key1,
+        kavun::TNumberField::Key2, kavun::TNumberField::ShiftLen}) {
+    if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  auto* edit = qobject_cast<QLineEdit*>(watched);
+  const std::optional<kavun::TNumberField> field = edit != nullptr ? FieldOf(edit) : std::nullopt;
+  if (field) {
+    if (event->type() == QEvent::KeyPress) {
+      return FilterNumberKey(edit, static_cast<QKeyEvent*>(event),
+                             kavun::NumberFieldSpec(*field).limit);
+    }
+    if (event->type() == QEvent::FocusOut) {
+      // Leaving the field, not the window: switching to another window or opening a popup
+      // (the edit's context menu) keeps the focus in the field when it comes back.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+        RangeCheck(edit);
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool TMainForm::FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit) {
+  // Only typed characters go through the filter, as key presses that produce a character do;
+  // cursor keys, Delete and focus keys are left to the edit.
+  int key = 0;
+  if (event->key() == Qt::Key_Backspace) {
+    key = kavun::kKeyBackspace;
+  } else if (!event->text().isEmpty() && event->key() != Qt::Key_Tab &&
+             event->key() != Qt::Key_Backtab && event->key() != Qt::Key_Delete) {
+    key = event->text().front().unicode();
+  } else {
+    return false;
+  }
+  const int selStart = edit->hasSelectedText() ? static_cast<int>(edit->selectionStart()) : -1;
+  const int selLength = edit->hasSelectedText() ? static_cast<int>(edit->selectedText().size()) : 0;
+  const kavun::TNumberKeyResult result =
+      kavun::FilterNumberKey(edit->text().toStdU16String(), selStart, selLength, key, limit);
+  if (result.textChanged) {
+    edit->setText(QString::fromStdU16String(result.text));
+    edit->setCursorPosition(selStart);
+  }
+  if (result.beep) kavun::Beep();
+  // Backspace over a selection: removing the selection was all it had to do; passing it on as
+  // well would take the character before the selection with it.
+  if (result.textChanged && key == kavun::kKeyBackspace) return true;
+  return !result.keyPasses;  // true: the key press is discarded
+}
+
+void TMainForm::RangeCheck(QLineEdit* edit) {
+  const std::optional<kavun::TNumberField> field = FieldOf(edit);
+  if (!field) return;
+  const QString checked =
+      QString::fromStdU16String(kavun::RangeCheckText(edit->text().toStdU16String(), *field));
+  if (checked != edit->text()) edit->setText(checked);
+}
+
+int32_t TMainForm::FieldValue(QLineEdit* edit) const {
+  const std::optional<kavun::TNumberField> field = FieldOf(edit);
+  return field ? kavun::NumberFieldValue(edit->text().toStdU16String(), *field) : 0;
+}
+
+void TMainForm::ExecuteButtonClick() {
+  RunCommand([this] {
+    // Enabled again however the transform ends.
+    TDisabledWhile disabled(this);
+    const int32_t r = GlobalValue->GetRatio();
+    const kavun::TRect rect = selection_.SelectionImageRect(r);
+    const auto t0 = std::chrono::steady_clock::now();
+    kavun::Bitmap* bitmap = &GlobalValue->WorkBitmap;
+    if (RadioButton_ProcSelRM->isChecked()) {
+      const bool decode = !RadioButton_ProcRevMosEncode->isChecked();
+      const int32_t blockW = FieldValue(Edit_ProcRevMosBlockW);
+      const int32_t blockH = FieldValue(Edit_ProcRevMosBlockH);
+      const int32_t key1 = FieldValue(Edit_ProcRevMosKey1);
+      const int32_t key2 = FieldValue(Edit_ProcRevMosKey2);
+      kavun::ReversibleMosaic(bitmap, rect, decode, blockW, blockH, key1, key2);
+    } else if (RadioButton_ProcSelBS->isChecked()) {
+      int32_t shift = FieldValue(Edit_ProcBitShiftLen);
+      if (!RadioButton_ProcBitShiftR->isChecked()) shift = -shift;
+      kavun::BitShiftRotate(bitmap, rect, shift);
+    } else {
+      const kavun::XorKeyMode mode =
+          RadioButton_ProcXorFuncMT->isChecked()    ? kavun::XorKeyMode::MTwister
+          : RadioButton_ProcXorFuncMD5->isChecked() ? kavun::XorKeyMode::MD5
+                                                    : kavun::XorKeyMode::MD5OFB;
+      const std::string password =
+          kavun::PasswordToCp932(Edit_ProcXorKey->text().toUtf8().toStdString());
+      kavun::XorKeystream(bitmap, rect, mode, password);
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - t0);
+    StatusPanels[1]->setText(
+        QStringLiteral("処理時間: %1 ミリ秒").arg(static_cast<long long>(elapsed.count())));
+    MainPBox->BitmapChanged();
+  });
+}
+
+void TMainForm::ChkBijButtonClick() {
+  RunCommand([this] {
+    TDisabledWhile disabledWindow(this);
+    ChkBijButton->setEnabled(false);
+    struct TEnableAgain {
+      QPushButton* button;
+      ~TEnableAgain() { button->setEnabled(true); }
+    } enableAgain{ChkBijButton};
+    const int32_t n = FieldValue(Edit_ProcRevMosBlockW) * FieldValue(Edit_ProcRevMosBlockH);
+    const bool ok = kavun::IsReversibleOrder(FieldValue(Edit_ProcRevMosKey1),
+                                             FieldValue(Edit_ProcRevMosKey2), n);
+    dialogs_->ShowNotice(
+        ok ? QStringLiteral("可逆です。")
+           : QStringLiteral("非可逆です。\r\nモザイクを掛けた画像を戻すことは出来ません。"),
+        QStringLiteral("可逆チェック"));
+  });
+}

@@ -1,0 +1,163 @@
+#include "app/main_form.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "app/image_view.h"
+#include "app/main_form_parts.h"
+#include "app/selection_widgets.h"
+
+using mainform::AddToolButton;
+
+namespace {
+
+kavun::TMouseButton ToModelButton(Qt::MouseButton button) {
+  switch (button) {
+    case Qt::LeftButton:
+      return kavun::TMouseButton::Left;
+    case Qt::RightButton:
+      return kavun::TMouseButton::Right;
+    default:
+      return kavun::TMouseButton::Middle;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Selection rectangle
+
+void TMainForm::BuildSelectionTools() {
+  TB_SelMax = AddToolButton(ToolButtonPanel, "TB_SelMax", QStringLiteral("全体を選択"), 232,
+                            TGlyph::SelectAll);
+  connect(TB_SelMax, &QToolButton::clicked, this, &TMainForm::TB_SelMaxClick);
+}
+
+void TMainForm::BuildSelectionShapes() {
+  // The selection overlay, stacked above the view in this order.
+  ImgSelShape = new TInvertingShape(TInvertingShape::TKind::Outline, ScrolledArea);
+  ImgSelShape->setObjectName(QStringLiteral("ImgSelShape"));
+  connect(ImgSelShape, &TInvertingShape::MouseDown, this, &TMainForm::ImgSelShapeMouseDown);
+  connect(ImgSelShape, &TInvertingShape::MouseMove, this, &TMainForm::ImgSelShapeMouseMove);
+  connect(ImgSelShape, &TInvertingShape::MouseUp, this, &TMainForm::ImgSelShapeMouseUp);
+  for (int k = 1; k <= 4; ++k) {
+    auto* handle = new TInvertingShape(TInvertingShape::TKind::FilledSquare, ScrolledArea);
+    handle->setObjectName(QStringLiteral("CornerShape%1").arg(k));
+    handle->setGeometry(0, 0, kavun::TSelectionModel::kHandleWidth,
+                        kavun::TSelectionModel::kHandleHeight);
+    // One set of handlers for the four handles; they tell them apart by the sender's name.
+    connect(handle, &TInvertingShape::MouseDown, this,
+            [this, handle](Qt::MouseButton b, int x, int y) {
+              CornerShape1MouseDown(handle, b, x, y);
+            });
+    connect(handle, &TInvertingShape::MouseMove, this,
+            [this, handle](int x, int y) { CornerShape1MouseMove(handle, x, y); });
+    connect(
+        handle, &TInvertingShape::MouseUp, this,
+        [this, handle](Qt::MouseButton b, int x, int y) { CornerShape1MouseUp(handle, b, x, y); });
+    CornerShapes[static_cast<std::size_t>(k - 1)] = handle;
+  }
+}
+
+void TMainForm::MirrorSelection() {
+  const bool visible = selection_.Visible();
+  const kavun::TViewBox box = selection_.ShapeGeometry();
+  ImgSelShape->setGeometry(box.Left, box.Top, box.Width, box.Height);
+  ImgSelShape->setVisible(visible);
+  for (int k = 1; k <= 4; ++k) {
+    const kavun::TViewPoint pos = selection_.HandlePos(k);
+    TInvertingShape* handle = CornerShapes[static_cast<std::size_t>(k - 1)];
+    handle->move(pos.X, pos.Y);
+    handle->setVisible(visible);
+  }
+  ExecuteButton->setEnabled(selection_.ExecuteEnabled());
+}
+
+void TMainForm::ShowSelection() {
+  selection_.ShowSelection();
+  MirrorSelection();
+}
+
+void TMainForm::HideSelection() {
+  selection_.HideSelection();
+  MirrorSelection();
+}
+
+void TMainForm::MainPBoxMouseDown(Qt::MouseButton button, int x, int y) {
+  MainPBox->repaint();
+  selection_.MainPBoxMouseDown(ToModelButton(button), x, y);
+  MirrorSelection();
+}
+
+void TMainForm::MainPBoxMouseMove(int x, int y) {
+  RunCommand([&] {
+    if (const std::optional<std::string> status = selection_.MainPBoxMouseMove(x, y)) {
+      StatusPanels[0]->setText(QString::fromStdString(*status));
+    }
+    MirrorSelection();
+  });
+}
+
+void TMainForm::MainPBoxMouseUp(Qt::MouseButton button, int x, int y) {
+  selection_.MainPBoxMouseUp(ToModelButton(button), x, y);
+  MirrorSelection();
+}
+
+void TMainForm::ImgSelShapeMouseDown(Qt::MouseButton button, int x, int y) {
+  // The widget sits at the geometric corner; the model counts from its Left/Top.
+  const kavun::TViewBox box = selection_.ShapeGeometry();
+  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
+  selection_.ImgSelShapeMouseDown(ToModelButton(button), x + box.Left - origin.X,
+                                  y + box.Top - origin.Y);
+  MirrorSelection();
+}
+
+void TMainForm::ImgSelShapeMouseMove(int x, int y) {
+  const kavun::TViewBox box = selection_.ShapeGeometry();
+  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
+  selection_.ImgSelShapeMouseMove(x + box.Left - origin.X, y + box.Top - origin.Y);
+  MirrorSelection();
+}
+
+void TMainForm::ImgSelShapeMouseUp(Qt::MouseButton button, int x, int y) {
+  const kavun::TViewBox box = selection_.ShapeGeometry();
+  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
+  selection_.ImgSelShapeMouseUp(ToModelButton(button), x + box.Left - origin.X,
+                                y + box.Top - origin.Y);
+  MirrorSelection();
+}
+
+namespace {
+
+// The digit that ends a handle's name: 1..4, 0 for anything else.
+int HandleNumber(const QObject* sender) {
+  const QString name = sender != nullptr ? sender->objectName() : QString();
+  if (name.isEmpty()) return 0;
+  const int digit = name.back().digitValue();
+  return digit >= 1 && digit <= 4 ? digit : 0;
+}
+
+}  // namespace
+
+void TMainForm::CornerShape1MouseDown(QObject* sender, Qt::MouseButton button, int x, int y) {
+  selection_.CornerShapeMouseDown(HandleNumber(sender), ToModelButton(button), x, y);
+  MirrorSelection();
+}
+
+void TMainForm::CornerShape1MouseMove(QObject* sender, int x, int y) {
+  selection_.CornerShapeMouseMove(HandleNumber(sender), x, y);
+  MirrorSelection();
+}
+
+void TMainForm::CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int x, int y) {
+  selection_.CornerShapeMouseUp(HandleNumber(sender), ToModelButton(button), x, y);
+  MirrorSelection();
+}
+
+void TMainForm::TB_SelMaxClick() {
+  RunCommand([this] {
+    selection_.SelectAll(GlobalValue->WorkBitmap.Width(), GlobalValue->WorkBitmap.Height());
+    MirrorSelection();
+  });
+}

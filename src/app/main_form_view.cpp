@@ -1,0 +1,108 @@
+#include "app/main_form.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include "app/image_view.h"
+#include "app/main_form_parts.h"
+
+using mainform::AddToolButton;
+
+// ---------------------------------------------------------------------------------------------
+// Image view and zoom
+
+void TMainForm::BuildViewMenu() {
+  MainMenu_PR = menuBar()->addMenu(QStringLiteral("表示倍率"));
+  MainMenu_PR->setObjectName(QStringLiteral("MainMenu_PR"));
+  MainMenu_PR->menuAction()->setObjectName(QStringLiteral("MainMenu_PR"));
+  ratioGroup_ = new QActionGroup(this);
+  ratioGroup_->setExclusive(true);
+  for (int i = 0; i < 10; ++i) {
+    const int tag = i + 1;
+    const QString caption = QString::number(tag * 100) + u'%';
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QStringLiteral("MainMenu_PR_") + QString::number(tag * 100));
+    action->setCheckable(true);
+    action->setChecked(tag == 1);
+    action->setData(tag);  // the item's Tag: its ratio
+    ratioGroup_->addAction(action);
+    MainMenu_PR->addAction(action);
+    connect(action, &QAction::triggered, this, &TMainForm::MainMenu_PR_100Click);
+    MainMenu_PR_Items[static_cast<std::size_t>(i)] = action;
+  }
+}
+
+void TMainForm::BuildViewTools() {
+  TB_RatioPlus =
+      AddToolButton(ToolButtonPanel, "TB_RatioPlus", QStringLiteral("拡大"), 160, TGlyph::ZoomIn);
+  TB_RatioMinus =
+      AddToolButton(ToolButtonPanel, "TB_RatioMinus", QStringLiteral("縮小"), 184, TGlyph::ZoomOut);
+  connect(TB_RatioPlus, &QToolButton::clicked, this, &TMainForm::TB_RatioPlusClick);
+  connect(TB_RatioMinus, &QToolButton::clicked, this, &TMainForm::TB_RatioMinusClick);
+}
+
+void TMainForm::BuildView() {
+  ImgBaseScrollBox = new QScrollArea(this);
+  ImgBaseScrollBox->setObjectName(QStringLiteral("ImgBaseScrollBox"));
+  ImgBaseScrollBox->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  ImgBaseScrollBox->setWidgetResizable(false);
+  ImgBaseScrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ScrolledArea = new QWidget;
+  ScrolledArea->setObjectName(QStringLiteral("ScrolledArea"));
+  MainPBox = new TImageView(
+      [this]() -> const kavun::Bitmap* { return GlobalValue ? &GlobalValue->WorkBitmap : nullptr; },
+      [this] { return GlobalValue ? GlobalValue->GetRatio() : 1; }, ScrolledArea);
+  MainPBox->setObjectName(QStringLiteral("MainPBox"));
+  ImgBaseScrollBox->setWidget(ScrolledArea);
+  connect(MainPBox, &TImageView::MouseDown, this, &TMainForm::MainPBoxMouseDown);
+  connect(MainPBox, &TImageView::MouseMove, this, &TMainForm::MainPBoxMouseMove);
+  connect(MainPBox, &TImageView::MouseUp, this, &TMainForm::MainPBoxMouseUp);
+}
+
+void TMainForm::SetViewSize(int width, int height) {
+  MainPBox->setGeometry(0, 0, width, height);
+  ScrolledArea->resize(width, height);
+}
+
+void TMainForm::WMRatioChanged(int32_t n, int32_t p) {
+  const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
+  const int width = bitmap.Width() * n;
+  const int height = bitmap.Height() * n;
+  SetViewSize(width, height);
+  for (QAction* item : MainMenu_PR_Items) {
+    if (item->data().toInt() == n) item->setChecked(true);
+  }
+  ImgBaseScrollBox->horizontalScrollBar()->setValue(0);
+  ImgBaseScrollBox->verticalScrollBar()->setValue(0);
+  // Rescales a shown selection (it covers the same image pixels afterwards), then places the
+  // handles whether it is shown or not.
+  selection_.OnRatioChanged(n, p, width, height);
+  MirrorSelection();
+  TB_RatioPlus->setEnabled(GlobalValue->GetRatio() < 10);
+  TB_RatioMinus->setEnabled(GlobalValue->GetRatio() > 1);
+  MainPBox->update();
+}
+
+void TMainForm::MainMenu_PR_100Click() {
+  auto* item = qobject_cast<QAction*>(sender());
+  if (item == nullptr) return;
+  RunCommand([this, item] { GlobalValue->SetRatio(item->data().toInt()); });
+}
+
+void TMainForm::TB_RatioPlusClick() {
+  RunCommand([this] { GlobalValue->SetRatio(GlobalValue->GetRatio() + 1); });
+}
+
+void TMainForm::TB_RatioMinusClick() {
+  RunCommand([this] { GlobalValue->SetRatio(GlobalValue->GetRatio() - 1); });
+}
+
+void TMainForm::SetScrollTracking(bool on) {
+  ImgBaseScrollBox->horizontalScrollBar()->setTracking(on);
+  ImgBaseScrollBox->verticalScrollBar()->setTracking(on);
+}
