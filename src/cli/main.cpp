@@ -416,8 +416,11 @@ int RunTransform(const Options& o) {
       results[i] = RunJob(o, jobs[i], password, errLock);
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>(jobs.size(), std::max(1u, std::thread::hardware_concurrency()));
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads = std::min<std::size_t>(jobs.size(), cores);
+  // Each save may compress on several threads: the files saved at once share the processors,
+  // so that a batch does not start more compressing threads than there are processors.
+  SetSaveThreadBudget(std::max(1u, cores / static_cast<unsigned>(threads)));
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();

@@ -4,6 +4,7 @@
 // tests and fuzzers can feed them memory (fmemopen) as well as files. All of them throw Error on
 // failure; the caller adds the file's name to the message.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -21,7 +22,23 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits = {});
 Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits = {});
 Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits = {});
 
+// PNG: one image, no interlacing, the Sub filter on every row, zlib level 7, IDAT chunks of at
+// most 65535 bytes. EncodePng compresses on up to SaveThreadBudget() threads when the picture
+// has at least kPngParallelMinBytes of image data, and otherwise takes the single-threaded path.
 void EncodePng(std::FILE* file, const Bitmap& bitmap);
+// The single-threaded writer: libpng filters and compresses row by row.
+void EncodePngSingleThreaded(std::FILE* file, const Bitmap& bitmap);
+
+inline constexpr std::size_t kPngParallelMinBytes = std::size_t{512} << 10;
+inline constexpr std::size_t kPngDeflateBlockBytes = std::size_t{256} << 10;
+struct PngParallelSettings {
+  unsigned Threads = 0;  // 0: SaveThreadBudget()
+  std::size_t BlockBytes = kPngDeflateBlockBytes;
+};
+// The parallel writer, whatever the picture's size: the same file layout and the same filtered
+// rows, compressed in blocks (see png_deflate.h).
+void EncodePngParallel(std::FILE* file, const Bitmap& bitmap,
+                       const PngParallelSettings& settings = {});
 void EncodeJpeg(std::FILE* file, const Bitmap& bitmap);
 void EncodeBmp(std::FILE* file, const Bitmap& bitmap);
 

@@ -20,6 +20,13 @@ Bitmap LoadImageFile(const std::filesystem::path& path);
 void SaveImageFile(const std::filesystem::path& path, std::string_view extension,
                    const Bitmap& bitmap);
 
+// How many threads one save may use; the PNG writer compresses a large picture on that many.
+// 0, the default, means one per processor. A program that saves several files at once gives
+// each its share of the processors. Applies to the saves that start after the call.
+void SetSaveThreadBudget(unsigned threads);
+// The number in force: at least 1.
+unsigned SaveThreadBudget();
+
 // The extension of a file name: from the last "." of its file-name part to the end, the "."
 // included; empty when the file-name part has no ".".
 std::string FileExtension(std::string_view path);

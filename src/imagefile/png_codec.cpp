@@ -12,6 +12,8 @@
 
 #include "engine/error.h"
 #include "imagefile/codecs.h"
+#include "imagefile/imagefile.h"
+#include "imagefile/png_deflate.h"
 
 namespace kavun::codec {
 namespace {
@@ -21,6 +23,8 @@ namespace {
 constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
 // Largest number of ancillary chunks kept (text, sPLT, unknown).
 constexpr png_uint_32 kMaxCachedChunks = 1000;
+// Largest IDAT chunk written.
+constexpr std::size_t kMaxIdatBytes = 65535;
 
 struct PngState {
   png_structp Png = nullptr;
@@ -240,76 +244,204 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
   return bitmap;
 }
 
-void EncodePng(std::FILE* file, const Bitmap& bitmap) {
-  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as PNG");
-  const PixelFormat format = bitmap.Format();
-  const bool indexed = HasPalette(format);
-  const int bitDepth = indexed ? BitsPerPixel(format) : 8;
-  const auto width = static_cast<std::size_t>(bitmap.Width());
+namespace {
 
-  // PNG requires every index to have a palette entry: pad the palette with black up to the
-  // largest index the pixels use.
-  std::vector<png_color> palette;
-  if (indexed) {
+// How a bitmap is written as PNG: its bit depth, colour type and palette, and each row in PNG
+// byte order. Shared by the single-threaded and the parallel writer, so both store the same
+// bytes.
+class PngImage {
+ public:
+  explicit PngImage(const Bitmap& bitmap)
+      : bitmap_(bitmap),
+        indexed_(HasPalette(bitmap.Format())),
+        bitDepth_(indexed_ ? BitsPerPixel(bitmap.Format()) : 8),
+        width_(static_cast<std::size_t>(bitmap.Width())),
+        rowBytes_(RowBytesOf(bitmap)) {
+    if (indexed_) palette_ = PaddedPalette();
+  }
+
+  static std::size_t RowBytesOf(const Bitmap& bitmap) {
+    const auto width = static_cast<std::size_t>(bitmap.Width());
+    return HasPalette(bitmap.Format())
+               ? (width * static_cast<unsigned>(BitsPerPixel(bitmap.Format())) + 7) / 8
+               : 3 * width;
+  }
+
+  int BitDepth() const { return bitDepth_; }
+  int ColorType() const { return indexed_ ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB; }
+  const std::vector<png_color>& Palette() const { return palette_; }
+  std::size_t RowBytes() const { return rowBytes_; }
+  // The bytes a filter takes as the pixel to the left (one for depths below 8).
+  std::size_t FilterStep() const { return indexed_ ? 1 : 3; }
+
+  // Writes the RowBytes() bytes of row y.
+  void Row(int32_t y, uint8_t* out) const {
+    const auto src = bitmap_.ScanLine(y);
+    if (indexed_) {
+      std::memcpy(out, src.data(), rowBytes_);
+    } else if (bitmap_.Format() == PixelFormat::Bits24) {
+      for (std::size_t x = 0; x < width_; ++x) {
+        out[3 * x] = src[3 * x + 2];
+        out[3 * x + 1] = src[3 * x + 1];
+        out[3 * x + 2] = src[3 * x];
+      }
+    } else {
+      for (std::size_t x = 0; x < width_; ++x) {
+        const PaletteEntry c = bitmap_.PixelColor(static_cast<int32_t>(x), y);
+        out[3 * x] = c.Red;
+        out[3 * x + 1] = c.Green;
+        out[3 * x + 2] = c.Blue;
+      }
+    }
+  }
+
+  // Row y as it goes into the compressed data: the filter byte, then the row filtered with Sub
+  // (each byte minus the byte one pixel to its left). A picture one pixel wide has no pixel to
+  // the left, so its rows carry None, as libpng writes them.
+  void FilteredRow(int32_t y, uint8_t* out) const {
+    Row(y, out + 1);
+    if (width_ == 1) {
+      out[0] = PNG_FILTER_VALUE_NONE;
+      return;
+    }
+    out[0] = PNG_FILTER_VALUE_SUB;
+    uint8_t* row = out + 1;
+    const std::size_t step = FilterStep();
+    for (std::size_t i = rowBytes_; i-- > step;)
+      row[i] = static_cast<uint8_t>(row[i] - row[i - step]);
+  }
+
+ private:
+  // PNG requires every index to have a palette entry: the palette is padded with black up to
+  // the largest index the pixels use.
+  std::vector<png_color> PaddedPalette() const {
     int maxIndex = 0;
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-      const auto row = bitmap.ScanLine(y);
-      for (std::size_t x = 0; x < width; ++x) {
+    for (int32_t y = 0; y < bitmap_.Height(); ++y) {
+      const auto row = bitmap_.ScanLine(y);
+      for (std::size_t x = 0; x < width_; ++x) {
         int index = 0;
-        if (bitDepth == 1) index = (row[x / 8] >> (7 - x % 8)) & 1;
-        if (bitDepth == 4) index = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
-        if (bitDepth == 8) index = row[x];
+        if (bitDepth_ == 1) index = (row[x / 8] >> (7 - x % 8)) & 1;
+        if (bitDepth_ == 4) index = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
+        if (bitDepth_ == 8) index = row[x];
         maxIndex = std::max(maxIndex, index);
       }
     }
     const std::size_t count = std::min<std::size_t>(
-        std::max<std::size_t>(bitmap.Palette().size(), maxIndex + 1), std::size_t{1} << bitDepth);
-    palette.resize(count, png_color{0, 0, 0});
-    for (std::size_t i = 0; i < std::min(count, bitmap.Palette().size()); ++i) {
-      const PaletteEntry& e = bitmap.Palette()[i];
+        std::max<std::size_t>(bitmap_.Palette().size(), maxIndex + 1), std::size_t{1} << bitDepth_);
+    std::vector<png_color> palette(count, png_color{0, 0, 0});
+    for (std::size_t i = 0; i < std::min(count, bitmap_.Palette().size()); ++i) {
+      const PaletteEntry& e = bitmap_.Palette()[i];
       palette[i] = png_color{e.Red, e.Green, e.Blue};
     }
+    return palette;
   }
 
-  PngWriter writer;
-  PngState& s = writer.State();
-  std::vector<uint8_t> row(indexed ? bitmap.Stride() : 3 * width);
+  const Bitmap& bitmap_;
+  bool indexed_;
+  int bitDepth_;
+  std::size_t width_;
+  std::size_t rowBytes_;
+  std::vector<png_color> palette_;
+};
+
+// Sets up the header of `image` and writes the signature, IHDR and PLTE: one image, no
+// interlacing, the Sub filter on every row, zlib level 7, IDAT chunks of at most 65535 bytes.
+void WritePngHeader(PngState& s, std::FILE* file, const Bitmap& bitmap, const PngImage& image) {
   if (!PngTry(s, [&] {
         png_init_io(s.Png, file);
         png_set_IHDR(s.Png, s.Info, static_cast<png_uint_32>(bitmap.Width()),
-                     static_cast<png_uint_32>(bitmap.Height()), bitDepth,
-                     indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (indexed) png_set_PLTE(s.Png, s.Info, palette.data(), static_cast<int>(palette.size()));
+                     static_cast<png_uint_32>(bitmap.Height()), image.BitDepth(), image.ColorType(),
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        if (!image.Palette().empty()) {
+          png_set_PLTE(s.Png, s.Info, image.Palette().data(),
+                       static_cast<int>(image.Palette().size()));
+        }
         png_set_filter(s.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-        png_set_compression_level(s.Png, 7);
+        png_set_compression_level(s.Png, kPngZlibLevel);
         // The compression buffer is flushed as one IDAT chunk, so this bounds every IDAT.
-        png_set_compression_buffer_size(s.Png, 65535);
+        png_set_compression_buffer_size(s.Png, kMaxIdatBytes);
         png_write_info(s.Png, s.Info);
       })) {
     Fail(s, "cannot write the PNG header");
   }
+}
+
+void CheckSavable(const Bitmap& bitmap) {
+  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as PNG");
+}
+
+}  // namespace
+
+void EncodePngSingleThreaded(std::FILE* file, const Bitmap& bitmap) {
+  CheckSavable(bitmap);
+  const PngImage image(bitmap);
+  PngWriter writer;
+  PngState& s = writer.State();
+  WritePngHeader(s, file, bitmap, image);
+  std::vector<uint8_t> row(image.RowBytes());
   for (int32_t y = 0; y < bitmap.Height(); ++y) {
-    const auto src = bitmap.ScanLine(y);
-    if (indexed) {
-      std::copy(src.begin(), src.end(), row.begin());
-    } else if (format == PixelFormat::Bits24) {
-      for (std::size_t x = 0; x < width; ++x) {
-        row[3 * x] = src[3 * x + 2];
-        row[3 * x + 1] = src[3 * x + 1];
-        row[3 * x + 2] = src[3 * x];
-      }
-    } else {
-      for (std::size_t x = 0; x < width; ++x) {
-        const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
-        row[3 * x] = c.Red;
-        row[3 * x + 1] = c.Green;
-        row[3 * x + 2] = c.Blue;
-      }
-    }
+    image.Row(y, row.data());
     if (!PngTry(s, [&] { png_write_row(s.Png, row.data()); })) Fail(s, "cannot write PNG data");
   }
   if (!PngTry(s, [&] { png_write_end(s.Png, nullptr); })) Fail(s, "cannot write PNG data");
+}
+
+void EncodePngParallel(std::FILE* file, const Bitmap& bitmap, const PngParallelSettings& settings) {
+  CheckSavable(bitmap);
+  const PngImage image(bitmap);
+  PngWriter writer;
+  PngState& s = writer.State();
+  WritePngHeader(s, file, bitmap, image);
+
+  // The compressed stream is cut into IDAT chunks of exactly kMaxIdatBytes, the last one
+  // shorter, as libpng cuts its own.
+  std::vector<uint8_t> idat;
+  idat.reserve(kMaxIdatBytes);
+  auto writeIdat = [&] {
+    if (!PngTry(s, [&] {
+          png_write_chunk(s.Png, reinterpret_cast<png_const_bytep>("IDAT"), idat.data(),
+                          idat.size());
+        })) {
+      Fail(s, "cannot write PNG data");
+    }
+    idat.clear();
+  };
+  auto sink = [&](const uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      const std::size_t take = std::min(size, kMaxIdatBytes - idat.size());
+      idat.insert(idat.end(), data, data + take);
+      data += take;
+      size -= take;
+      if (idat.size() == kMaxIdatBytes) writeIdat();
+    }
+  };
+  ParallelDeflateSettings deflate;
+  deflate.Threads = settings.Threads != 0 ? settings.Threads : SaveThreadBudget();
+  deflate.BlockBytes = settings.BlockBytes;
+  DeflateRowsInParallel(
+      bitmap.Height(), image.RowBytes() + 1,
+      [&](int64_t y, uint8_t* out) { image.FilteredRow(static_cast<int32_t>(y), out); }, deflate,
+      sink);
+  if (!idat.empty()) writeIdat();
+  // png_write_end refuses to end a file whose IDAT chunks it did not compress itself; the image
+  // data is complete, so IEND closes the file.
+  if (!PngTry(s, [&] {
+        png_write_chunk(s.Png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+      })) {
+    Fail(s, "cannot write PNG data");
+  }
+}
+
+void EncodePng(std::FILE* file, const Bitmap& bitmap) {
+  CheckSavable(bitmap);
+  const unsigned threads = SaveThreadBudget();
+  const auto dataBytes = static_cast<uint64_t>(PngImage::RowBytesOf(bitmap) + 1) *
+                         static_cast<uint64_t>(bitmap.Height());
+  if (threads > 1 && dataBytes >= kPngParallelMinBytes) {
+    EncodePngParallel(file, bitmap, {threads, kPngDeflateBlockBytes});
+  } else {
+    EncodePngSingleThreaded(file, bitmap);
+  }
 }
 
 }  // namespace kavun::codec
