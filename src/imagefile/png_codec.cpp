@@ -95,8 +95,10 @@ class PngWriter {
   PngState state_;
 };
 
-// How a decoded PNG is held in the bitmap.
-enum class Target { Indexed1, Indexed2As4, Indexed4, Indexed8, Rgb24 };
+// How a decoded PNG is held in the bitmap. Bgr24: 8-bit RGB without transparency, which libpng
+// delivers in the bitmap's own byte order straight into its rows; Rgb24: everything else that
+// becomes 24 bits, delivered as RGBA and flattened.
+enum class Target { Indexed1, Indexed2As4, Indexed4, Indexed8, Bgr24, Rgb24 };
 
 uint8_t Flatten(uint8_t colour, uint8_t alpha) {
   // Composites onto white: opaque pixels keep their colour exactly.
@@ -123,6 +125,9 @@ void StoreRow(Target target, const uint8_t* in, std::span<uint8_t> out, int32_t 
         uint8_t& byte = out[static_cast<std::size_t>(x / 2)];
         byte = (x % 2 == 0) ? static_cast<uint8_t>(index << 4) : static_cast<uint8_t>(byte | index);
       }
+      break;
+    case Target::Bgr24:
+      std::memcpy(out.data(), in, 3 * static_cast<std::size_t>(width));
       break;
     case Target::Rgb24:
       for (int32_t x = 0; x < width; ++x) {
@@ -195,8 +200,13 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
                              : Target::Indexed4;
   }
 
+  if (target == Target::Rgb24 && colorType == PNG_COLOR_TYPE_RGB && bitDepth == 8 && !transparent) {
+    target = Target::Bgr24;
+  }
+
   int passes = 1;
   if (!PngTry(s, [&] {
+        if (target == Target::Bgr24) png_set_bgr(s.Png);
         if (target == Target::Rgb24) {
           png_set_expand(s.Png);
           png_set_scale_16(s.Png);
@@ -210,15 +220,17 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
   }
   const std::size_t rowBytes = png_get_rowbytes(s.Png, s.Info);
   const std::size_t expected =
-      target == Target::Rgb24
+      target == Target::Bgr24 ? 3 * static_cast<std::size_t>(width)
+      : target == Target::Rgb24
           ? 4 * static_cast<std::size_t>(width)
           : (static_cast<std::size_t>(width) * static_cast<unsigned>(bitDepth) + 7) / 8;
   if (rowBytes != expected) throw Error("unsupported PNG format");
 
   const PixelFormat format = target == Target::Indexed1   ? PixelFormat::Bits1
                              : target == Target::Indexed8 ? PixelFormat::Bits8
-                             : target == Target::Rgb24    ? PixelFormat::Bits24
-                                                          : PixelFormat::Bits4;
+                             : target == Target::Rgb24 || target == Target::Bgr24
+                                 ? PixelFormat::Bits24
+                                 : PixelFormat::Bits4;
   Bitmap bitmap(static_cast<int32_t>(width), static_cast<int32_t>(height), format);
   bitmap.SetPalette(std::move(palette));
   const auto w = static_cast<int32_t>(width);
@@ -231,6 +243,12 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.data() + rowBytes * y;
     if (!PngTry(s, [&] { png_read_image(s.Png, rows.data()); })) Fail(s, "damaged PNG data");
     for (int32_t y = 0; y < h; ++y) StoreRow(target, rows[y], bitmap.ScanLine(y), w);
+  } else if (target == Target::Bgr24) {
+    // The rows arrive in the bitmap's layout: no copy.
+    for (int32_t y = 0; y < h; ++y) {
+      png_bytep row = bitmap.ScanLine(y).data();
+      if (!PngTry(s, [&] { png_read_row(s.Png, row, nullptr); })) Fail(s, "damaged PNG data");
+    }
   } else {
     std::vector<uint8_t> row(rowBytes);
     for (int32_t y = 0; y < h; ++y) {

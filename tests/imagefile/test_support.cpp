@@ -249,6 +249,7 @@ PngLayout ReadPngLayout(const std::vector<uint8_t>& file) {
   const std::size_t rowBytes = (static_cast<std::size_t>(width) * channels * l.BitDepth + 7) / 8;
   const auto raw = Inflate(c.Idat, (rowBytes + 1) * height);
   for (uint32_t y = 0; y < height; ++y) l.RowFilters.push_back(raw[y * (rowBytes + 1)]);
+  l.Data = raw;
   return l;
 }
 

@@ -65,6 +65,7 @@ struct PngLayout {
   uint32_t LargestIdat = 0;
   int ZlibLevelBits = -1;       // FLEVEL of the zlib header
   std::vector<int> RowFilters;  // the filter byte of every row
+  std::vector<uint8_t> Data;    // the inflated image data: every row with its filter byte
 };
 PngLayout ReadPngLayout(const std::vector<uint8_t>& file);
 void PatchPngSize(std::vector<uint8_t>& file, uint32_t width, uint32_t height);
