@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "engine/error.h"
+#include "imagefile/codecs.h"
 #include "test_support.h"
 
 namespace kavun {
@@ -166,8 +171,20 @@ TEST(PngWriter, WritesOneNonInterlacedImageWithSubFilterLevelSevenAndSmallIdats)
 TEST(PngWriter, PassesPngcheck) {
 #ifdef KAVUN_PNGCHECK
   TempDir dir;
-  for (const PixelFormat format : {PixelFormat::Bits1, PixelFormat::Bits8, PixelFormat::Bits24}) {
-    SaveImageFile(dir / "c.png", ".png", MakePicture(format, 200, 150, 2));
+  for (const auto& [format, parallel] :
+       {std::pair{PixelFormat::Bits1, false}, std::pair{PixelFormat::Bits8, false},
+        std::pair{PixelFormat::Bits24, false}, std::pair{PixelFormat::Bits1, true},
+        std::pair{PixelFormat::Bits8, true}, std::pair{PixelFormat::Bits24, true}}) {
+    const Bitmap picture = MakePicture(format, 200, 150, 2);
+    if (parallel) {
+      // The writer that compresses in blocks, with blocks small enough for many of them.
+      std::FILE* file = std::fopen((dir / "c.png").c_str(), "wb");
+      ASSERT_NE(file, nullptr);
+      codec::EncodePngParallel(file, picture, {2, 2000});
+      ASSERT_EQ(std::fclose(file), 0);
+    } else {
+      SaveImageFile(dir / "c.png", ".png", picture);
+    }
     const std::string command = std::string(KAVUN_PNGCHECK) + " -vv '" + (dir / "c.png").string() +
                                 "' > '" + (dir / "out.txt").string() + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
@@ -179,6 +196,170 @@ TEST(PngWriter, PassesPngcheck) {
 #else
   GTEST_SKIP() << "pngcheck is not installed";
 #endif
+}
+
+// --- the writer that compresses in blocks on several threads --------------------------------
+
+void WriteWith(void (*encode)(std::FILE*, const Bitmap&), const fs::path& path,
+               const Bitmap& picture) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  encode(file, picture);
+  ASSERT_EQ(std::fclose(file), 0);
+}
+
+void WriteParallel(const fs::path& path, const Bitmap& picture,
+                   const codec::PngParallelSettings& settings) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  codec::EncodePngParallel(file, picture, settings);
+  ASSERT_EQ(std::fclose(file), 0);
+}
+
+// Smooth gradients with a little noise, which compress about as well as a photograph.
+Bitmap MakePhotoLike(int32_t width, int32_t height, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bitmap b(width, height, PixelFormat::Bits24);
+  for (int32_t y = 0; y < height; ++y) {
+    auto row = b.ScanLine(y);
+    for (int32_t x = 0; x < width; ++x) {
+      const int noise = static_cast<int>(random() % 7) - 3;
+      row[3 * x] = static_cast<uint8_t>(std::clamp(60 + x / 8 + noise, 0, 255));
+      row[3 * x + 1] = static_cast<uint8_t>(std::clamp(90 + y / 5 + noise, 0, 255));
+      row[3 * x + 2] = static_cast<uint8_t>(std::clamp(200 - (x + y) / 10 + noise, 0, 255));
+    }
+  }
+  return b;
+}
+
+struct ParallelPngCase {
+  PixelFormat Format;
+  int32_t Width;
+  int32_t Height;
+  std::size_t BlockBytes;
+};
+
+class ParallelPng : public testing::TestWithParam<ParallelPngCase> {};
+
+// The file decodes to the picture with libpng and with an independent reader, holds exactly the
+// filtered rows the single-threaded writer compresses (so the same filter on every row), and
+// keeps the layout: one zlib stream whose header says level 7, IDAT chunks of at most 65535.
+TEST_P(ParallelPng, WritesTheRowsOfTheSingleThreadedWriterInOneLevelSevenStream) {
+  const ParallelPngCase& c = GetParam();
+  TempDir dir;
+  const Bitmap picture = MakePicture(c.Format, c.Width, c.Height, 11);
+  WriteParallel(dir / "parallel.png", picture, {3, c.BlockBytes});
+  WriteWith(codec::EncodePngSingleThreaded, dir / "single.png", picture);
+
+  const test::PngLayout layout = test::ReadPngLayout(ReadBytes(dir / "parallel.png"));
+  const test::PngLayout reference = test::ReadPngLayout(ReadBytes(dir / "single.png"));
+  EXPECT_EQ(layout.IhdrCount, 1);
+  EXPECT_EQ(layout.Interlace, 0);
+  EXPECT_EQ(layout.ColorType, reference.ColorType);
+  EXPECT_EQ(layout.BitDepth, reference.BitDepth);
+  EXPECT_EQ(layout.ZlibLevelBits, 3);  // FLEVEL 3: levels 7 to 9
+  EXPECT_LE(layout.LargestIdat, 65535u);
+  EXPECT_EQ(layout.Data, reference.Data);
+  const int filter = c.Width == 1 ? 0 : 1;  // Sub; None where there is no pixel to the left
+  ASSERT_EQ(layout.RowFilters.size(), static_cast<std::size_t>(c.Height));
+  for (const int f : layout.RowFilters) ASSERT_EQ(f, filter);
+
+  const Bitmap loaded = LoadImageFile(dir / "parallel.png");
+  if (loaded.Format() == c.Format) {
+    test::ExpectSamePicture(picture, loaded);
+  } else {
+    test::ExpectSameColours(picture, loaded);
+  }
+  test::ExpectMatchesIndependentReader(picture, dir / "parallel.png", 0);
+}
+
+// Block sizes are small here so that small pictures get many blocks: a 100-pixel RGB row is
+// 301 bytes with its filter byte, so 4096-byte blocks hold 13 rows.
+INSTANTIATE_TEST_SUITE_P(
+    EveryDepthAndBlockBoundary, ParallelPng,
+    testing::Values(
+        // One block short of a row, exactly one block, one block and a row, two blocks and more.
+        ParallelPngCase{PixelFormat::Bits24, 100, 12, 4096},
+        ParallelPngCase{PixelFormat::Bits24, 100, 13, 4096},
+        ParallelPngCase{PixelFormat::Bits24, 100, 14, 4096},
+        ParallelPngCase{PixelFormat::Bits24, 100, 26, 4096},
+        ParallelPngCase{PixelFormat::Bits24, 100, 27, 4096},
+        ParallelPngCase{PixelFormat::Bits24, 100, 400, 4096},
+        // Every depth the writer handles, over many blocks.
+        ParallelPngCase{PixelFormat::Bits1, 203, 300, 1000},
+        ParallelPngCase{PixelFormat::Bits4, 203, 300, 1000},
+        ParallelPngCase{PixelFormat::Bits8, 203, 300, 1000},
+        ParallelPngCase{PixelFormat::Bits16_555, 203, 300, 1000},
+        ParallelPngCase{PixelFormat::Bits16_565, 203, 300, 1000},
+        ParallelPngCase{PixelFormat::Bits32, 203, 300, 1000},
+        // One pixel wide: rows of 2 to 4 bytes, a block per row, dictionaries of many rows.
+        ParallelPngCase{PixelFormat::Bits24, 1, 300, 1},
+        ParallelPngCase{PixelFormat::Bits1, 1, 300, 1},
+        ParallelPngCase{PixelFormat::Bits8, 1, 70, 16},
+        // Rows longer than the 32 KiB window: the dictionary is the end of one row.
+        ParallelPngCase{PixelFormat::Bits24, 12000, 5, 4096},
+        ParallelPngCase{PixelFormat::Bits8, 40000, 3, 4096},
+        // The block size in use, around the size above which pictures are saved this way.
+        ParallelPngCase{PixelFormat::Bits24, 1000, 174, codec::kPngDeflateBlockBytes},
+        ParallelPngCase{PixelFormat::Bits24, 1000, 175, codec::kPngDeflateBlockBytes},
+        ParallelPngCase{PixelFormat::Bits8, 2049, 600, codec::kPngDeflateBlockBytes}),
+    [](const testing::TestParamInfo<ParallelPngCase>& info) {
+      return std::to_string(BitsPerPixel(info.param.Format)) + "bit_" +
+             std::to_string(info.param.Width) + "x" + std::to_string(info.param.Height) +
+             "_blocks" + std::to_string(info.param.BlockBytes) + "_" + std::to_string(info.index);
+    });
+
+TEST(ParallelPng, SavingUsesTheThreadBudgetAndTheSingleThreadedWriterForSmallPictures) {
+  TempDir dir;
+  struct Case {
+    unsigned Budget;
+    int32_t Width;
+    int32_t Height;
+    bool Parallel;
+  };
+  // 700 x 250 RGB rows are 2101 bytes: 525 250 bytes of image data, just above the threshold;
+  // 700 x 249 stays below it.
+  static_assert(2101 * 250 >= codec::kPngParallelMinBytes &&
+                2101 * 249 < codec::kPngParallelMinBytes);
+  for (const Case c : {Case{4, 700, 250, true}, Case{2, 700, 250, true}, Case{4, 700, 249, false},
+                       Case{1, 700, 250, false}}) {
+    SCOPED_TRACE(std::to_string(c.Budget) + " threads, " + std::to_string(c.Height) + " rows");
+    const Bitmap picture = MakePhotoLike(c.Width, c.Height, 3);
+    SetSaveThreadBudget(c.Budget);
+    SaveImageFile(dir / "saved.png", ".png", picture);
+    SetSaveThreadBudget(0);
+    EXPECT_EQ(SaveThreadBudget(), std::max(1u, std::thread::hardware_concurrency()));
+    WriteWith(codec::EncodePngSingleThreaded, dir / "single.png", picture);
+    const auto saved = ReadBytes(dir / "saved.png");
+    const auto single = ReadBytes(dir / "single.png");
+    EXPECT_EQ(saved != single, c.Parallel);
+    EXPECT_EQ(test::ReadPngLayout(saved).Data, test::ReadPngLayout(single).Data);
+  }
+}
+
+TEST(ParallelPng, StaysWithinOnePercentOfTheSingleThreadedWriter) {
+  TempDir dir;
+  const Bitmap picture = MakePhotoLike(1280, 720, 5);
+  WriteParallel(dir / "parallel.png", picture, {2, codec::kPngDeflateBlockBytes});
+  WriteWith(codec::EncodePngSingleThreaded, dir / "single.png", picture);
+  const auto parallel = static_cast<double>(fs::file_size(dir / "parallel.png"));
+  const auto single = static_cast<double>(fs::file_size(dir / "single.png"));
+  EXPECT_LE(parallel, single * 1.01);
+  EXPECT_GE(parallel, single * 0.99);
+}
+
+TEST(ParallelPng, AWriteErrorStopsTheWorkersAndIsReported) {
+  // A stream that takes 20000 bytes: the first full IDAT chunk cannot be written.
+  std::vector<char> buffer(20000);
+  for (const unsigned threads : {1u, 2u, 5u}) {
+    std::FILE* memory = fmemopen(buffer.data(), buffer.size(), "wb");
+    ASSERT_NE(memory, nullptr);
+    std::setvbuf(memory, nullptr, _IONBF, 0);
+    EXPECT_THROW(codec::EncodePngParallel(memory, MakePicture(PixelFormat::Bits24, 600, 500, 1),
+                                          {threads, 4096}),
+                 Error);
+    std::fclose(memory);
+  }
 }
 
 }  // namespace
