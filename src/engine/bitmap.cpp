@@ -31,21 +31,16 @@ bool HasPalette(PixelFormat format) noexcept {
 }
 
 void CheckBitmapSize(int64_t width, int64_t height) {
-  if (width < 0 || height < 0) {
-    throw Error("Invalid picture size " + std::to_string(width) + " x " + std::to_string(height));
-  }
+  const std::string size = std::to_string(width) + " x " + std::to_string(height);
+  // A negative side only comes from a damaged header.
+  if (width < 0 || height < 0) throw Error(ErrorKind::CorruptData, "", "picture size " + size);
   if (width > kMaxBitmapSide || height > kMaxBitmapSide) {
-    throw Error("The picture is too large (" + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels; each side may have at most " +
-                std::to_string(kMaxBitmapSide) + ")");
+    throw Error(ErrorKind::PictureTooLarge, "", size);
   }
   const auto bytes24 =
       static_cast<uint64_t>(Bitmap::StrideFor(static_cast<int32_t>(width), PixelFormat::Bits24)) *
       static_cast<uint64_t>(height);
-  if (bytes24 > kMaxBitmap24Bytes) {
-    throw Error("The picture is too large (" + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels would need more than 1 GiB)");
-  }
+  if (bytes24 > kMaxBitmap24Bytes) throw Error(ErrorKind::PictureTooLarge, "", size);
 }
 
 std::size_t Bitmap::StrideFor(int32_t width, PixelFormat format) noexcept {
@@ -66,13 +61,20 @@ void Bitmap::SetPalette(std::vector<PaletteEntry> palette) {
   palette_ = std::move(palette);
 }
 
+namespace {
+[[noreturn]] void ThrowRowOutOfRange(int32_t y, int32_t height) {
+  throw Error(ErrorKind::RowOutOfRange, "",
+              std::to_string(y) + kDetailSeparator + std::to_string(height));
+}
+}  // namespace
+
 std::span<uint8_t> Bitmap::ScanLine(int32_t y) {
-  if (y < 0 || y >= height_) throw Error("スキャンライン のインデックスが範囲を越えました");
+  if (y < 0 || y >= height_) ThrowRowOutOfRange(y, height_);
   return std::span<uint8_t>(pixels_).subspan(static_cast<std::size_t>(y) * stride_, stride_);
 }
 
 std::span<const uint8_t> Bitmap::ScanLine(int32_t y) const {
-  if (y < 0 || y >= height_) throw Error("スキャンライン のインデックスが範囲を越えました");
+  if (y < 0 || y >= height_) ThrowRowOutOfRange(y, height_);
   return std::span<const uint8_t>(pixels_).subspan(static_cast<std::size_t>(y) * stride_, stride_);
 }
 

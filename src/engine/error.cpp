@@ -1,6 +1,7 @@
 #include "engine/error.h"
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
 namespace kavun {
@@ -19,22 +20,31 @@ Error Error::WithPath(const std::string& path) const {
   return Error(kind_, path, detail_);
 }
 
+std::pair<std::string, std::string> SplitDetail(const std::string& detail) {
+  const std::size_t at = detail.find(kDetailSeparator);
+  if (at == std::string::npos) return {detail, std::string()};
+  return {detail.substr(0, at),
+          detail.substr(at + std::char_traits<char>::length(kDetailSeparator))};
+}
+
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail) {
   const std::string file = path.empty() ? std::string("the file") : "\"" + path + "\"";
+  // For sentences about something other than the file, the file goes in front.
+  const std::string about = path.empty() ? std::string() : "\"" + path + "\": ";
   const std::string more = detail.empty() ? std::string() : " (" + detail + ")";
+  const auto [first, second] = SplitDetail(detail);
   switch (kind) {
     case ErrorKind::Other:
-      return detail;
     case ErrorKind::Usage:
-      return detail;
+      return about + detail;
     case ErrorKind::FileNotFound:
       return file + " does not exist";
     case ErrorKind::PermissionDenied:
-      return "permission denied for " + file + more;
+      return "permission denied for " + file;
     case ErrorKind::NotAFile:
-      return file + " is not a regular file" + more;
+      return file + " is not a regular file (a folder or a device?)";
     case ErrorKind::DiskFull:
-      return file + " could not be written: the disk is full" + more;
+      return file + " could not be written: the disk is full";
     case ErrorKind::ReadFailed:
       return file + " could not be read" + more;
     case ErrorKind::WriteFailed:
@@ -42,33 +52,42 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
     case ErrorKind::FileEndsEarly:
       return file + " ends early; it may be damaged" + more;
     case ErrorKind::UnknownFileType:
-      return file + " has an unknown file type" + more + "; use .png, .jpg, .jpeg or .bmp";
+      return file + " has an unknown file type; use .png, .jpg, .jpeg or .bmp";
     case ErrorKind::NotThisFormat:
-      return file + " is not a picture of the kind its extension names" + more;
+      return file + " is not a" + (detail.empty() ? std::string() : " " + detail) +
+             " picture as its extension says";
     case ErrorKind::CorruptData:
       return file + " holds damaged picture data" + more;
     case ErrorKind::UnsupportedVariant:
       return file + " is a kind of picture this program does not read" + more;
     case ErrorKind::PictureTooLarge:
-      return file + " holds a picture too large for this program" + more;
+      return file + " holds a picture too large for this program" +
+             (detail.empty() ? std::string() : " (" + detail + " pixels)");
     case ErrorKind::FileTooLarge:
-      return file + " is too large" + more;
+      return file + " is too large" + (detail.empty() ? std::string() : " (" + detail + " bytes)");
     case ErrorKind::EmptyPicture:
       return "a picture without pixels cannot be saved to " + file;
     case ErrorKind::OutOfMemory:
-      return "not enough memory for " + file + more;
+      return path.empty() ? std::string("not enough memory") : "not enough memory for " + file;
     case ErrorKind::OutsideRectangle:
-      return "the rectangle " + detail + " reaches outside the picture";
+      return about + "the rectangle " + first + " reaches outside the picture" +
+             (second.empty() ? std::string() : " of " + second + " pixels");
     case ErrorKind::PasswordNotCp932:
-      return "the password contains the character " + detail + ", which CP932 cannot represent";
+      return about + "the password contains the character " + detail +
+             ", which CP932 (Shift_JIS) cannot represent; use another character";
     case ErrorKind::PasswordNotUtf8:
-      return "the password is not valid UTF-8 text" + more;
+      return about + "the password is not valid UTF-8 text" + more;
     case ErrorKind::Irreversible:
-      return "the mosaic coefficients cannot be undone" + more;
+      return about + "the mosaic coefficients cannot be undone" + more;
     case ErrorKind::Interrupted:
-      return "interrupted" + more;
+      return about + "interrupted" + more;
+    case ErrorKind::RowOutOfRange:
+      return about + "row " + first + " is outside the picture" +
+             (second.empty() ? std::string() : " of " + second + " rows");
+    case ErrorKind::NoPassword:
+      return path.empty() ? std::string("no password was given") : "no password in " + file;
   }
-  return detail;
+  return about + detail;
 }
 
 ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
@@ -141,6 +160,10 @@ const char* ErrorKindName(ErrorKind kind) noexcept {
       return "Irreversible";
     case ErrorKind::Interrupted:
       return "Interrupted";
+    case ErrorKind::RowOutOfRange:
+      return "RowOutOfRange";
+    case ErrorKind::NoPassword:
+      return "NoPassword";
   }
   return "Other";
 }

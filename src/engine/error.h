@@ -2,35 +2,54 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace kavun {
 
 // What went wrong, independent of any language. Each front end words a kind in its own
 // language (the window in Japanese, kavun-cli in English); what() is the English wording.
+// The comment after each kind says what its Detail() holds; an empty detail is always allowed.
 enum class ErrorKind {
-  Other,               // a message composed at the throw site (Detail() holds it)
-  Usage,               // bad arguments on the command line
+  Other,               // a message composed at the throw site (Detail() holds it whole)
+  Usage,               // bad arguments on the command line (Detail(): the English sentence)
   FileNotFound,        // the file or a folder on its path does not exist
   PermissionDenied,    // the user may not read or write the file or its folder
   NotAFile,            // a folder, FIFO, device or socket where a regular file is needed
   DiskFull,            // no space left on the device (or a quota / file-size limit reached)
-  ReadFailed,          // an input/output error while reading
-  WriteFailed,         // an input/output error while writing
-  FileEndsEarly,       // the file is truncated
+  ReadFailed,          // an input/output error while reading (Detail(): the system's message)
+  WriteFailed,         // an input/output error while writing (Detail(): the system's message)
+  FileEndsEarly,       // the file is truncated (Detail(): a library's message)
   UnknownFileType,     // the extension names no format the program reads or writes
+                       // (Detail(): the extension)
   NotThisFormat,       // the content is not a picture of the kind the extension names
-  CorruptData,         // a picture of the right kind whose data is damaged
-  UnsupportedVariant,  // a valid picture of a variant the program does not read
-  PictureTooLarge,     // more pixels than the program handles
+                       // (Detail(): the format expected, "PNG", "JPEG" or "BMP")
+  CorruptData,         // a picture of the right kind whose data is damaged (Detail(): a
+                       // library's message)
+  UnsupportedVariant,  // a valid picture of a variant the program does not read (Detail():
+                       // which variant, e.g. "CMYK JPEG", "BMP compression 4")
+  PictureTooLarge,     // more pixels than the program handles (Detail(): "W x H")
   FileTooLarge,        // larger than any picture (or password file) it could hold
+                       // (Detail(): its size in bytes)
   EmptyPicture,        // a picture without pixels cannot be saved
   OutOfMemory,         // memory ran out
-  OutsideRectangle,    // a rectangle reaching outside the picture
-  PasswordNotCp932,    // a password character that CP932 cannot hold (Detail(): the character)
-  PasswordNotUtf8,     // password bytes that are not UTF-8
-  Irreversible,        // mosaic coefficients that cannot be undone
+  OutsideRectangle,    // a rectangle reaching outside the picture (Detail(): "L,T,R,B" and
+                       // the picture's "W x H", joined by kDetailSeparator)
+  PasswordNotCp932,    // a password character that CP932 cannot hold (Detail(): the character
+                       // in quotes and its code point, "\"X\" (U+1F600)")
+  PasswordNotUtf8,     // password bytes that are not UTF-8 (Detail(): "at byte N")
+  Irreversible,        // mosaic coefficients that cannot be undone (Detail(): the
+                       // coefficients and block, "K1 2, K2 7, block 16x16")
   Interrupted,         // a signal ended the work
+  RowOutOfRange,       // the row accessor was asked for a row outside the bitmap (Detail():
+                       // the row and the height, joined by kDetailSeparator)
+  NoPassword,          // the password source gave no password at all
 };
+
+// Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange).
+inline constexpr const char* kDetailSeparator = " / ";
+
+// The two values of such a detail; the second is empty when there is no separator.
+std::pair<std::string, std::string> SplitDetail(const std::string& detail);
 
 // Every failure the engine, the file layer and the front ends report. It carries a kind, the
 // file concerned (UTF-8, may be empty) and a detail: numbers, the offending character, or a
@@ -54,7 +73,8 @@ class Error : public std::runtime_error {
   std::string detail_;
 };
 
-// The English sentence for a kind, its file and its detail (what() of an Error).
+// The English sentence for a kind, its file and its detail (what() of an Error). It names the
+// file whenever `path` is not empty.
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail);
 
 // The kind for an errno value left by a failed open/read/write/rename: ENOENT/ENOTDIR give
@@ -65,5 +85,33 @@ ErrorKind KindFromErrno(int error_number, bool writing) noexcept;
 
 // The kind's identifier, e.g. "FileEndsEarly", for logs and test output.
 const char* ErrorKindName(ErrorKind kind) noexcept;
+
+// Every kind, in declaration order (for tables and tests that must cover them all).
+inline constexpr ErrorKind kAllErrorKinds[] = {
+    ErrorKind::Other,
+    ErrorKind::Usage,
+    ErrorKind::FileNotFound,
+    ErrorKind::PermissionDenied,
+    ErrorKind::NotAFile,
+    ErrorKind::DiskFull,
+    ErrorKind::ReadFailed,
+    ErrorKind::WriteFailed,
+    ErrorKind::FileEndsEarly,
+    ErrorKind::UnknownFileType,
+    ErrorKind::NotThisFormat,
+    ErrorKind::CorruptData,
+    ErrorKind::UnsupportedVariant,
+    ErrorKind::PictureTooLarge,
+    ErrorKind::FileTooLarge,
+    ErrorKind::EmptyPicture,
+    ErrorKind::OutOfMemory,
+    ErrorKind::OutsideRectangle,
+    ErrorKind::PasswordNotCp932,
+    ErrorKind::PasswordNotUtf8,
+    ErrorKind::Irreversible,
+    ErrorKind::Interrupted,
+    ErrorKind::RowOutOfRange,
+    ErrorKind::NoPassword,
+};
 
 }  // namespace kavun

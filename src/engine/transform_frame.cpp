@@ -10,10 +10,12 @@ void CheckRectInside(const Bitmap& bitmap, const TRect& rect) {
   if (rect.IsEmpty()) return;
   if (rect.Left < 0 || rect.Top < 0 || rect.Right > bitmap.Width() ||
       rect.Bottom > bitmap.Height()) {
-    throw Error("The rectangle (" + std::to_string(rect.Left) + ", " + std::to_string(rect.Top) +
-                ") - (" + std::to_string(rect.Right) + ", " + std::to_string(rect.Bottom) +
-                ") reaches outside the picture of " + std::to_string(bitmap.Width()) + " x " +
-                std::to_string(bitmap.Height()) + " pixels; nothing was changed");
+    // Nothing is changed: the caller learns which rectangle and which picture did not fit.
+    throw Error(ErrorKind::OutsideRectangle, "",
+                std::to_string(rect.Left) + "," + std::to_string(rect.Top) + "," +
+                    std::to_string(rect.Right) + "," + std::to_string(rect.Bottom) +
+                    kDetailSeparator + std::to_string(bitmap.Width()) + " x " +
+                    std::to_string(bitmap.Height()));
   }
 }
 

@@ -60,15 +60,26 @@ TEST(Bitmap, ScanLineRefusesRowsOutside) {
       bitmap.ScanLine(y);
       ADD_FAILURE() << "row " << y << " accepted";
     } catch (const Error& e) {
-      EXPECT_STREQ(e.what(), "スキャンライン のインデックスが範囲を越えました");
+      // The window words this kind as the graphics error "スキャンライン
+      // のインデックスが範囲を越えました".
+      EXPECT_EQ(e.Kind(), ErrorKind::RowOutOfRange) << e.what();
     }
   }
 }
 
 TEST(Bitmap, RefusesOversizedPictures) {
-  EXPECT_THROW(Bitmap(65536, 1, PixelFormat::Bits24), Error);
-  EXPECT_THROW(Bitmap(1, -1, PixelFormat::Bits24), Error);
-  EXPECT_THROW(CheckBitmapSize(65535, 65535), Error);  // 12 GiB in 24-bit form
+  const auto kindOf = [](auto make) {
+    try {
+      make();
+    } catch (const Error& e) {
+      return e.Kind();
+    }
+    return ErrorKind::Other;
+  };
+  EXPECT_EQ(kindOf([] { Bitmap(65536, 1, PixelFormat::Bits24); }), ErrorKind::PictureTooLarge);
+  EXPECT_EQ(kindOf([] { Bitmap(1, -1, PixelFormat::Bits24); }), ErrorKind::CorruptData);
+  // 12 GiB in 24-bit form
+  EXPECT_EQ(kindOf([] { CheckBitmapSize(65535, 65535); }), ErrorKind::PictureTooLarge);
   EXPECT_NO_THROW(CheckBitmapSize(65535, 1));
   EXPECT_NO_THROW(CheckBitmapSize(7680, 4320));
 }
