@@ -45,10 +45,6 @@ int HexDigit(char c) noexcept {
   return -1;
 }
 
-std::string Describe(const std::filesystem::path& path) {
-  return "\"" + path.string() + "\"";
-}
-
 }  // namespace
 
 std::optional<int32_t> ParseIniInteger(std::string_view text) noexcept {
@@ -219,25 +215,21 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
-  if (ec) {
-    throw Error("The settings file " + Describe(path) + " cannot be read: " + ec.message());
-  }
-  if (std::filesystem::is_directory(status)) {
-    throw Error("The settings file " + Describe(path) + " cannot be read: it is a folder");
-  }
+  if (ec) throw Error(KindFromErrno(ec.value(), false), path.string(), ec.message());
+  if (std::filesystem::is_directory(status)) throw Error(ErrorKind::NotAFile, path.string());
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     const int err = errno;
     if (err == ENOENT) return std::nullopt;
-    throw Error("The settings file " + Describe(path) + " cannot be read: " + std::strerror(err));
+    throw Error(KindFromErrno(err, false), path.string(), std::strerror(err));
   }
   std::string content;
   char buffer[8192];
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  const bool failed = std::ferror(file) != 0;
+  const int err = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(file);
-  if (failed) throw Error("The settings file " + Describe(path) + " cannot be read");
+  if (err != 0) throw Error(KindFromErrno(err, false), path.string(), std::strerror(err));
   return content;
 }
 
@@ -248,21 +240,24 @@ void WriteWholeFileAtomic(const std::filesystem::path& path, std::string_view co
   const std::filesystem::path temp =
       folder / (path.filename().string() + ".tmp" + std::to_string(::getpid()) + "_" +
                 std::to_string(seed() % 1000000u));
-  const auto fail = [&](const std::string& why) {
+  // The error names the settings file, not the temporary one the user never sees.
+  const auto fail = [&](int err) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
-    throw Error("The settings file " + Describe(path) + " cannot be written: " + why);
+    throw Error(KindFromErrno(err, true), path.string(), std::strerror(err));
   };
+  errno = 0;
   std::FILE* file = std::fopen(temp.c_str(), "wbx");
-  if (file == nullptr) fail(std::strerror(errno));
+  if (file == nullptr) fail(errno);
   const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  const bool flushed = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-  const int err = errno;
+  const bool flushed = written && std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+  int err = errno;
   const bool closed = std::fclose(file) == 0;
-  if (!written || !flushed || !closed) fail(std::strerror(err != 0 ? err : EIO));
+  if (err == 0) err = errno;
+  if (!written || !flushed || !closed) fail(err != 0 ? err : EIO);
   std::error_code ec;
   std::filesystem::rename(temp, path, ec);
-  if (ec) fail(ec.message());
+  if (ec) fail(ec.value());
 }
 
 }  // namespace kavun

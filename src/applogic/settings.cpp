@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <system_error>
 
 #include "engine/error.h"
@@ -50,8 +51,9 @@ void WriteStore(const TSettingsLocation& location, const TIniStore& store) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-      throw Error("The settings file \"" + location.file.string() +
-                  "\" cannot be written: its folder cannot be created (" + ec.message() + ")");
+      // A plain file standing where the folder should be: the settings file's place is missing.
+      const int err = ec.value() == EEXIST ? ENOTDIR : ec.value();
+      throw Error(KindFromErrno(err, true), location.file.string(), ec.message());
     }
   }
   WriteWholeFileAtomic(location.file, store.Serialize());

@@ -1,7 +1,10 @@
 #include "engine/error.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <new>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace kavun {
@@ -85,7 +88,8 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
       return about + "row " + first + " is outside the picture" +
              (second.empty() ? std::string() : " of " + second + " rows");
     case ErrorKind::NoPassword:
-      return path.empty() ? std::string("no password was given") : "no password in " + file;
+      if (!path.empty()) return "no password in " + file;
+      return "no password " + (detail.empty() ? std::string("was given") : detail);
   }
   return about + detail;
 }
@@ -166,6 +170,28 @@ const char* ErrorKindName(ErrorKind kind) noexcept {
       return "NoPassword";
   }
   return "Other";
+}
+
+Error ToError(const std::exception& exception) {
+  if (const auto* error = dynamic_cast<const Error*>(&exception)) return *error;
+  if (dynamic_cast<const std::bad_alloc*>(&exception) != nullptr) {
+    return Error(ErrorKind::OutOfMemory, "");
+  }
+  if (const auto* system = dynamic_cast<const std::system_error*>(&exception)) {
+    const std::error_code code = system->code();
+    // Only codes that are errno values say which kind (not, say, iostream's own codes).
+    if (code.category() == std::generic_category() || code.category() == std::system_category()) {
+      std::string path;
+      if (const auto* fs = dynamic_cast<const std::filesystem::filesystem_error*>(system)) {
+        path = fs->path1().string();
+      }
+      // Whether reading or writing failed is not known here; such a failure keeps its message.
+      const ErrorKind kind = KindFromErrno(code.value(), false);
+      if (kind == ErrorKind::ReadFailed) return Error(ErrorKind::Other, path, exception.what());
+      return Error(kind, path, code.message());
+    }
+  }
+  return Error(exception.what());
 }
 
 }  // namespace kavun

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -42,7 +43,8 @@ enum class ErrorKind {
   Interrupted,         // a signal ended the work
   RowOutOfRange,       // the row accessor was asked for a row outside the bitmap (Detail():
                        // the row and the height, joined by kDetailSeparator)
-  NoPassword,          // the password source gave no password at all
+  NoPassword,          // the password source gave no password at all (Detail(): where it
+                       // was looked for when that is no file, "on standard input")
 };
 
 // Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange).
@@ -82,6 +84,12 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
 // DiskFull, ENOMEM OutOfMemory, EINTR Interrupted; anything else ReadFailed or WriteFailed
 // depending on `writing`.
 ErrorKind KindFromErrno(int error_number, bool writing) noexcept;
+
+// Any exception a command lets through, as an Error with a kind: kavun::Error as it is;
+// std::bad_alloc as OutOfMemory; std::filesystem::filesystem_error and std::system_error by
+// their errno value (the file named by a filesystem_error kept); anything else Other with its
+// what().
+Error ToError(const std::exception& exception);
 
 // The kind's identifier, e.g. "FileEndsEarly", for logs and test output.
 const char* ErrorKindName(ErrorKind kind) noexcept;

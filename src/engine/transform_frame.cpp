@@ -7,7 +7,10 @@
 namespace kavun {
 
 void CheckRectInside(const Bitmap& bitmap, const TRect& rect) {
-  if (rect.IsEmpty()) return;
+  if (!rect.IsEmpty()) CheckRectWithin(bitmap, rect);
+}
+
+void CheckRectWithin(const Bitmap& bitmap, const TRect& rect) {
   if (rect.Left < 0 || rect.Top < 0 || rect.Right > bitmap.Width() ||
       rect.Bottom > bitmap.Height()) {
     // Nothing is changed: the caller learns which rectangle and which picture did not fit.

@@ -15,6 +15,9 @@ inline bool HasPixels(const Bitmap* bitmap) noexcept {
 }
 
 void CheckRectInside(const Bitmap& bitmap, const TRect& rect);
+// Like CheckRectInside, but an empty rectangle must lie inside too (a command line that names
+// one outside the picture is a mistake even though it would change nothing).
+void CheckRectWithin(const Bitmap& bitmap, const TRect& rect);
 void BeginTransform(Bitmap& bitmap, const TRect& rect);
 
 }  // namespace kavun

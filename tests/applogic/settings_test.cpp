@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "applogic/ini_file.h"
@@ -259,15 +260,30 @@ TEST_F(SettingsFileTest, FailuresRaiseErrorsAndKeepTheOldFile) {
   const fs::path blocker = dir_ / "blocked";
   Put(blocker, "x");
   const TSettingsLocation nowhere = ResolveSettingsPath(blocker / "kavun", {});
-  EXPECT_THROW(LoadSettingsValues(nowhere, 594, 477), Error);
-  EXPECT_THROW(SaveSettingsValues(nowhere, TSettingsValues{}), Error);
   // A folder where the file should be.
+  const TSettingsLocation folder = ResolveSettingsPath(exe_, {});
   fs::create_directories(ini_);
-  try {
-    LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477);
-    FAIL() << "no error";
-  } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("kavun.ini"), std::string::npos) << e.what();
+  const struct {
+    const char* name;
+    std::function<void()> run;
+    ErrorKind kind;
+    fs::path file;
+  } cases[] = {
+      {"load, no folder", [&] { LoadSettingsValues(nowhere, 594, 477); }, ErrorKind::FileNotFound,
+       nowhere.file},
+      {"save, no folder", [&] { SaveSettingsValues(nowhere, TSettingsValues{}); },
+       ErrorKind::FileNotFound, nowhere.file},
+      {"load, a folder", [&] { LoadSettingsValues(folder, 594, 477); }, ErrorKind::NotAFile, ini_},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.run();
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), c.kind) << e.what();
+      EXPECT_EQ(e.Path(), c.file.string());
+    }
   }
   fs::remove(ini_);
   // Leftover temporary files never appear beside a good write.
