@@ -1,21 +1,25 @@
 // kavun-cli: the transforms of Kavun on picture files, for shells, scripts and batch jobs.
 //
 // Exit status: 0 success, 2 usage error (bad arguments, a rectangle outside the picture),
-// 1 any other failure. Nothing is written for a file whose processing failed.
+// 1 any other failure. Nothing is written for a file whose processing failed. Messages are
+// English, on stderr, and name the file they concern.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -26,6 +30,7 @@
 #include "engine/mosaic.h"
 #include "engine/mosaic_order.h"
 #include "engine/password.h"
+#include "engine/transform_frame.h"
 #include "engine/xor.h"
 #include "imagefile/imagefile.h"
 
@@ -79,9 +84,23 @@ longer be restored exactly. Text is UTF-8; the password is hashed as its CP932 b
 Exit status: 0 success, 1 failure, 2 usage error. Nothing is written for a failed file.
 )";
 
-struct UsageError : Error {
-  using Error::Error;
-};
+// Bad arguments: exit status 2 and a pointer to --help.
+Error UsageError(const std::string& sentence) {
+  return Error(ErrorKind::Usage, "", sentence);
+}
+
+// The exit status for a failure of this kind: a rectangle outside the picture is a usage
+// error like a bad argument, because the command line asked for it.
+int ExitStatusFor(ErrorKind kind) {
+  return kind == ErrorKind::Usage || kind == ErrorKind::OutsideRectangle ? kExitUsage
+                                                                         : kExitFailure;
+}
+
+// Reports a failure on stderr in English; a usage error adds where to look.
+void Report(const Error& error) {
+  std::cerr << "kavun-cli: " << error.what() << "\n";
+  if (error.Kind() == ErrorKind::Usage) std::cerr << "Try 'kavun-cli --help'.\n";
+}
 
 enum class Command { Mosaic, Shift, Xor, Check, Info };
 
@@ -290,17 +309,49 @@ std::string StripOneNewline(std::string text) {
   return text;
 }
 
+// Larger password files are refused rather than read into memory whole.
+constexpr std::size_t kMaxPasswordFileBytes = std::size_t{64} << 20;
+
+// The bytes of a password file. Pipes are fine (--password-file <(command)); a folder is not,
+// and a source that never ends (a device) stops at the size limit.
+std::string ReadPasswordFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    throw Error(KindFromErrno(err, false), path, std::strerror(err));
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) throw Error(ErrorKind::NotAFile, path);
+  std::string bytes;
+  char buffer[65536];
+  while (true) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
+      throw Error(err == EISDIR ? ErrorKind::NotAFile : KindFromErrno(err, false), path,
+                  std::strerror(err));
+    }
+    if (bytes.size() + static_cast<std::size_t>(got) > kMaxPasswordFileBytes) {
+      throw Error(ErrorKind::FileTooLarge, path, "over " + std::to_string(kMaxPasswordFileBytes));
+    }
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
 std::string ReadPassword(const Options& o) {
   std::string utf8;
   if (o.PasswordFile) {
-    std::ifstream in(*o.PasswordFile, std::ios::binary);
-    if (!in) throw Error("cannot read the password file \"" + *o.PasswordFile + "\"");
-    utf8.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Error("cannot read the password file \"" + *o.PasswordFile + "\"");
-    utf8 = StripOneNewline(std::move(utf8));
+    utf8 = StripOneNewline(ReadPasswordFile(*o.PasswordFile));
   } else if (o.PasswordStdin) {
     if (!std::getline(std::cin, utf8) && utf8.empty()) {
-      throw Error("no password on standard input");
+      throw Error(ErrorKind::NoPassword, "", "on standard input");
     }
     if (!utf8.empty() && utf8.back() == '\r') utf8.pop_back();
   } else {
@@ -308,7 +359,11 @@ std::string ReadPassword(const Options& o) {
                  "users in the process list; prefer --password-file or --password-stdin\n";
     utf8 = *o.PasswordText;
   }
-  return PasswordToCp932(utf8);
+  try {
+    return PasswordToCp932(utf8);
+  } catch (const Error& e) {
+    throw o.PasswordFile ? e.WithPath(*o.PasswordFile) : e;
+  }
 }
 
 // The one Mersenne Twister generator of the process is seeded and advanced by every MTwister
@@ -323,25 +378,16 @@ struct Job {
 
 // Processes one file; returns its exit status and reports on stderr.
 int RunJob(const Options& o, const Job& job, const std::string& password, std::mutex& errLock) {
-  auto report = [&](const std::string& message) {
+  auto warn = [&](const std::string& message) {
     const std::lock_guard lock(errLock);
     std::cerr << "kavun-cli: " << message << "\n";
   };
   try {
     Bitmap bitmap = LoadImageFile(job.In);
-    TRect rect{0, 0, bitmap.Width(), bitmap.Height()};
-    if (o.Rect) {
-      rect = *o.Rect;
-      if (rect.Left < 0 || rect.Top < 0 || rect.Right > bitmap.Width() ||
-          rect.Bottom > bitmap.Height()) {
-        report("\"" + job.In + "\": the rectangle " + std::to_string(rect.Left) + "," +
-               std::to_string(rect.Top) + "," + std::to_string(rect.Right) + "," +
-               std::to_string(rect.Bottom) + " reaches outside the picture of " +
-               std::to_string(bitmap.Width()) + " x " + std::to_string(bitmap.Height()) +
-               " pixels; nothing was written");
-        return kExitUsage;
-      }
-    }
+    // The transforms refuse a rectangle outside the picture before touching a pixel; an empty
+    // one they accept anywhere, so that one is refused here.
+    const TRect rect = o.Rect.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
+    CheckRectWithin(bitmap, rect);
     switch (o.Cmd) {
       case Command::Mosaic:
         ReversibleMosaic(&bitmap, rect, o.Decode, o.BlockW, o.BlockH, o.Key1, o.Key2);
@@ -361,14 +407,21 @@ int RunJob(const Options& o, const Job& job, const std::string& password, std::m
         break;
     }
     if (IsJpeg(job.Out)) {
-      report("warning: \"" + job.Out +
-             "\" is written as JPEG; the scrambled area can no longer be restored exactly");
+      warn("warning: \"" + job.Out +
+           "\" is written as JPEG; the scrambled area can no longer be restored exactly");
     }
     SaveImageFile(job.Out, FileExtension(job.Out), bitmap);
     return kExitOk;
   } catch (const std::exception& e) {
-    report(e.what());
-    return kExitFailure;
+    // An error without a file concerns the input (its picture, its rectangle).
+    const Error error = ToError(e).WithPath(job.In);
+    std::string message = error.what();
+    if (error.Kind() == ErrorKind::Other && message.find(job.In) == std::string::npos) {
+      message = "\"" + job.In + "\": " + message;
+    }
+    if (error.Path() != job.Out) message += "; \"" + job.Out + "\" was not written";
+    warn(message);
+    return ExitStatusFor(error.Kind());
   }
 }
 
@@ -397,9 +450,10 @@ int RunTransform(const Options& o) {
   if (o.Cmd == Command::Mosaic) {
     const bool reversible = IsReversibleOrder(o.Key1, o.Key2, o.BlockW * o.BlockH);
     if (o.Decode && !reversible) {
-      throw Error(std::string("the coefficients cannot be undone (") + "K1 " +
-                  std::to_string(o.Key1) + ", block " + std::to_string(o.BlockW) + "x" +
-                  std::to_string(o.BlockH) + "); nothing was written");
+      throw Error(ErrorKind::Irreversible, jobs.size() == 1 ? jobs[0].In : std::string(),
+                  "K1 " + std::to_string(o.Key1) + ", K2 " + std::to_string(o.Key2) + ", block " +
+                      std::to_string(o.BlockW) + "x" + std::to_string(o.BlockH) +
+                      "; nothing was written");
     }
     if (!reversible) {
       std::cerr << "kavun-cli: warning: these coefficients are not reversible; the mosaic "
@@ -443,7 +497,7 @@ int RunInfo(const Options& o) {
                 << BitsPerPixel(b.Format()) << " bits per pixel, palette of " << b.Palette().size()
                 << " entries\n";
     } catch (const std::exception& e) {
-      std::cerr << "kavun-cli: " << e.what() << "\n";
+      Report(ToError(e).WithPath(in));
       status = kExitFailure;
     }
   }
@@ -472,12 +526,10 @@ int Run(const std::vector<std::string>& args) {
       default:
         return RunTransform(o);
     }
-  } catch (const UsageError& e) {
-    std::cerr << "kavun-cli: " << e.what() << "\nTry 'kavun-cli --help'.\n";
-    return kExitUsage;
   } catch (const std::exception& e) {
-    std::cerr << "kavun-cli: " << e.what() << "\n";
-    return kExitFailure;
+    const Error error = ToError(e);
+    Report(error);
+    return ExitStatusFor(error.Kind());
   }
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/bitmap.h"
+#include "engine/error.h"
 #include "imagefile/imagefile.h"
 
 namespace kavun {
@@ -204,7 +205,7 @@ TEST_F(Cli, HelpDescribesEveryCommand) {
 
 TEST_F(Cli, ARectangleReachingOutsideIsAUsageErrorNotAClip) {
   MakeInput("in.png");  // 45 x 37
-  for (const char* rect : {"0,0,46,37", "0,0,45,38", "-1,0,10,10", "40,30,50,40"}) {
+  for (const char* rect : {"0,0,46,37", "0,0,45,38", "-1,0,10,10", "40,30,50,40", "50,40,50,40"}) {
     SCOPED_TRACE(rect);
     const Result r = Run(std::string("shift in.png out.png --bits 3 --rect ") + rect);
     EXPECT_EQ(r.Status, 2);
@@ -232,6 +233,43 @@ TEST_F(Cli, FailuresWriteNothingAndKeepAnExistingOutput) {
   const Result r = Run("xor in.png none.png --password-stdin", "");
   EXPECT_EQ(r.Status, 1);
   EXPECT_FALSE(Exists("none.png"));
+}
+
+// Every failure names its file and says what happened: the message holds the English wording of
+// the failure's kind for that file, and the exit status follows the kind.
+TEST_F(Cli, FailuresNameTheFileAndSayWhatHappened) {
+  MakeInput("in.png");
+  fs::create_directory(dir_ / "pwdir");
+  std::ofstream(P("cut.png"), std::ios::binary) << Slurp(P("in.png")).substr(0, 100);
+  const struct {
+    std::string args;
+    std::string input;
+    int status;
+    ErrorKind kind;
+    std::string file;
+    std::string detail = {};
+  } cases[] = {
+      {"xor in.png out.png --password-file pwdir", "", 1, ErrorKind::NotAFile, "pwdir"},
+      {"xor in.png out.png --password-file nope.txt", "", 1, ErrorKind::FileNotFound, "nope.txt"},
+      {"xor in.png out.png --password-stdin", "", 1, ErrorKind::NoPassword, ""},
+      {"shift missing.png out.png --bits 2", "", 1, ErrorKind::FileNotFound, "missing.png"},
+      {"shift cut.png out.png --bits 2", "", 1, ErrorKind::FileEndsEarly, "cut.png"},
+      {"info missing.png", "", 1, ErrorKind::FileNotFound, "missing.png"},
+      {"shift in.png out.png --bits 3 --rect 0,0,46,37", "", 2, ErrorKind::OutsideRectangle,
+       "in.png", std::string("0,0,46,37") + kDetailSeparator + "45 x 37"},
+      {"mosaic in.png out.png --keys 2,7 --decode", "", 1, ErrorKind::Irreversible, "in.png"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result r = Run(c.args, c.input);
+    EXPECT_EQ(r.Status, c.status) << r.Err;
+    const std::string expected =
+        c.kind == ErrorKind::NoPassword ? "no password" : Error(c.kind, c.file, c.detail).what();
+    // The wording without a detail is the start of the wording with one.
+    const std::string start = expected.substr(0, expected.find(" ("));
+    EXPECT_NE(r.Err.find(start), std::string::npos) << "expected " << start << "\n" << r.Err;
+    EXPECT_FALSE(Exists("out.png"));
+  }
 }
 
 TEST_F(Cli, CheckPrintsTheAnswerAndInfoTheFormat) {
