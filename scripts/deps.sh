@@ -7,6 +7,8 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
+  # Qt's own texts (dialog buttons, file dialogs, context menus) in Japanese
+  qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   # GUI tests, screenshots and file checks
   xvfb xauth xdotool pngcheck fonts-noto-cjk

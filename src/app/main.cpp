@@ -4,10 +4,12 @@
 
 #include "app/about_form.h"
 #include "app/main_form.h"
+#include "app/qt_translation.h"
 #include "engine/beep.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  InstallJapaneseQtTranslation(&app);  // without the file, Qt's own texts stay English
   // The program's icon for its windows and task bar entry; the desktop entry names the same.
   QApplication::setWindowIcon(QIcon(KavunIconPixmap(48)));
   QGuiApplication::setDesktopFileName(QStringLiteral("kavun"));
