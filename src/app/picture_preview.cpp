@@ -8,6 +8,7 @@
 #include <new>
 
 #include "app/image_view.h"
+#include "applogic/error_text.h"
 #include "engine/error.h"
 #include "imagefile/imagefile.h"
 
@@ -34,7 +35,10 @@ TPreviewResult MakePreview(const QString& path, QSize box) {
                       .arg(kavun::BitsPerPixel(bitmap.Format()));
   } catch (const kavun::Error& e) {
     result.thumbnail = QImage();
-    result.info = QStringLiteral("プレビューできません。\n") + QString::fromUtf8(e.what());
+    // The file is the one under the cursor: the sentence need not repeat its path.
+    result.info =
+        QStringLiteral("プレビューできません。\n") +
+        QString::fromStdString(kavun::JapaneseErrorText(kavun::Error(e.Kind(), "", e.Detail())));
   } catch (const std::bad_alloc&) {
     result.thumbnail = QImage();
     result.info = QStringLiteral("メモリが足りないためプレビューできません。");

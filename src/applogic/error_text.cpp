@@ -22,8 +22,10 @@ bool IsFormatName(const std::string& detail) {
 std::string JapaneseErrorText(const Error& error) {
   const std::string& path = error.Path();
   const std::string& detail = error.Detail();
-  // The file as the subject of a sentence, and in front of a sentence about something else.
-  const std::string file = path.empty() ? std::string("ファイル") : Quoted(path);
+  // The file as it begins a sentence and inside one, and in front of a sentence about something
+  // else. A quoted name stands apart from the words around it; "このファイル" needs no space.
+  const std::string file = path.empty() ? std::string("このファイル") : Quoted(path) + " ";
+  const std::string inside = path.empty() ? file : " " + file;
   const std::string about = path.empty() ? std::string() : Quoted(path) + ": ";
   const auto [first, second] = SplitDetail(detail);
   switch (error.Kind()) {
@@ -33,52 +35,52 @@ std::string JapaneseErrorText(const Error& error) {
     case ErrorKind::Usage:
       return about + "指定が正しくありません" + DetailLine(detail);
     case ErrorKind::FileNotFound:
-      return file + " が見つかりません。ファイル名と場所を確かめてください";
+      return file + "が見つかりません。ファイル名と場所を確かめてください";
     case ErrorKind::PermissionDenied:
       return file +
-             " にアクセスする権限がありません。ファイルとフォルダのアクセス権を確かめてください";
+             "にアクセスする権限がありません。ファイルとフォルダのアクセス権を確かめてください";
     case ErrorKind::NotAFile:
       return file +
-             " はフォルダなどで、通常のファイルではありません。ファイルを指定し直してください";
+             "はフォルダなどで、通常のファイルではありません。ファイルを指定し直してください";
     case ErrorKind::DiskFull:
-      return "ディスクの空き容量が足りないため " + file +
-             " を保存できませんでした。空き容量を増やしてから、もう一度保存してください";
+      return "ディスクの空き容量が足りないため" + inside +
+             "を保存できませんでした。空き容量を増やしてから、もう一度保存してください";
     case ErrorKind::ReadFailed:
-      return file + " を読み込めませんでした。ファイルとディスクに問題がないか確かめてください" +
+      return file + "を読み込めませんでした。ファイルとディスクに問題がないか確かめてください" +
              DetailLine(detail);
     case ErrorKind::WriteFailed:
-      return file + " を保存できませんでした。保存先とディスクに問題がないか確かめてください" +
+      return file + "を保存できませんでした。保存先とディスクに問題がないか確かめてください" +
              DetailLine(detail);
     case ErrorKind::FileEndsEarly:
-      return file + " は途中で切れています。ファイルが壊れている可能性があります";
+      return file + "は途中で切れています。ファイルが壊れている可能性があります";
     case ErrorKind::UnknownFileType:
       return file +
-             " は対応していない種類のファイルです。拡張子が .png、.jpg、.jpeg、.bmp "
+             "は対応していない種類のファイルです。拡張子が .png、.jpg、.jpeg、.bmp "
              "のファイルを指定してください";
     case ErrorKind::NotThisFormat:
       if (IsFormatName(detail)) {
-        return file + " は拡張子が示す " + detail +
+        return file + "は拡張子が示す " + detail +
                " 形式の画像ではありません。拡張子がファイルの中身と合っているか確かめてください";
       }
       return file +
-             " は拡張子が示す形式の画像ではありません。拡張子がファイルの中身と合っているか確か"
+             "は拡張子が示す形式の画像ではありません。拡張子がファイルの中身と合っているか確か"
              "めてください" +
              DetailLine(detail);
     case ErrorKind::CorruptData:
-      return file + " の画像データが壊れているため読み込めません" + DetailLine(detail);
+      return file + "の画像データが壊れているため読み込めません" + DetailLine(detail);
     case ErrorKind::UnsupportedVariant:
-      return file + " はこのプログラムが対応していない種類の画像です" + DetailLine(detail);
+      return file + "はこのプログラムが対応していない種類の画像です" + DetailLine(detail);
     case ErrorKind::PictureTooLarge:
-      return file + " の画像" + (detail.empty() ? std::string() : "（" + detail + " ピクセル）") +
-             "は大きすぎるため扱えません";
+      return file + "の画像は大きすぎるため扱えません" +
+             (detail.empty() ? std::string() : "。画像の大きさは " + detail + " ピクセルです");
     case ErrorKind::FileTooLarge:
-      return file + (detail.empty() ? std::string() : "（" + detail + " バイト）") +
-             "は大きすぎるため読み込めません";
+      return file + "は大きすぎるため読み込めません" +
+             (detail.empty() ? std::string() : "。大きさは " + detail + " バイトです");
     case ErrorKind::EmptyPicture:
-      return "画像に画素がないため " + file + " に保存できません";
+      return "画像に画素がないため" + inside + "に保存できません";
     case ErrorKind::OutOfMemory:
       return (path.empty() ? std::string("メモリが不足しています")
-                           : file + " を処理するためのメモリが不足しています") +
+                           : file + "を処理するためのメモリが不足しています") +
              "。ほかのプログラムを終了してから、もう一度お試しください";
     case ErrorKind::OutsideRectangle:
       return about + "選択範囲 (" + first + ") が画像" +

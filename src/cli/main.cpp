@@ -338,7 +338,7 @@ std::string ReadPasswordFile(const std::string& path) {
                   std::strerror(err));
     }
     if (bytes.size() + static_cast<std::size_t>(got) > kMaxPasswordFileBytes) {
-      throw Error(ErrorKind::FileTooLarge, path, "over " + std::to_string(kMaxPasswordFileBytes));
+      throw Error(ErrorKind::FileTooLarge, path);
     }
     bytes.append(buffer, static_cast<std::size_t>(got));
   }

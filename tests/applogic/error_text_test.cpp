@@ -19,6 +19,10 @@ std::string SampleDetail(ErrorKind kind) {
       return std::string("7") + kDetailSeparator + "3";
     case ErrorKind::PictureTooLarge:
       return "70000 x 2";
+    case ErrorKind::Other:
+      return "odd";
+    case ErrorKind::Usage:
+      return "--bits needs a value";
     case ErrorKind::PasswordNotCp932:
       return "\"\xF0\x9F\x98\x80\" (U+1F600)";
     default:
