@@ -11,10 +11,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <new>
-
 #include "app/error_box.h"
 #include "app/main_form_parts.h"
+#include "applogic/error_text.h"
 
 using mainform::DesignedFont;
 using mainform::kProgramName;
@@ -159,15 +158,14 @@ void TMainForm::BuildStatusBar() {
 void TMainForm::RunCommand(const std::function<void()>& command) {
   try {
     command();
-  } catch (const std::bad_alloc&) {
-    ShowErrorBox(QStringLiteral("メモリが不足しています"));
   } catch (const std::exception& e) {
-    ShowErrorBox(QString::fromUtf8(e.what()));
+    ShowErrorBox(kavun::ToError(e));  // out of memory included
   }
 }
 
-void TMainForm::ShowErrorBox(const QString& message) {
-  dialogs_->ShowError(ErrorBoxText(message), ApplicationTitle());
+void TMainForm::ShowErrorBox(const kavun::Error& error) {
+  const QString message = QString::fromStdString(kavun::JapaneseErrorText(error));
+  dialogs_->ShowError(ErrorBoxText(message), ApplicationTitle(), error.Kind());
 }
 
 QString TMainForm::CaptionFor(const QString& path) {

@@ -65,7 +65,8 @@ class TMainForm : public QMainWindow {
 
   // Runs a command; an error it raises ends it and shows the application's error box.
   void RunCommand(const std::function<void()>& command);
-  void ShowErrorBox(const QString& message);
+  // The error box with the error worded in Japanese.
+  void ShowErrorBox(const kavun::Error& error);
 
   // Opens the first local file of a drop.
   void WMDropFiles(const QList<QUrl>& urls);

@@ -48,7 +48,8 @@ void TQtUserDialogs::ShowNotice(const QString& text, const QString& caption) {
   box.exec();
 }
 
-void TQtUserDialogs::ShowError(const QString& text, const QString& caption) {
+void TQtUserDialogs::ShowError(const QString& text, const QString& caption,
+                               kavun::ErrorKind /*kind*/) {
   QMessageBox box(QMessageBox::Critical, caption, ForDisplay(text), QMessageBox::Ok, owner_);
   Prepare(box);
   box.exec();

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "engine/error.h"
+
 class QWidget;
 
 // Questions, notices, the error box and the two picture dialogs of the main window. The window
@@ -17,8 +19,9 @@ class IUserDialogs {
   virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
   // Notice with an OK button and no icon.
   virtual void ShowNotice(const QString& text, const QString& caption) = 0;
-  // Error box: error icon and an OK button.
-  virtual void ShowError(const QString& text, const QString& caption) = 0;
+  // Error box: error icon and an OK button. `kind` says what went wrong, for those who tell
+  // errors apart without reading their wording.
+  virtual void ShowError(const QString& text, const QString& caption, kavun::ErrorKind kind) = 0;
   // The open-picture dialog; nothing when cancelled.
   virtual std::optional<QString> GetOpenFileName() = 0;
   // The save-picture dialog; on success *filterIndex is the 1-based index of the filter left
@@ -48,7 +51,7 @@ class TQtUserDialogs : public IUserDialogs {
 
   bool AskYesNo(const QString& text, const QString& caption) override;
   void ShowNotice(const QString& text, const QString& caption) override;
-  void ShowError(const QString& text, const QString& caption) override;
+  void ShowError(const QString& text, const QString& caption, kavun::ErrorKind kind) override;
   std::optional<QString> GetOpenFileName() override;
   std::optional<QString> GetSaveFileName(int* filterIndex) override;
 

@@ -14,6 +14,7 @@
 #include "app/main_form.h"
 #include "app/user_dialogs.h"
 #include "engine/bitmap.h"
+#include "engine/error.h"
 
 // Answers the window's questions and dialogs from queues and records what was asked.
 class TFakeDialogs : public IUserDialogs {
@@ -21,6 +22,7 @@ class TFakeDialogs : public IUserDialogs {
   struct TMessage {
     QString text;
     QString caption;
+    kavun::ErrorKind kind = kavun::ErrorKind::Other;  // error boxes only
   };
 
   bool AskYesNo(const QString& text, const QString& caption) override {
@@ -36,8 +38,8 @@ class TFakeDialogs : public IUserDialogs {
   void ShowNotice(const QString& text, const QString& caption) override {
     notices.push_back({text, caption});
   }
-  void ShowError(const QString& text, const QString& caption) override {
-    errors.push_back({text, caption});
+  void ShowError(const QString& text, const QString& caption, kavun::ErrorKind kind) override {
+    errors.push_back({text, caption, kind});
   }
   std::optional<QString> GetOpenFileName() override { return openName; }
   std::optional<QString> GetSaveFileName(int* filterIndex) override {
