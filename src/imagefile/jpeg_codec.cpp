@@ -8,7 +8,10 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -143,8 +146,13 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
   }
   cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
   // Bound what the decoder may allocate (progressive files keep all coefficients in memory).
-  cinfo.mem->max_memory_to_use = limits.MaxPixels != 0 ? static_cast<long>(limits.MaxPixels * 32)
-                                                       : 3L * static_cast<long>(kMaxBitmap24Bytes);
+  // libjpeg counts in long, which has 32 bits on 32-bit systems and on 64-bit Windows: the bound
+  // is worked out in 64 bits and clamped to what long holds.
+  const uint64_t memory_bound = limits.MaxPixels != 0 && limits.MaxPixels <= kMaxBitmap24Bytes
+                                    ? limits.MaxPixels * 32
+                                    : uint64_t{3} * kMaxBitmap24Bytes;
+  cinfo.mem->max_memory_to_use = static_cast<long>(
+      std::min<uint64_t>(memory_bound, static_cast<uint64_t>(std::numeric_limits<long>::max())));
 
   if (!JpegTry(err, [&] { jpeg_start_decompress(&cinfo); })) Fail(err, "damaged JPEG data");
   if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
