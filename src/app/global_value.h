@@ -24,13 +24,10 @@ class TRatioChangedEvent : public QEvent {
   int32_t LParam;  // previous ratio
 };
 
-struct TGrabPoint {
-  int32_t x = 0;
-  int32_t y = 0;
-};
-
-// The state of the open document: the working bitmap, the path it came from, the display ratio
-// and the two grab points of the selection drags. Owned by the main window for its whole life.
+// The state of the open document: the working bitmap, the path it came from and the display
+// ratio, whose one owner this is (the image view and the selection read it through GetRatio).
+// The grab points of the selection drags are the selection's own (kavun::TSelectionModel).
+// Owned by the main window for its whole life.
 class TGlobalValue {
  public:
   explicit TGlobalValue(QObject* ownerWindow) : OwnerWindow(ownerWindow) {}
@@ -46,8 +43,6 @@ class TGlobalValue {
   QObject* const OwnerWindow;
   kavun::Bitmap WorkBitmap;
   QString FileName;
-  TGrabPoint MoveGrabPoint;
-  TGrabPoint HandleGrabPoint;
 
  private:
   int32_t Ratio = 1;

@@ -84,5 +84,5 @@ void TImageView::PaintArea(QPainter& painter, const QRect& exposed) {
 void TImageView::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setClipRegion(event->region());
-  PaintArea(painter, event->rect());
+  emit Paint(painter, event->rect());
 }

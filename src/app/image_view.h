@@ -18,9 +18,10 @@ QImage DisplayImageFor(const kavun::Bitmap& bitmap);
 // coordinates), clipped to an image of width x height.
 QRect SourceRectFor(const QRect& exposed, int32_t ratio, int32_t width, int32_t height);
 
-// The image view (MainPBox): paints the working bitmap enlarged by the display ratio with pixel
-// replication, only over the exposed region, and reports mouse presses, moves and releases in
-// view coordinates.
+// The image view (MainPBox), a paint box: each paint is reported as the Paint signal, whose handler
+// draws with PaintArea (the working bitmap enlarged by the display ratio with pixel replication,
+// only over the exposed region); mouse presses, moves and releases are reported in view
+// coordinates.
 class TImageView : public TMouseWidget {
   Q_OBJECT
 
@@ -33,8 +34,15 @@ class TImageView : public TMouseWidget {
   // displayed image (a wrapper for 24/32-bit, a conversion otherwise) and repaints.
   void BitmapChanged();
 
-  // Paints the area `exposed` of the view onto `painter` (used by paintEvent and the benchmark).
+  // Paints the area `exposed` of the view onto `painter` (used by the paint handler and the
+  // benchmark).
   void PaintArea(QPainter& painter, const QRect& exposed);
+
+ signals:
+  // A paint of the view: `painter` draws on it, clipped to the exposed region; `exposed` bounds
+  // that region in view coordinates. Only for direct connections (the painter lives for the
+  // paint only).
+  void Paint(QPainter& painter, const QRect& exposed);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -62,7 +62,10 @@ QToolButton* AddToolButton(QWidget* panel, const char* name, const QString& hint
 // Construction and destruction
 
 TMainForm::TMainForm(TMainFormOptions options, QWidget* parent)
-    : QMainWindow(parent), settingsPath_(options.SettingsPath) {
+    : QMainWindow(parent),
+      settingsPath_(options.SettingsPath),
+      // The selection reads the display ratio from the document state, its one owner.
+      selection_([this] { return GlobalValue ? GlobalValue->GetRatio() : 1; }) {
   if (options.Dialogs != nullptr) {
     dialogs_ = options.Dialogs;
   } else {
@@ -99,8 +102,6 @@ TMainForm::TMainForm(TMainFormOptions options, QWidget* parent)
 
   // The designed state: only Open and Exit of the document commands are enabled.
   SetDocumentCommandsEnabled(false);
-  TB_RatioPlus->setEnabled(false);
-  TB_RatioMinus->setEnabled(false);
 
   FormCreate();
 }
@@ -129,6 +130,12 @@ void TMainForm::BuildToolBar() {
   BuildFileTools();
   BuildViewTools();
   BuildSelectionTools();
+}
+
+void TMainForm::SetDocumentCommandsEnabled(bool enabled) {
+  SetFileCommandsEnabled(enabled);
+  SetZoomEnabled(enabled);
+  SetSelectAllEnabled(enabled);
 }
 
 void TMainForm::BuildStatusBar() {

@@ -21,8 +21,10 @@ class QActionGroup;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPainter;
 class QPushButton;
 class QRadioButton;
+class QRect;
 class QScrollArea;
 class QStackedWidget;
 class QToolButton;
@@ -103,36 +105,32 @@ class TMainForm : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  // Building the controls: the window (main_form.cpp) calls each concern's part.
+  // --- The window (main_form.cpp): builds the frame and calls each concern's part.
   void BuildMenus();
   void BuildToolBar();
   void BuildStatusBar();
-  // File commands (main_form_file.cpp).
+  // The commands that need a document: each concern enables its own.
+  void SetDocumentCommandsEnabled(bool enabled);
+
+  // --- File commands (main_form_file.cpp).
   void BuildFileMenu();
   void BuildFileTools();
-  // Image view and zoom (main_form_view.cpp).
+  void SetFileCommandsEnabled(bool enabled);
+
+  // --- Image view and zoom (main_form_view.cpp).
   void BuildViewMenu();
   void BuildViewTools();
   void BuildView();
-  // Selection rectangle (main_form_selection.cpp).
-  void BuildSelectionTools();
-  void BuildSelectionShapes();
-  // Processing panel (main_form_panel.cpp).
-  void BuildToolPanel();
-  // Settings, start-up, drops and help (main_form_settings.cpp).
-  void BuildSettingsMenu();
-  void BuildHelpMenu();
-  void FormCreate();
-  void FormDestroy();
-  void LoadSettings();
-  void SaveSettings();
-  kavun::TSettingsLocation SettingsLocation() const;
-
+  void SetZoomEnabled(bool enabled);
+  void MainPBoxPaint(QPainter& painter, const QRect& exposed);
   void WMRatioChanged(int32_t n, int32_t p);
   void SetViewSize(int width, int height);
-  void SetDocumentCommandsEnabled(bool enabled);
   void SetScrollTracking(bool on);
 
+  // --- Selection rectangle (main_form_selection.cpp).
+  void BuildSelectionTools();
+  void BuildSelectionShapes();
+  void SetSelectAllEnabled(bool enabled);
   void MainPBoxMouseDown(Qt::MouseButton button, int x, int y);
   void MainPBoxMouseMove(int x, int y);
   void MainPBoxMouseUp(Qt::MouseButton button, int x, int y);
@@ -143,9 +141,27 @@ class TMainForm : public QMainWindow {
   void CornerShape1MouseMove(QObject* sender, int x, int y);
   void CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int x, int y);
 
+  // --- Processing panel (main_form_panel.cpp).
+  void BuildToolPanel();
+  // The number fields' handlers (the event filter calls them); a key handler returns true when
+  // it discards the key press.
+  bool Edit_ProcRevMosBlockWKeyPress(QLineEdit* sender, QKeyEvent* key);
+  bool Edit_ProcRevMosKey1KeyPress(QLineEdit* sender, QKeyEvent* key);
+  void Edit_ProcRevMosBlockWExit(QLineEdit* sender);
+  void Edit_ProcRevMosKey1Exit(QLineEdit* sender);
+  void Edit_ProcBitShiftLenExit(QLineEdit* sender);
   bool FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit);
   void RangeCheck(QLineEdit* edit);
   int32_t FieldValue(QLineEdit* edit) const;
+
+  // --- Settings, start-up, drops and help (main_form_settings.cpp).
+  void BuildSettingsMenu();
+  void BuildHelpMenu();
+  void FormCreate();
+  void FormDestroy();
+  void LoadSettings();
+  void SaveSettings();
+  kavun::TSettingsLocation SettingsLocation() const;
 
   std::unique_ptr<IUserDialogs> ownDialogs_;
   IUserDialogs* dialogs_ = nullptr;

@@ -87,13 +87,12 @@ void TMainForm::BuildFileTools() {
   connect(TB_SaveNew, &QToolButton::clicked, this, &TMainForm::MainMenu_F_SaveAsClick);
 }
 
-void TMainForm::SetDocumentCommandsEnabled(bool enabled) {
-  for (QToolButton* b : {TB_Close, TB_Load, TB_Save, TB_SaveNew, TB_SelMax}) b->setEnabled(enabled);
+void TMainForm::SetFileCommandsEnabled(bool enabled) {
+  // Open and Exit stay enabled.
+  for (QToolButton* b : {TB_Close, TB_Load, TB_Save, TB_SaveNew}) b->setEnabled(enabled);
   for (QAction* a : {MainMenu_F_Close, MainMenu_F_ReOpen, MainMenu_F_Save, MainMenu_F_SaveAs}) {
     a->setEnabled(enabled);
   }
-  MainMenu_PR->menuAction()->setEnabled(enabled);
-  MainMenu_PR->setEnabled(enabled);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -105,7 +104,7 @@ void TMainForm::LoadPicture(const QString& path) {
   GlobalValue->WorkBitmap = std::move(decoded);
   const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
   SetViewSize(bitmap.Width(), bitmap.Height());
-  selection_.SetView(bitmap.Width(), bitmap.Height(), GlobalValue->GetRatio());
+  selection_.SetView(bitmap.Width(), bitmap.Height());
   MainPBox->BitmapChanged();
   HideSelection();
   GlobalValue->FileName = path;
@@ -142,12 +141,10 @@ void TMainForm::MainMenu_F_CloseClick() {
     GlobalValue->SetRatio(1);
     GlobalValue->WorkBitmap.Clear();
     SetViewSize(0, 0);
-    selection_.SetView(0, 0, 1);
+    selection_.SetView(0, 0);
     MainPBox->BitmapChanged();
     HideSelection();
     SetDocumentCommandsEnabled(false);
-    TB_RatioPlus->setEnabled(false);
-    TB_RatioMinus->setEnabled(false);
     setWindowTitle(kProgramName);
   });
 }

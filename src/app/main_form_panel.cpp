@@ -197,24 +197,60 @@ std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
 
 }  // namespace
 
+// The number fields' key presses and exits, handed to their handlers: the two block fields and
+// the shift field share one key handler, the two coefficient fields the other.
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   auto* edit = qobject_cast<QLineEdit*>(watched);
-  const std::optional<kavun::TNumberField> field = edit != nullptr ? FieldOf(edit) : std::nullopt;
-  if (field) {
-    if (event->type() == QEvent::KeyPress) {
-      return FilterNumberKey(edit, static_cast<QKeyEvent*>(event),
-                             kavun::NumberFieldSpec(*field).limit);
-    }
-    if (event->type() == QEvent::FocusOut) {
-      // Leaving the field, not the window: switching to another window or opening a popup
-      // (the edit's context menu) keeps the focus in the field when it comes back.
-      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-        RangeCheck(edit);
-      }
+  const bool block =
+      edit != nullptr && (edit == Edit_ProcRevMosBlockW || edit == Edit_ProcRevMosBlockH);
+  const bool coefficient =
+      edit != nullptr && (edit == Edit_ProcRevMosKey1 || edit == Edit_ProcRevMosKey2);
+  const bool shift = edit != nullptr && edit == Edit_ProcBitShiftLen;
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (block || shift) return Edit_ProcRevMosBlockWKeyPress(edit, key);
+    if (coefficient) return Edit_ProcRevMosKey1KeyPress(edit, key);
+  } else if (event->type() == QEvent::FocusOut) {
+    // Leaving the field, not the window: switching to another window or opening a popup
+    // (the edit's context menu) keeps the focus in the field when it comes back.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+      if (block) Edit_ProcRevMosBlockWExit(edit);
+      if (coefficient) Edit_ProcRevMosKey1Exit(edit);
+      if (shift) Edit_ProcBitShiftLenExit(edit);
     }
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+namespace {
+
+// The most characters the field takes.
+int KeyLimit(const QLineEdit* edit) {
+  const std::optional<kavun::TNumberField> field = FieldOf(edit);
+  return field ? kavun::NumberFieldSpec(*field).limit : 0;
+}
+
+}  // namespace
+
+bool TMainForm::Edit_ProcRevMosBlockWKeyPress(QLineEdit* sender, QKeyEvent* key) {
+  return FilterNumberKey(sender, key, KeyLimit(sender));
+}
+
+bool TMainForm::Edit_ProcRevMosKey1KeyPress(QLineEdit* sender, QKeyEvent* key) {
+  return FilterNumberKey(sender, key, KeyLimit(sender));
+}
+
+void TMainForm::Edit_ProcRevMosBlockWExit(QLineEdit* sender) {
+  RangeCheck(sender);
+}
+
+void TMainForm::Edit_ProcRevMosKey1Exit(QLineEdit* sender) {
+  RangeCheck(sender);
+}
+
+void TMainForm::Edit_ProcBitShiftLenExit(QLineEdit* sender) {
+  RangeCheck(sender);
 }
 
 bool TMainForm::FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit) {

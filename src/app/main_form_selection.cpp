@@ -155,6 +155,10 @@ void TMainForm::CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int
   MirrorSelection();
 }
 
+void TMainForm::SetSelectAllEnabled(bool enabled) {
+  TB_SelMax->setEnabled(enabled);
+}
+
 void TMainForm::TB_SelMaxClick() {
   RunCommand([this] {
     selection_.SelectAll(GlobalValue->WorkBitmap.Width(), GlobalValue->WorkBitmap.Height());

@@ -33,7 +33,7 @@ void TMainForm::FormCreate() {
   GlobalValue = std::make_unique<TGlobalValue>(this);
   LoadSettings();
   SetViewSize(0, 0);
-  selection_.SetView(0, 0, 1);
+  selection_.SetView(0, 0);
   HideSelection();
   ProcValPageControl->setCurrentIndex(0);
   setAcceptDrops(true);

@@ -59,9 +59,25 @@ void TMainForm::BuildView() {
       [this] { return GlobalValue ? GlobalValue->GetRatio() : 1; }, ScrolledArea);
   MainPBox->setObjectName(QStringLiteral("MainPBox"));
   ImgBaseScrollBox->setWidget(ScrolledArea);
+  connect(MainPBox, &TImageView::Paint, this, &TMainForm::MainPBoxPaint, Qt::DirectConnection);
   connect(MainPBox, &TImageView::MouseDown, this, &TMainForm::MainPBoxMouseDown);
   connect(MainPBox, &TImageView::MouseMove, this, &TMainForm::MainPBoxMouseMove);
   connect(MainPBox, &TImageView::MouseUp, this, &TMainForm::MainPBoxMouseUp);
+}
+
+void TMainForm::MainPBoxPaint(QPainter& painter, const QRect& exposed) {
+  // Drawn anew on every paint from the working bitmap; nothing scaled is kept.
+  MainPBox->PaintArea(painter, exposed);
+}
+
+void TMainForm::SetZoomEnabled(bool enabled) {
+  MainMenu_PR->menuAction()->setEnabled(enabled);
+  MainMenu_PR->setEnabled(enabled);
+  // Enabled only by the ratio's reaction, which knows which way the ratio can still go.
+  if (!enabled) {
+    TB_RatioPlus->setEnabled(false);
+    TB_RatioMinus->setEnabled(false);
+  }
 }
 
 void TMainForm::SetViewSize(int width, int height) {
@@ -81,7 +97,7 @@ void TMainForm::WMRatioChanged(int32_t n, int32_t p) {
   ImgBaseScrollBox->verticalScrollBar()->setValue(0);
   // Rescales a shown selection (it covers the same image pixels afterwards), then places the
   // handles whether it is shown or not.
-  selection_.OnRatioChanged(n, p, width, height);
+  selection_.OnRatioChanged(p, width, height);
   MirrorSelection();
   TB_RatioPlus->setEnabled(GlobalValue->GetRatio() < 10);
   TB_RatioMinus->setEnabled(GlobalValue->GetRatio() > 1);

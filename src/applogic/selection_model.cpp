@@ -76,15 +76,21 @@ std::string FormatSelectionStatus(int32_t column, int32_t row, int32_t width, in
 
 // --- View ---------------------------------------------------------------------------------
 
-void TSelectionModel::SetView(int32_t viewWidth, int32_t viewHeight, int32_t ratio) noexcept {
-  viewWidth_ = std::max(viewWidth, 0);
-  viewHeight_ = std::max(viewHeight, 0);
-  ratio_ = EffectiveRatio(ratio);
+TSelectionModel::TSelectionModel(std::function<int32_t()> ratio) : ratio_(std::move(ratio)) {}
+
+int32_t TSelectionModel::Ratio() const noexcept {
+  return EffectiveRatio(ratio_ ? ratio_() : 1);
 }
 
-void TSelectionModel::OnRatioChanged(int32_t newRatio, int32_t previousRatio, int32_t viewWidth,
+void TSelectionModel::SetView(int32_t viewWidth, int32_t viewHeight) noexcept {
+  viewWidth_ = std::max(viewWidth, 0);
+  viewHeight_ = std::max(viewHeight, 0);
+}
+
+void TSelectionModel::OnRatioChanged(int32_t previousRatio, int32_t viewWidth,
                                      int32_t viewHeight) noexcept {
-  SetView(viewWidth, viewHeight, newRatio);
+  SetView(viewWidth, viewHeight);
+  const int32_t newRatio = Ratio();
   if (visible_ && previousRatio >= 1) {
     const auto rescale = [&](int32_t value) {
       return Saturate(static_cast<int64_t>(value / previousRatio) * newRatio);
@@ -188,8 +194,9 @@ TRect TSelectionModel::SelectionImageRect(int32_t ratio) const noexcept {
 }
 
 void TSelectionModel::SelectAll(int32_t imageWidth, int32_t imageHeight) noexcept {
-  const int32_t w = Saturate(static_cast<int64_t>(imageWidth) * ratio_);
-  const int32_t h = Saturate(static_cast<int64_t>(imageHeight) * ratio_);
+  const int32_t r = Ratio();
+  const int32_t w = Saturate(static_cast<int64_t>(imageWidth) * r);
+  const int32_t h = Saturate(static_cast<int64_t>(imageHeight) * r);
   SetBounds(0, 0, w, h);
   handle_[0] = {0, 0};
   handle_[1] = {w - kHandleWidth, 0};
@@ -221,18 +228,19 @@ void TSelectionModel::MainPBoxMouseDown(TMouseButton button, int32_t x, int32_t 
 
 std::optional<std::string> TSelectionModel::MainPBoxMouseMove(int32_t x, int32_t y) {
   if (!visible_ || tag_ != 1) return std::nullopt;
-  const int32_t gx = SnapR(x);
-  const int32_t gy = SnapR(y);
-  const auto farEdge = [this](int32_t g, int32_t extent, int32_t& readOut) {
+  const int32_t r = Ratio();
+  const int32_t gx = Snap(x, r);
+  const int32_t gy = Snap(y, r);
+  const auto farEdge = [r](int32_t g, int32_t extent, int32_t& readOut) {
     if (g < 0) {
       readOut = 0;
       return 0;
     }
     if (g > extent) {
-      readOut = extent / ratio_;
+      readOut = extent / r;
       return extent;
     }
-    readOut = g / ratio_;
+    readOut = g / r;
     return g;
   };
   int32_t column = 0, row = 0;
@@ -240,7 +248,7 @@ std::optional<std::string> TSelectionModel::MainPBoxMouseMove(int32_t x, int32_t
   const int32_t farY = farEdge(gy, viewHeight_, row);
   width_ = Saturate(static_cast<int64_t>(farX) - left_);
   height_ = Saturate(static_cast<int64_t>(farY) - top_);
-  status_ = FormatSelectionStatus(column, row, AbsDiv(width_, ratio_), AbsDiv(height_, ratio_));
+  status_ = FormatSelectionStatus(column, row, AbsDiv(width_, r), AbsDiv(height_, r));
   PlaceHandles();
   return status_;
 }

@@ -16,6 +16,7 @@
 // Integer division truncates toward zero everywhere (C++ `/`).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -64,23 +65,25 @@ class TSelectionModel {
   static constexpr int32_t kHandleWidth = 10;
   static constexpr int32_t kHandleHeight = 10;
 
-  TSelectionModel() = default;
+  // `ratio` gives the display ratio whenever the model needs it: the document state owns it and
+  // the model keeps no copy. It must not throw. Null: ratio 1.
+  explicit TSelectionModel(std::function<int32_t()> ratio);
 
   // --- The view -------------------------------------------------------------------------
-  // The window calls this whenever the view's size or the display ratio changes without going
-  // through OnRatioChanged (start-up and close: 0 x 0 at ratio 1; open: image size at ratio 1).
-  // It does not touch the rectangle.
-  void SetView(int32_t viewWidth, int32_t viewHeight, int32_t ratio) noexcept;
+  // The window calls this whenever the view's size changes without going through
+  // OnRatioChanged (start-up and close: 0 x 0; open: the image's size). It does not touch the
+  // rectangle.
+  void SetView(int32_t viewWidth, int32_t viewHeight) noexcept;
   int32_t ViewWidth() const noexcept { return viewWidth_; }
   int32_t ViewHeight() const noexcept { return viewHeight_; }
-  int32_t Ratio() const noexcept { return ratio_; }
+  // The display ratio as the model uses it (below 1 taken as 1).
+  int32_t Ratio() const noexcept;
 
-  // The reaction of WMRatioChanged (new ratio n, previous ratio p) once the view has been
-  // resized to image size * n: stores the new view size and ratio n; if the selection is
-  // visible, Left, Top, Width and Height each become (value div p) * n; then PlaceHandles
-  // (whether visible or not). A previous ratio below 1 skips the rescale.
-  void OnRatioChanged(int32_t newRatio, int32_t previousRatio, int32_t viewWidth,
-                      int32_t viewHeight) noexcept;
+  // The reaction of WMRatioChanged once the owner holds the new ratio n and the view has been
+  // resized to image size * n: stores the new view size; if the selection is visible, Left,
+  // Top, Width and Height each become (value div previousRatio) * n; then PlaceHandles (whether
+  // visible or not). A previous ratio below 1 skips the rescale.
+  void OnRatioChanged(int32_t previousRatio, int32_t viewWidth, int32_t viewHeight) noexcept;
 
   // --- State ----------------------------------------------------------------------------
   // Visible: ImgSelShape and the handles are shown; ExecuteButton is enabled exactly then.
@@ -109,7 +112,8 @@ class TSelectionModel {
   // Top-left corner of handle k (1 = top-left, 2 = top-right, 3 = bottom-right,
   // 4 = bottom-left); each is kHandleWidth x kHandleHeight. (0, 0) for other k.
   TViewPoint HandlePos(int k) const noexcept;
-  // The grab points of a move and of a resize (snapped, relative to the grabbed control).
+  // The grab points of a move and of a resize (snapped, relative to the grabbed control); only
+  // the drags of the rectangle and its handles use them.
   TViewPoint MoveGrabPoint() const noexcept { return moveGrab_; }
   TViewPoint HandleGrabPoint() const noexcept { return handleGrab_; }
   // Text of status panel 0; empty at start, changed only while a rubber band is dragged.
@@ -125,9 +129,9 @@ class TSelectionModel {
   void PlaceHandles() noexcept;
   // Clamps both edges of each axis into 0..view extent (an edge inside stays).
   void TrimSelection() noexcept;
-  // The selection in image pixels at ratio r (or at the model's ratio).
+  // The selection in image pixels at ratio r (or at the display ratio).
   TRect SelectionImageRect(int32_t ratio) const noexcept;
-  TRect SelectionImageRect() const noexcept { return SelectionImageRect(ratio_); }
+  TRect SelectionImageRect() const noexcept { return SelectionImageRect(Ratio()); }
   // TB_SelMaxClick: the whole image (imageWidth * r x imageHeight * r) from (0, 0), handles in
   // its corners, shown. Status text and drag flags stay.
   void SelectAll(int32_t imageWidth, int32_t imageHeight) noexcept;
@@ -157,11 +161,11 @@ class TSelectionModel {
   void CornerShapeMouseUp(int k, TMouseButton button, int32_t x, int32_t y) noexcept;
 
  private:
-  int32_t SnapR(int32_t v) const noexcept { return Snap(v, ratio_); }
+  int32_t SnapR(int32_t v) const noexcept { return Snap(v, Ratio()); }
 
+  std::function<int32_t()> ratio_;
   int32_t viewWidth_ = 0;
   int32_t viewHeight_ = 0;
-  int32_t ratio_ = 1;
 
   bool visible_ = false;
   int32_t left_ = 0;

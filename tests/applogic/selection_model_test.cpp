@@ -60,7 +60,8 @@ class SelectionTest : public ::testing::Test {
   void Open(int32_t r, int32_t imageW = 100, int32_t imageH = 80) {
     imageW_ = imageW;
     imageH_ = imageH;
-    m.SetView(imageW * r, imageH * r, r);
+    ratio_ = r;
+    m.SetView(imageW * r, imageH * r);
     m.HideSelection();
   }
   void RubberBand(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
@@ -101,7 +102,9 @@ class SelectionTest : public ::testing::Test {
     EXPECT_EQ(m.HandlePos(4), (TViewPoint{m.LeftEdge(), m.BottomEdge() - hh}));
   }
 
-  TSelectionModel m;
+  // The display ratio, owned here as the document state owns it in the program.
+  int32_t ratio_ = 1;
+  TSelectionModel m{[this] { return ratio_; }};
   int32_t imageW_ = 0, imageH_ = 0;
 };
 
@@ -354,7 +357,8 @@ TEST_F(SelectionTest, RatioChangeRescalesTheSelection) {
   Open(2);
   m.SetBounds(6, 4, 10, 8);
   m.ShowSelection();
-  m.OnRatioChanged(5, 2, 500, 400);
+  ratio_ = 5;
+  m.OnRatioChanged(2, 500, 400);
   ExpectBounds(15, 10, 25, 20);
   ExpectHandlesOnCorners();
   EXPECT_EQ(m.Ratio(), 5);
@@ -362,10 +366,12 @@ TEST_F(SelectionTest, RatioChangeRescalesTheSelection) {
 
   // Negative sizes scale the same way; a hidden selection is not touched.
   m.SetBounds(30, 20, -10, -5);
-  m.OnRatioChanged(1, 5, 100, 80);
+  ratio_ = 1;
+  m.OnRatioChanged(5, 100, 80);
   ExpectBounds(6, 4, -2, -1);
   m.HideSelection();
-  m.OnRatioChanged(3, 1, 300, 240);
+  ratio_ = 3;
+  m.OnRatioChanged(1, 300, 240);
   ExpectBounds(0, 0, 0, 0);
   EXPECT_FALSE(m.Visible());
 }
