@@ -3,8 +3,12 @@
 #include "app/picture_preview.h"
 
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTreeView>
 
 QStringList ToQtNameFilters(const QString& filter) {
   const QStringList parts = filter.split(u'|');
@@ -76,6 +80,42 @@ void AddPicturePreview(QFileDialog& dialog) {
   QObject::connect(&dialog, &QFileDialog::currentChanged, preview, &TPicturePreview::ShowFile);
 }
 
+// The detail view's columns never cut their texts off: size, type and date take the width their
+// headings and entries need (Japanese headings and dates are wider than the English ones the
+// dialog's default size was made for), the name takes the rest, and the dialog opens wide enough
+// for a name column of a useful width, as far as the screen allows.
+void FitColumns(QFileDialog& dialog) {
+  dialog.setViewMode(QFileDialog::Detail);
+  auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  if (tree == nullptr) return;
+  QHeaderView* header = tree->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int i = 1; i < header->count(); ++i) {
+    header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+  }
+  // The widest entries the three columns show: a size, a type, a date and time.
+  const QFontMetrics metrics(tree->font());
+  const int padding = metrics.horizontalAdvance(QStringLiteral("MMM"));
+  const auto widthOf = [&](const QString& sample) {
+    return metrics.horizontalAdvance(sample) + padding;
+  };
+  const int type = widthOf(QStringLiteral("jpeg ファイル"));
+  const int columns =
+      widthOf(QStringLiteral("1023.99 KiB")) + type + widthOf(QStringLiteral("2026/12/31 23:59"));
+  const int name = metrics.horizontalAdvance(u'M') * 16;
+  const QSize hint = dialog.sizeHint();
+  const int besideTree = hint.width() - tree->sizeHint().width();
+  QSize size(qMax(hint.width(), besideTree + columns + name), qMax(hint.height(), 480));
+  if (const QScreen* screen = dialog.screen()) {
+    size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+  }
+  // On a narrow screen the type column, which the extension in the name repeats, gives way to
+  // the name.
+  if (size.width() - besideTree - columns < name) header->hideSection(2);
+  dialog.resize(size);
+}
+
 std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
                                         const char* systemFilter, QString* lastName,
                                         QString* lastFilter, int* filterIndex) {
@@ -90,6 +130,7 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
   dialog.selectNameFilter(lastFilter->isEmpty() ? filters.value(0) : *lastFilter);
   if (!lastName->isEmpty()) dialog.selectFile(*lastName);
   if (mode == QFileDialog::AcceptOpen) AddPicturePreview(dialog);
+  FitColumns(dialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;

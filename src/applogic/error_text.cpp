@@ -8,9 +8,10 @@ std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
-// A detail shown below the sentences, when there is one.
+// A detail shown below the sentences, when there is one. The sentences then end with their
+// full stop, and the closing parenthesis keeps the error box from appending one.
 std::string DetailLine(const std::string& detail) {
-  return detail.empty() ? std::string() : "\n(" + detail + ")";
+  return detail.empty() ? std::string() : "。\n(" + detail + ")";
 }
 
 bool IsFormatName(const std::string& detail) {
@@ -71,11 +72,9 @@ std::string JapaneseErrorText(const Error& error) {
     case ErrorKind::UnsupportedVariant:
       return file + "はこのプログラムが対応していない種類の画像です" + DetailLine(detail);
     case ErrorKind::PictureTooLarge:
-      return file + "の画像は大きすぎるため扱えません" +
-             (detail.empty() ? std::string() : "。画像の大きさは " + detail + " ピクセルです");
+      return file + "の画像は大きすぎるため扱えません" + DetailLine(detail);
     case ErrorKind::FileTooLarge:
-      return file + "は大きすぎるため読み込めません" +
-             (detail.empty() ? std::string() : "。大きさは " + detail + " バイトです");
+      return file + "は大きすぎるため読み込めません" + DetailLine(detail);
     case ErrorKind::EmptyPicture:
       return "画像に画素がないため" + inside + "に保存できません";
     case ErrorKind::OutOfMemory:

@@ -31,7 +31,7 @@ bool HasPalette(PixelFormat format) noexcept {
 }
 
 void CheckBitmapSize(int64_t width, int64_t height) {
-  const std::string size = std::to_string(width) + " x " + std::to_string(height);
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
   // A negative side only comes from a damaged header.
   if (width < 0 || height < 0) throw Error(ErrorKind::CorruptData, "", "picture size " + size);
   if (width > kMaxBitmapSide || height > kMaxBitmapSide) {

@@ -64,10 +64,9 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
     case ErrorKind::UnsupportedVariant:
       return file + " is a kind of picture this program does not read" + more;
     case ErrorKind::PictureTooLarge:
-      return file + " holds a picture too large for this program" +
-             (detail.empty() ? std::string() : " (" + detail + " pixels)");
+      return file + " holds a picture too large for this program" + more;
     case ErrorKind::FileTooLarge:
-      return file + " is too large" + (detail.empty() ? std::string() : " (" + detail + " bytes)");
+      return file + " is too large" + more;
     case ErrorKind::EmptyPicture:
       return "a picture without pixels cannot be saved to " + file;
     case ErrorKind::OutOfMemory:

@@ -28,9 +28,9 @@ enum class ErrorKind {
                        // library's message)
   UnsupportedVariant,  // a valid picture of a variant the program does not read (Detail():
                        // which variant, e.g. "CMYK JPEG", "BMP compression 4")
-  PictureTooLarge,     // more pixels than the program handles (Detail(): "W x H")
+  PictureTooLarge,     // more pixels than the program handles (Detail(): "W x H pixels")
   FileTooLarge,        // larger than any picture (or password file) it could hold
-                       // (Detail(): its size in bytes)
+                       // (Detail(): its size and the limit, in words)
   EmptyPicture,        // a picture without pixels cannot be saved
   OutOfMemory,         // memory ran out
   OutsideRectangle,    // a rectangle reaching outside the picture (Detail(): "L,T,R,B" and

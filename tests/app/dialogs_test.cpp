@@ -1,16 +1,28 @@
 // The Qt side of the dialogs: filter texts and message boxes that stay usable.
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
 
 #include "app/picture_preview.h"
 #include "app/user_dialogs.h"
@@ -124,6 +136,148 @@ TEST(QtDialogsTest, TheOpenDialogPreviewsTheFileUnderTheCursor) {
     }
     EXPECT_EQ(seen[i].second, cases[i].thumbnail.isEmpty() ? QSize(0, 0) : cases[i].thumbnail);
   }
+}
+
+// Both picture dialogs open wide enough that no column of their detail view is cut off, with
+// Japanese headings and dates and a folder of files.
+TEST(QtDialogsTest, TheFileDialogsShowEveryColumnWhole) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* name : {"写真_2026年12月8日の夕焼け.png", "b.bmp", "c.jpg"}) {
+    QFile file(dir.filePath(QString::fromUtf8(name)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(70000, 'x'));
+  }
+  QWidget owner;
+  TQtUserDialogs dialogs(&owner);
+  for (const bool save : {false, true}) {
+    SCOPED_TRACE(save ? "save dialog" : "open dialog");
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(dir.path());
+      auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+      ASSERT_NE(tree, nullptr);
+      ASSERT_TRUE(tree->isVisible());
+      // The save dialog lists the PNG file only, under its first filter.
+      QTRY_COMPARE(tree->model()->rowCount(tree->rootIndex()), save ? 1 : 3);
+      QTest::qWait(50);  // the columns take their widths from the entries shown
+      QHeaderView* header = tree->header();
+      int shown = 0;
+      for (int i = 0; i < header->count(); ++i) {
+        if (header->isSectionHidden(i)) continue;
+        ++shown;
+        SCOPED_TRACE(tree->model()->headerData(i, Qt::Horizontal).toString().toStdString());
+        EXPECT_GE(header->sectionSize(i), header->sectionSizeHint(i));
+        if (i > 0) {
+          // The width its widest entry needs (public through the base class).
+          const int entries = static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(i);
+          EXPECT_GE(header->sectionSize(i), entries);
+        }
+      }
+      // Name, size and date at least; the type (the extension again) may give way on a narrow
+      // screen, and the name has room for a usual file name.
+      EXPECT_GE(shown, 3);
+      EXPECT_GE(header->sectionSize(0), tree->fontMetrics().horizontalAdvance(u'M') * 12);
+      EXPECT_LE(header->length(), tree->viewport()->width());
+      dialog->reject();
+    });
+    int index = 0;
+    if (save) {
+      dialogs.GetSaveFileName(&index);
+    } else {
+      dialogs.GetOpenFileName();
+    }
+  }
+}
+
+// A button's or menu item's text as the user reads it: without its mnemonic ("はい(&Y)" shows
+// はい with Y underlined) and without the shortcut after a tab.
+QString Shown(QString text) {
+  text = text.section(u'\t', 0, 0);
+  static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)$"));
+  text.remove(mnemonic);
+  text.remove(u'&');
+  return text;
+}
+
+// The texts of the dialog's standard buttons, in the order of `buttons`.
+QStringList ButtonTexts(QWidget* dialog,
+                        std::initializer_list<QDialogButtonBox::StandardButton> buttons) {
+  QStringList texts;
+  auto* box = dialog->findChild<QDialogButtonBox*>();
+  for (const auto b : buttons) {
+    if (auto* message = qobject_cast<QMessageBox*>(dialog)) {
+      texts << Shown(message->button(static_cast<QMessageBox::StandardButton>(b))->text());
+    } else {
+      texts << (box != nullptr && box->button(b) != nullptr ? Shown(box->button(b)->text())
+                                                            : QStringLiteral("(none)"));
+    }
+  }
+  return texts;
+}
+
+// Qt draws these texts itself; the program loads Qt's Japanese translation so that they are
+// Japanese like the rest of the interface, whatever the system's locale.
+TEST(QtDialogsTest, QtsOwnTextsAreJapanese) {
+  QWidget owner;
+  TQtUserDialogs dialogs(&owner);
+  struct Case {
+    const char* name;
+    std::function<void()> open;
+    std::initializer_list<QDialogButtonBox::StandardButton> buttons;
+    QStringList texts;
+  };
+  const Case cases[] = {
+      {"overwrite question",
+       [&] {
+         dialogs.AskYesNo(QStringLiteral("上書きしてもよろしいですか？"), QStringLiteral("確認"));
+       },
+       {QDialogButtonBox::Yes, QDialogButtonBox::No},
+       {QStringLiteral("はい"), QStringLiteral("いいえ")}},
+      {"error box",
+       [&] {
+         dialogs.ShowError(QStringLiteral("x"), QStringLiteral("Kavun"), kavun::ErrorKind::Other);
+       },
+       {QDialogButtonBox::Ok},
+       {QStringLiteral("OK")}},
+      {"open dialog",
+       [&] { dialogs.GetOpenFileName(); },
+       {QDialogButtonBox::Open, QDialogButtonBox::Cancel},
+       {QStringLiteral("開く"), QStringLiteral("キャンセル")}},
+      {"save dialog",
+       [&] {
+         int index = 0;
+         dialogs.GetSaveFileName(&index);
+       },
+       {QDialogButtonBox::Save, QDialogButtonBox::Cancel},
+       {QStringLiteral("保存"), QStringLiteral("キャンセル")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList seen;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      seen = ButtonTexts(dialog, c.buttons);
+      qobject_cast<QDialog*>(dialog)->reject();
+    });
+    c.open();
+    EXPECT_EQ(seen, c.texts);
+  }
+
+  QLineEdit edit;
+  edit.setText(QStringLiteral("abc"));
+  std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList items;
+  for (QAction* a : menu->actions()) {
+    if (!a->isSeparator()) items << Shown(a->text());
+  }
+  EXPECT_EQ(items, (QStringList{QStringLiteral("元に戻す"), QStringLiteral("やり直す"),
+                                QStringLiteral("切り取り"), QStringLiteral("コピー"),
+                                QStringLiteral("貼り付け"), QStringLiteral("削除"),
+                                QStringLiteral("すべてを選択")}))
+      << items.join(u'|').toStdString();
 }
 
 }  // namespace

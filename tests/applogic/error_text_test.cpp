@@ -18,7 +18,7 @@ std::string SampleDetail(ErrorKind kind) {
     case ErrorKind::RowOutOfRange:
       return std::string("7") + kDetailSeparator + "3";
     case ErrorKind::PictureTooLarge:
-      return "70000 x 2";
+      return "70000 x 2 pixels";
     case ErrorKind::Other:
       return "odd";
     case ErrorKind::Usage:
