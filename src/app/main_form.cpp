@@ -1,16 +1,21 @@
 #include "app/main_form.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QCloseEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QShortcut>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/about_form.h"
 #include "app/error_box.h"
 #include "app/main_form_parts.h"
 #include "applogic/error_text.h"
@@ -54,6 +59,34 @@ QToolButton* AddToolButton(QWidget* panel, const char* name, const QString& hint
   button->setGeometry(x, 1, 23, 23);
   button->setFocusPolicy(Qt::NoFocus);
   return button;
+}
+
+namespace {
+
+QString WithShortcut(const QString& hint, const QKeySequence& key) {
+  return hint + QStringLiteral(" (") + key.toString(QKeySequence::NativeText) + u')';
+}
+
+}  // namespace
+
+void SetShortcuts(QAction* action, const QList<QKeySequence>& keys, QAbstractButton* button) {
+  action->setShortcuts(keys);
+  if (button != nullptr && !keys.isEmpty()) {
+    button->setToolTip(WithShortcut(button->toolTip(), keys.first()));
+  }
+}
+
+void SetButtonShortcuts(QWidget* window, QAbstractButton* button,
+                        const QList<QKeySequence>& keys) {
+  if (keys.isEmpty()) return;
+  const QString hint = button->toolTip().isEmpty() ? button->text() : button->toolTip();
+  button->setToolTip(WithShortcut(hint, keys.first()));
+  for (const QKeySequence& key : keys) {
+    auto* shortcut = new QShortcut(key, window);
+    // click() does nothing while the button is disabled, and clicks at once (a button's own
+    // shortcut would click only after its pressed look has been shown for a while).
+    QObject::connect(shortcut, &QShortcut::activated, button, &QAbstractButton::click);
+  }
 }
 
 }  // namespace mainform
@@ -157,6 +190,11 @@ void TMainForm::BuildStatusBar() {
     }
     StatusPanels[static_cast<std::size_t>(i)] = label;
   }
+  // As high from the start as with text in it, so that the view does not lose a row and jump
+  // when the first read-out appears.
+  StatusPanels[0]->setText(QStringLiteral(" "));
+  MainStatusBar->setFixedHeight(MainStatusBar->sizeHint().height());
+  StatusPanels[0]->clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -180,11 +218,28 @@ QString TMainForm::CaptionFor(const QString& path) {
   return QStringLiteral("Kavun  ") + u'"' + path + u'"';
 }
 
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // The About box disables the window; the title bar's close button is the window manager's
+  // and still works, so it is refused here while the box is shown.
+  if (aboutForm_ != nullptr && aboutForm_->isVisible()) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  ApplyOuterSize();
+}
+
 bool TMainForm::event(QEvent* event) {
   if (event->type() == TRatioChangedEvent::kType) {
     const auto* ratio = static_cast<TRatioChangedEvent*>(event);
     WMRatioChanged(ratio->WParam, ratio->LParam);
     return true;
   }
+  // The window manager frames the window after it is shown and moves it into its frame.
+  if (event->type() == QEvent::Move && !outerSizeApplied_) ApplyOuterSize();
   return QMainWindow::event(event);
 }

@@ -103,6 +103,9 @@ class TMainForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // While the About box disables the window, closing it does nothing.
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   // --- The window (main_form.cpp): builds the frame and calls each concern's part.
@@ -126,6 +129,9 @@ class TMainForm : public QMainWindow {
   void WMRatioChanged(int32_t n, int32_t p);
   void SetViewSize(int width, int height);
   void SetScrollTracking(bool on);
+  // The stored window size is the outer size, frame and caption included; the frame is known
+  // only once the window manager has framed the window (none: the outer size is the inner one).
+  void ApplyOuterSize();
 
   // --- Selection rectangle (main_form_selection.cpp).
   void BuildSelectionTools();
@@ -169,6 +175,8 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TGlobalValue> GlobalValue;
   kavun::TSelectionModel selection_;
   TAboutForm* aboutForm_ = nullptr;
+  QSize outerSize_;                // the window size read from the settings, frame included
+  bool outerSizeApplied_ = false;  // true once it was applied with a known frame
 
  public:
   // Controls, named as designed (objectName is the same).

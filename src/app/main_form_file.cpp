@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QToolButton>
 
+#include "app/busy_scope.h"
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "imagefile/imagefile.h"
@@ -80,6 +81,13 @@ void TMainForm::BuildFileTools() {
       AddToolButton(ToolButtonPanel, "TB_Save", QStringLiteral("上書き保存"), 88, TGlyph::Save);
   TB_SaveNew = AddToolButton(ToolButtonPanel, "TB_SaveNew", QStringLiteral("名前を付けて保存"), 112,
                              TGlyph::SaveAs);
+  using mainform::SetShortcuts;
+  SetShortcuts(MainMenu_F_Open, {QKeySequence(Qt::CTRL | Qt::Key_O)}, TB_LoadNew);
+  SetShortcuts(MainMenu_F_Close, {QKeySequence(Qt::CTRL | Qt::Key_W)}, TB_Close);
+  SetShortcuts(MainMenu_F_ReOpen, {QKeySequence(Qt::Key_F5)}, TB_Load);
+  SetShortcuts(MainMenu_F_Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}, TB_Save);
+  SetShortcuts(MainMenu_F_SaveAs, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}, TB_SaveNew);
+  SetShortcuts(MainMenu_F_Exit, {QKeySequence(Qt::CTRL | Qt::Key_Q)});
   connect(TB_LoadNew, &QToolButton::clicked, this, &TMainForm::MainMenu_F_OpenClick);
   connect(TB_Close, &QToolButton::clicked, this, &TMainForm::MainMenu_F_CloseClick);
   connect(TB_Load, &QToolButton::clicked, this, &TMainForm::MainMenu_F_ReOpenClick);
@@ -121,12 +129,15 @@ void TMainForm::SavePicture(const QString& path, const QString& extension) {
 void TMainForm::MainMenu_F_OpenClick() {
   RunCommand([this] {
     const std::optional<QString> name = dialogs_->GetOpenFileName();
-    if (name) LoadPicture(*name);
+    if (!name) return;
+    TBusyScope busy(this);
+    LoadPicture(*name);
   });
 }
 
 void TMainForm::MainMenu_F_ReOpenClick() {
   RunCommand([this] {
+    TBusyScope busy(this);
     kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(GlobalValue->FileName));
     GlobalValue->WorkBitmap = std::move(decoded);
     MainPBox->BitmapChanged();
@@ -159,6 +170,7 @@ void TMainForm::MainMenu_F_SaveClick() {
     } else if (askOverwrite) {
       if (!dialogs_->AskYesNo(kOverwriteQuestion, kConfirmCaption)) return;
     }
+    TBusyScope busy(this);
     SavePicture(path, ext);
   });
 }
@@ -180,6 +192,7 @@ void TMainForm::MainMenu_F_SaveAsClick() {
                                QStringLiteral("\r\n") + QStringLiteral("上書きしますか？");
       if (!dialogs_->AskYesNo(question, kConfirmCaption)) return;
     }
+    TBusyScope busy(this);
     SavePicture(target, ext);
     GlobalValue->FileName = target;
     LoadPicture(target);

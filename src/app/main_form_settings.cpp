@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/about_form.h"
+#include "app/busy_scope.h"
 #include "app/main_form_parts.h"
 
 using mainform::AddMenuAction;
@@ -102,8 +103,20 @@ void TMainForm::LoadSettings() {
   if (const QScreen* desktop = QGuiApplication::primaryScreen()) {
     limit = desktop->virtualGeometry().size();
   }
-  resize(std::min(values.FormWidth, limit.width()), height());
-  resize(width(), std::min(values.FormHeight, limit.height()));
+  outerSize_ =
+      QSize(std::min(values.FormWidth, limit.width()), std::min(values.FormHeight, limit.height()));
+  ApplyOuterSize();
+}
+
+void TMainForm::ApplyOuterSize() {
+  if (outerSize_.isEmpty() || outerSizeApplied_) return;
+  QMargins frame;
+  if (isVisible()) {
+    if (const QWindow* window = windowHandle()) frame = window->frameMargins();
+  }
+  if (!frame.isNull()) outerSizeApplied_ = true;
+  resize(std::max(1, outerSize_.width() - frame.left() - frame.right()),
+         std::max(1, outerSize_.height() - frame.top() - frame.bottom()));
 }
 
 void TMainForm::SaveSettings() {
@@ -111,8 +124,9 @@ void TMainForm::SaveSettings() {
   values.isScrollTrack = MainMenu_S_Track->isChecked();
   values.isShowSaveChkDlg = MainMenu_S_SavChkDlg->isChecked();
   values.isShowJpgSaveChkDlg = MainMenu_S_JpgSavChkDlg->isChecked();
-  values.FormWidth = width();
-  values.FormHeight = height();
+  // The outer size, frame and caption included (the inner size where there is no frame).
+  values.FormWidth = frameGeometry().width();
+  values.FormHeight = frameGeometry().height();
   RunCommand([&] { kavun::SaveSettingsValues(SettingsLocation(), values); });
 }
 
@@ -146,7 +160,10 @@ void TMainForm::WMDropFiles(const QList<QUrl>& urls) {
   for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
     const QString path = url.toLocalFile();
-    RunCommand([&] { LoadPicture(path); });
+    RunCommand([&] {
+      TBusyScope busy(this);
+      LoadPicture(path);
+    });
     return;
   }
 }
@@ -156,6 +173,7 @@ void TMainForm::BuildHelpMenu() {
   MainMenu_H->setObjectName(QStringLiteral("MainMenu_H"));
   MainMenu_H_RM = AddMenuAction(this, MainMenu_H, "MainMenu_H_RM", QStringLiteral("Readme.txt"));
   MainMenu_H_About = AddMenuAction(this, MainMenu_H, "MainMenu_H_About", QStringLiteral("About"));
+  mainform::SetShortcuts(MainMenu_H_RM, {QKeySequence(Qt::Key_F1)});
   connect(MainMenu_H_RM, &QAction::triggered, this, &TMainForm::MainMenu_H_RMClick);
   connect(MainMenu_H_About, &QAction::triggered, this, &TMainForm::MainMenu_H_AboutClick);
 }

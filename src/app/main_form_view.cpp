@@ -42,6 +42,10 @@ void TMainForm::BuildViewTools() {
       AddToolButton(ToolButtonPanel, "TB_RatioPlus", QStringLiteral("拡大"), 160, TGlyph::ZoomIn);
   TB_RatioMinus =
       AddToolButton(ToolButtonPanel, "TB_RatioMinus", QStringLiteral("縮小"), 184, TGlyph::ZoomOut);
+  mainform::SetButtonShortcuts(
+      this, TB_RatioPlus,
+      {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  mainform::SetButtonShortcuts(this, TB_RatioMinus, {QKeySequence(Qt::CTRL | Qt::Key_Minus)});
   connect(TB_RatioPlus, &QToolButton::clicked, this, &TMainForm::TB_RatioPlusClick);
   connect(TB_RatioMinus, &QToolButton::clicked, this, &TMainForm::TB_RatioMinusClick);
 }

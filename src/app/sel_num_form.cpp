@@ -22,9 +22,9 @@ QLineEdit* MakeField(QWidget* parent, const char* name) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setAlignment(Qt::AlignRight);
-  edit->setMaxLength(kFieldLimit);
   edit->setFixedWidth(80);
   edit->setAcceptDrops(false);
+  KeepDigitsOnly(edit, kFieldLimit);
   return edit;
 }
 

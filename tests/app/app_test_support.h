@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -27,6 +28,7 @@ class TFakeDialogs : public IUserDialogs {
 
   bool AskYesNo(const QString& text, const QString& caption) override {
     questions.push_back({text, caption});
+    if (onQuestion) onQuestion();
     if (answers.empty()) {
       ADD_FAILURE() << "unexpected question: " << text.toStdString();
       return false;
@@ -48,6 +50,7 @@ class TFakeDialogs : public IUserDialogs {
   }
 
   std::deque<bool> answers;
+  std::function<void()> onQuestion;  // called as each question is asked
   std::vector<TMessage> questions;
   std::vector<TMessage> notices;
   std::vector<TMessage> errors;

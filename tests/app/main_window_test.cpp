@@ -1,11 +1,13 @@
 // The main window through its real widgets: start-up state, zoom, file commands, error box.
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -20,6 +22,7 @@
 #include <cctype>
 #include <string>
 
+#include "app/busy_scope.h"
 #include "app/error_box.h"
 #include "app/image_view.h"
 #include "app_test_support.h"
@@ -88,18 +91,19 @@ TEST_F(MainFormTest, StartsWithOnlyOpenAndExitAndTheDesignedControls) {
 }
 
 TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
+  // Each hint is the designed one followed by the command's shortcut.
   struct Row {
     const char* name;
     int x;
     const char* hint;
   };
-  const Row rows[] = {{"TB_LoadNew", 0, "開く"},
-                      {"TB_Close", 24, "閉じる"},
-                      {"TB_Load", 56, "同じファイルを開きなおす"},
-                      {"TB_Save", 88, "上書き保存"},
-                      {"TB_SaveNew", 112, "名前を付けて保存"},
-                      {"TB_RatioPlus", 160, "拡大"},
-                      {"TB_RatioMinus", 184, "縮小"},
+  const Row rows[] = {{"TB_LoadNew", 0, "開く (Ctrl+O)"},
+                      {"TB_Close", 24, "閉じる (Ctrl+W)"},
+                      {"TB_Load", 56, "同じファイルを開きなおす (F5)"},
+                      {"TB_Save", 88, "上書き保存 (Ctrl+S)"},
+                      {"TB_SaveNew", 112, "名前を付けて保存 (Ctrl+Shift+S)"},
+                      {"TB_RatioPlus", 160, "拡大 (Ctrl++)"},
+                      {"TB_RatioMinus", 184, "縮小 (Ctrl+-)"},
                       {"TB_SelMax", 232, nullptr}};
   for (const Row& row : rows) {
     auto* b = Find<QToolButton>(form_.get(), row.name);
@@ -112,6 +116,43 @@ TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
   }
   EXPECT_EQ(Find<QWidget>(form_.get(), "ToolButtonPanel")->height(), 25);
   EXPECT_EQ(Find<QWidget>(form_.get(), "ToolPanel")->width(), 105);
+}
+
+// Every command answers its standard key, and only while the command itself is enabled.
+TEST_F(MainFormTest, ShortcutsReachTheCommandsWhileTheyAreEnabled) {
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  const QString picture = WritePicture(QStringLiteral("keys.bmp"), 40, 30);
+  // Without a document, close and zoom do nothing.
+  QTest::keyClick(form_.get(), Qt::Key_W, Qt::ControlModifier);
+  QTest::keyClick(form_.get(), Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_EQ(form_->Global().GetRatio(), 1);
+  dialogs_.openName = picture;
+  QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+  ASSERT_EQ(form_->Global().WorkBitmap.Width(), 40);
+  QTest::keyClick(form_.get(), Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_EQ(form_->Global().GetRatio(), 2);
+  QTest::keyClick(form_.get(), Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_EQ(form_->Global().GetRatio(), 3);
+  QTest::keyClick(form_.get(), Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_EQ(form_->Global().GetRatio(), 2);
+  QTest::keyClick(form_.get(), Qt::Key_W, Qt::ControlModifier);
+  EXPECT_TRUE(form_->Global().WorkBitmap.IsEmpty());
+  EXPECT_FALSE(form_->MainMenu_F_Save->isEnabled());
+  const struct {
+    QAction* action;
+    QKeySequence key;
+  } menus[] = {{form_->MainMenu_F_Open, QKeySequence(Qt::CTRL | Qt::Key_O)},
+               {form_->MainMenu_F_Close, QKeySequence(Qt::CTRL | Qt::Key_W)},
+               {form_->MainMenu_F_ReOpen, QKeySequence(Qt::Key_F5)},
+               {form_->MainMenu_F_Save, QKeySequence(Qt::CTRL | Qt::Key_S)},
+               {form_->MainMenu_F_SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+               {form_->MainMenu_F_Exit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+               {form_->MainMenu_H_RM, QKeySequence(Qt::Key_F1)}};
+  for (const auto& m : menus) {
+    EXPECT_EQ(m.action->shortcut(), m.key) << m.action->objectName().toStdString();
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
 }
 
 TEST_F(MainFormTest, StatusBarHasTwoPanelsTheLastStretchingToTheEnd) {
@@ -128,6 +169,49 @@ TEST_F(MainFormTest, StatusBarHasTwoPanelsTheLastStretchingToTheEnd) {
   EXPECT_GT(form_->StatusPanels[1]->geometry().right(), bar->width() - 30);
   // Nothing between the two panels.
   EXPECT_LT(form_->StatusPanels[1]->x(), form_->StatusPanels[0]->geometry().right() + 10);
+  // The first text does not make the bar higher (the view would lose a row and jump).
+  const int height = bar->height();
+  form_->StatusPanels[0]->setText(QStringLiteral("( 110 ,  70 ) W: 100 H:  50"));
+  form_->StatusPanels[1]->setText(QStringLiteral("12"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->height(), height);
+}
+
+// Open, save and the other long commands show the wait cursor while they work, also when they
+// fail, and a click made meanwhile does not become a command afterwards.
+TEST_F(MainFormTest, LongWorkShowsTheWaitCursorAndDropsInputMadeMeanwhile) {
+  {
+    TBusyScope busy(form_.get());
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    TBusyScope inner(form_.get());
+    EXPECT_TRUE(TBusyScope::IsBusy());
+  }
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  dialogs_.openName = TempPath(QStringLiteral("missing.png"));
+  form_->MainMenu_F_OpenClick();
+  EXPECT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  form_->LoadPicture(WritePicture(QStringLiteral("busy.bmp")));
+  // While the overwrite question is answered, the user clicks 上書き保存 again; the click
+  // arrives while the picture is written.
+  dialogs_.answers = {true};
+  dialogs_.onQuestion = [this] {
+    const QPoint centre = form_->TB_Save->rect().center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QCoreApplication::postEvent(form_->TB_Save,
+                                  new QMouseEvent(type, centre, form_->TB_Save->mapToGlobal(centre),
+                                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    }
+  };
+  form_->MainMenu_F_SaveClick();
+  dialogs_.onQuestion = nullptr;
+  QCoreApplication::processEvents();
+  EXPECT_EQ(dialogs_.questions.size(), 1u);
+  EXPECT_EQ(dialogs_.errors.size(), 1u);  // the missing file above only
 }
 
 TEST_F(MainFormTest, MenusHoldTheirItemsInOrder) {

@@ -194,6 +194,9 @@ TEST_F(MainFormTest, TheAboutBoxDisablesTheWindowUntilItCloses) {
   // Stacked above the main window, which cannot be used until the box closes.
   ASSERT_NE(about.windowHandle(), nullptr);
   EXPECT_EQ(about.windowHandle()->transientParent(), form_->windowHandle());
+  // The title bar's close button of the disabled window does nothing.
+  EXPECT_FALSE(form_->close());
+  EXPECT_TRUE(form_->isVisible());
   about.CloseButtonClick();
   EXPECT_FALSE(about.isVisible());
   EXPECT_TRUE(form_->isEnabled());
