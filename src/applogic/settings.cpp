@@ -16,6 +16,7 @@ constexpr char kSaveChk[] = "isShowSaveChkDlg";
 constexpr char kJpgSaveChk[] = "isShowJpgSaveChkDlg";
 constexpr char kWidth[] = "FormWidth";
 constexpr char kHeight[] = "FormHeight";
+constexpr const char* kRectKeys[] = {"Left", "Top", "Right", "Bottom"};
 
 // Whether the settings can be written at `file`: an existing file must be writable and, since
 // the file is replaced through a temporary file, its folder must accept new files.
@@ -88,6 +89,16 @@ TSettingsValues ReadSettingsValues(const TIniStore& store, int32_t defaultWidth,
       store.ReadBool(kSettingsSection, kJpgSaveChk, defaults.isShowJpgSaveChkDlg);
   v.FormWidth = store.ReadInteger(kSettingsSection, kWidth, defaultWidth);
   v.FormHeight = store.ReadInteger(kSettingsSection, kHeight, defaultHeight);
+  int32_t edges[4] = {};
+  bool complete = true;
+  for (int i = 0; i < 4; ++i) {
+    const std::optional<std::string> text = store.ReadString(kLastSelectionSection, kRectKeys[i]);
+    const std::optional<int32_t> value = text ? ParseIniInteger(*text) : std::nullopt;
+    complete = complete && value.has_value();
+    if (value) edges[i] = *value;
+  }
+  const TRect last{edges[0], edges[1], edges[2], edges[3]};
+  if (complete && !last.IsEmpty()) v.LastSelection = last;
   return v;
 }
 
@@ -97,6 +108,11 @@ void WriteSettingsValues(TIniStore& store, const TSettingsValues& values) {
   store.WriteBool(kSettingsSection, kJpgSaveChk, values.isShowJpgSaveChkDlg);
   store.WriteInteger(kSettingsSection, kWidth, values.FormWidth);
   store.WriteInteger(kSettingsSection, kHeight, values.FormHeight);
+  if (values.LastSelection) {
+    const TRect& r = *values.LastSelection;
+    const int32_t edges[4] = {r.Left, r.Top, r.Right, r.Bottom};
+    for (int i = 0; i < 4; ++i) store.WriteInteger(kLastSelectionSection, kRectKeys[i], edges[i]);
+  }
 }
 
 TSettingsValues LoadSettingsValues(const TSettingsLocation& location, int32_t defaultWidth,

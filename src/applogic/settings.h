@@ -13,16 +13,22 @@
 //
 // Section "Setup"; keys isScrollTrack, isShowSaveChkDlg, isShowJpgSaveChkDlg (written "1"/"0"),
 // FormWidth, FormHeight (decimal). Other sections and keys of the file are carried over.
+//
+// Section "LastSelection" (its own, so that "Setup" stays as it is): the image rectangle of the
+// last Execute as Left, Top, Right, Bottom, for selecting it again after a restart.
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "applogic/ini_file.h"
+#include "engine/rect.h"
 
 namespace kavun {
 
 inline constexpr char kSettingsSection[] = "Setup";
+inline constexpr char kLastSelectionSection[] = "LastSelection";
 
 struct TSettingsValues {
   bool isScrollTrack = false;
@@ -30,6 +36,8 @@ struct TSettingsValues {
   bool isShowJpgSaveChkDlg = true;
   int32_t FormWidth = 594;  // outer window size, frame included
   int32_t FormHeight = 477;
+  // The image rectangle of the last Execute; none when never executed or not a rectangle.
+  std::optional<TRect> LastSelection;
   friend bool operator==(const TSettingsValues&, const TSettingsValues&) = default;
 };
 
@@ -57,7 +65,8 @@ TSettingsLocation ResolveSettingsPath(const std::filesystem::path& exePath,
 // missing or non-integer sizes and the TSettingsValues defaults for the switches.
 TSettingsValues ReadSettingsValues(const TIniStore& store, int32_t defaultWidth,
                                    int32_t defaultHeight);
-// Sets the five keys of section "Setup" in this order.
+// Sets the five keys of section "Setup" in this order, then the four of "LastSelection" when
+// there is a last selection (otherwise that section is left as it is).
 void WriteSettingsValues(TIniStore& store, const TSettingsValues& values);
 
 // LoadSettings without the window: reads the file (a missing one gives an empty store), takes

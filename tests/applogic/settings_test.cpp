@@ -152,6 +152,13 @@ TEST_F(SettingsFileTest, FirstRunCreatesEmptyFileThenWritesDefaults) {
   // A second start reads what the first one wrote and leaves the file as it was.
   EXPECT_EQ(LoadSettingsValues(loc, 100, 100), TSettingsValues{});
   EXPECT_EQ(Slurp(ini_), kDefaultFile);
+  // After an Execute the rectangle goes into its own section; "Setup" stays as it was.
+  TSettingsValues executed;
+  executed.LastSelection = TRect{1, 2, 30, 40};
+  SaveSettingsValues(loc, executed);
+  EXPECT_EQ(Slurp(ini_), std::string(kDefaultFile) +
+                             "[LastSelection]\r\nLeft=1\r\nTop=2\r\nRight=30\r\nBottom=40\r\n\r\n");
+  EXPECT_EQ(LoadSettingsValues(loc, 100, 100), executed);
 }
 
 TEST_F(SettingsFileTest, ValuesReadFromTheFile) {
@@ -181,6 +188,13 @@ TEST_F(SettingsFileTest, ValuesReadFromTheFile) {
                   v.isShowJpgSaveChkDlg = false;
                 })},
            Case{"FormWidth=1\n[Other]\nFormWidth=2\n", d},
+           // The last Execute's rectangle, in its own section; incomplete or empty: none.
+           Case{"[LastSelection]\nLeft=3\nTop=4\nRight=20\nBottom=0x10\n", with([](auto& v) {
+                  v.LastSelection = TRect{3, 4, 20, 16};
+                })},
+           Case{"[LastSelection]\nLeft=3\nTop=4\nRight=20\n", d},
+           Case{"[LastSelection]\nLeft=3\nTop=4\nRight=3\nBottom=9\n", d},
+           Case{"[Setup]\nLeft=3\nTop=4\nRight=20\nBottom=9\n", d},
        }) {
     Put(ini_, c.text);
     EXPECT_EQ(LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477), c.expected) << c.text;
