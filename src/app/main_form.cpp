@@ -76,8 +76,7 @@ void SetShortcuts(QAction* action, const QList<QKeySequence>& keys, QAbstractBut
   }
 }
 
-void SetButtonShortcuts(QWidget* window, QAbstractButton* button,
-                        const QList<QKeySequence>& keys) {
+void SetButtonShortcuts(QWidget* window, QAbstractButton* button, const QList<QKeySequence>& keys) {
   if (keys.isEmpty()) return;
   const QString hint = button->toolTip().isEmpty() ? button->text() : button->toolTip();
   button->setToolTip(WithShortcut(hint, keys.first()));

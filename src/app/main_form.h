@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/global_value.h"
 #include "app/user_dialogs.h"
@@ -72,6 +73,10 @@ class TMainForm : public QMainWindow {
 
   // Opens the first local file of a drop.
   void WMDropFiles(const QList<QUrl>& urls);
+
+  // Remembers the image rectangle of an Execute for 前回の範囲を選択.
+  void SetLastSelection(const kavun::TRect& rect);
+  const std::optional<kavun::TRect>& LastSelection() const { return lastSelection_; }
 
   void ShowSelection();
   void HideSelection();
@@ -175,6 +180,8 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TGlobalValue> GlobalValue;
   kavun::TSelectionModel selection_;
   TAboutForm* aboutForm_ = nullptr;
+  // The image rectangle of the last Execute, kept in the settings file.
+  std::optional<kavun::TRect> lastSelection_;
   QSize outerSize_;                // the window size read from the settings, frame included
   bool outerSizeApplied_ = false;  // true once it was applied with a known frame
 

@@ -12,7 +12,10 @@
 #include <chrono>
 #include <limits>
 
+#include "app/busy_scope.h"
 #include "app/image_view.h"
+#include "app/main_form_parts.h"
+#include "app/number_edit.h"
 #include "engine/beep.h"
 #include "engine/bitshift.h"
 #include "engine/mosaic.h"
@@ -67,6 +70,20 @@ QLabel* AddEndMark(QWidget* parent, int y) {
   small.setPixelSize(10);
   label->setFont(small);
   return label;
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
+  const QString name = edit->objectName();
+  for (kavun::TNumberField f :
+       {kavun::TNumberField::BlockW, kavun::TNumberField::BlockH, kavun::TNumberField::Key1,
+        kavun::TNumberField::Key2, kavun::TNumberField::ShiftLen}) {
+    if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -169,7 +186,12 @@ void TMainForm::BuildToolPanel() {
   for (QLineEdit* edit : {Edit_ProcRevMosBlockW, Edit_ProcRevMosBlockH, Edit_ProcRevMosKey1,
                           Edit_ProcRevMosKey2, Edit_ProcBitShiftLen}) {
     edit->installEventFilter(this);
+    // Pasted text (keys, context menu, middle button) is held to the field's digits and limit.
+    KeepDigitsOnly(edit, kavun::NumberFieldSpec(*FieldOf(edit)).limit);
   }
+  mainform::SetButtonShortcuts(
+      this, ExecuteButton,
+      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
 }
 
 void TMainForm::RadioButton_ProcSelRMClick() {
@@ -182,20 +204,6 @@ void TMainForm::RadioButton_ProcSelRMClick() {
     ProcValPageControl->setCurrentIndex(2);
   }
 }
-
-namespace {
-
-std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
-  const QString name = edit->objectName();
-  for (kavun::TNumberField f :
-       {kavun::TNumberField::BlockW, kavun::TNumberField::BlockH, kavun::TNumberField::Key1,
-        kavun::TNumberField::Key2, kavun::TNumberField::ShiftLen}) {
-    if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 // The number fields' key presses and exits, handed to their handlers: the two block fields and
 // the shift field share one key handler, the two coefficient fields the other.
@@ -254,30 +262,7 @@ void TMainForm::Edit_ProcBitShiftLenExit(QLineEdit* sender) {
 }
 
 bool TMainForm::FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit) {
-  // Only typed characters go through the filter, as key presses that produce a character do;
-  // cursor keys, Delete and focus keys are left to the edit.
-  int key = 0;
-  if (event->key() == Qt::Key_Backspace) {
-    key = kavun::kKeyBackspace;
-  } else if (!event->text().isEmpty() && event->key() != Qt::Key_Tab &&
-             event->key() != Qt::Key_Backtab && event->key() != Qt::Key_Delete) {
-    key = event->text().front().unicode();
-  } else {
-    return false;
-  }
-  const int selStart = edit->hasSelectedText() ? static_cast<int>(edit->selectionStart()) : -1;
-  const int selLength = edit->hasSelectedText() ? static_cast<int>(edit->selectedText().size()) : 0;
-  const kavun::TNumberKeyResult result =
-      kavun::FilterNumberKey(edit->text().toStdU16String(), selStart, selLength, key, limit);
-  if (result.textChanged) {
-    edit->setText(QString::fromStdU16String(result.text));
-    edit->setCursorPosition(selStart);
-  }
-  if (result.beep) kavun::Beep();
-  // Backspace over a selection: removing the selection was all it had to do; passing it on as
-  // well would take the character before the selection with it.
-  if (result.textChanged && key == kavun::kKeyBackspace) return true;
-  return !result.keyPasses;  // true: the key press is discarded
+  return FilterNumberKeyPress(edit, event, limit);
 }
 
 void TMainForm::RangeCheck(QLineEdit* edit) {
@@ -297,6 +282,7 @@ void TMainForm::ExecuteButtonClick() {
   RunCommand([this] {
     // Enabled again however the transform ends.
     TDisabledWhile disabled(this);
+    TBusyScope busy(this);
     const int32_t r = GlobalValue->GetRatio();
     const kavun::TRect rect = selection_.SelectionImageRect(r);
     const auto t0 = std::chrono::steady_clock::now();
@@ -326,6 +312,7 @@ void TMainForm::ExecuteButtonClick() {
     StatusPanels[1]->setText(
         QStringLiteral("処理時間: %1 ミリ秒").arg(static_cast<long long>(elapsed.count())));
     MainPBox->BitmapChanged();
+    SetLastSelection(rect);
   });
 }
 
@@ -338,8 +325,13 @@ void TMainForm::ChkBijButtonClick() {
       ~TEnableAgain() { button->setEnabled(true); }
     } enableAgain{ChkBijButton};
     const int32_t n = FieldValue(Edit_ProcRevMosBlockW) * FieldValue(Edit_ProcRevMosBlockH);
-    const bool ok = kavun::IsReversibleOrder(FieldValue(Edit_ProcRevMosKey1),
-                                             FieldValue(Edit_ProcRevMosKey2), n);
+    bool ok = false;
+    {
+      // Only the check itself: the notice below must take the user's answer.
+      TBusyScope busy(this);
+      ok = kavun::IsReversibleOrder(FieldValue(Edit_ProcRevMosKey1),
+                                    FieldValue(Edit_ProcRevMosKey2), n);
+    }
     dialogs_->ShowNotice(
         ok ? QStringLiteral("可逆です。")
            : QStringLiteral("非可逆です。\r\nモザイクを掛けた画像を戻すことは出来ません。"),

@@ -165,3 +165,7 @@ void TMainForm::TB_SelMaxClick() {
     MirrorSelection();
   });
 }
+
+void TMainForm::SetLastSelection(const kavun::TRect& rect) {
+  lastSelection_ = rect;
+}

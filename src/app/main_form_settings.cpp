@@ -96,6 +96,7 @@ void TMainForm::LoadSettings() {
   MainMenu_S_Track->setChecked(values.isScrollTrack);
   MainMenu_S_SavChkDlg->setChecked(values.isShowSaveChkDlg);
   MainMenu_S_JpgSavChkDlg->setChecked(values.isShowJpgSaveChkDlg);
+  lastSelection_ = values.LastSelection;
   // The windowing system's limit: a window no larger than the desktop, as a window of the
   // original platform is held to its maximum tracking size. A size from a hand-edited file
   // beyond that would give a window far off the screen that cannot even be painted.
@@ -124,6 +125,7 @@ void TMainForm::SaveSettings() {
   values.isScrollTrack = MainMenu_S_Track->isChecked();
   values.isShowSaveChkDlg = MainMenu_S_SavChkDlg->isChecked();
   values.isShowJpgSaveChkDlg = MainMenu_S_JpgSavChkDlg->isChecked();
+  values.LastSelection = lastSelection_;
   // The outer size, frame and caption included (the inner size where there is no frame).
   values.FormWidth = frameGeometry().width();
   values.FormHeight = frameGeometry().height();

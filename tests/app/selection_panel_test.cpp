@@ -1,7 +1,9 @@
 // The selection rectangle and the processing panel, driven by mouse and key events on the real
 // widgets of a shown window.
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -304,6 +306,60 @@ TEST_F(SelectionPanelTest, DeleteAndCursorKeysBypassTheKeyFilter) {
   QTest::keyClick(w, Qt::Key_Left);
   EXPECT_EQ(w->text(), QStringLiteral("6"));
   EXPECT_EQ(beeps_, 0);
+}
+
+// Copy and select all change nothing, cut removes the selection as Delete would, and a paste
+// from the keys, the context menu or the middle button inserts digits up to the field's limit
+// only; anything else beeps and leaves the text as it was.
+TEST_F(SelectionPanelTest, NumericFieldsCopyCutAndPasteOnlyDigits) {
+  QLineEdit* w = form_->Edit_ProcRevMosKey1;
+  w->setFocus();
+  w->setText(QStringLiteral("123"));
+  w->selectAll();
+  QTest::keyClick(w, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("123"));
+  QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(w->text(), QStringLiteral("123"));
+  EXPECT_EQ(w->selectedText(), QStringLiteral("123"));
+  w->setSelection(1, 1);
+  QTest::keyClick(w, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(w->text(), QStringLiteral("13"));
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("2"));
+  EXPECT_EQ(beeps_, 0);
+  struct Case {
+    const char* clipboard;
+    const char* before;  // the text, all of it selected when `selectAll`
+    bool selectAll;
+    const char* after;
+    int beeps;
+  };
+  const Case cases[] = {
+      {"42", "7", true, "42", 0},    // replaces the selection
+      {"5", "12", false, "125", 0},  // inserted at the end, within three characters
+      {"55", "12", false, "12", 1},  // four characters: refused
+      {"4a", "7", true, "7", 1},     // a letter: refused
+      {"-3", "7", true, "7", 1},     // a sign is no digit
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.clipboard);
+    beeps_ = 0;
+    QGuiApplication::clipboard()->setText(QString::fromUtf8(c.clipboard));
+    w->setText(QString::fromUtf8(c.before));
+    if (c.selectAll) {
+      w->selectAll();
+    } else {
+      w->end(false);
+    }
+    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(w->text(), QString::fromUtf8(c.after));
+    EXPECT_EQ(beeps_, c.beeps);
+  }
+  // The context menu's paste goes the same way.
+  QGuiApplication::clipboard()->setText(QStringLiteral("x"));
+  w->setText(QStringLiteral("7"));
+  w->selectAll();
+  w->paste();
+  EXPECT_EQ(w->text(), QStringLiteral("7"));
 }
 
 TEST_F(SelectionPanelTest, ThePasswordHasNoLengthLimit) {
