@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +23,7 @@
 #include "app/about_form.h"
 #include "app/busy_scope.h"
 #include "app/main_form_parts.h"
+#include "applogic/readme_path.h"
 
 using mainform::AddMenuAction;
 using mainform::ToPath;
@@ -186,8 +188,11 @@ void TMainForm::SetAboutForm(TAboutForm* about) {
 }
 
 void TMainForm::MainMenu_H_RMClick() {
-  QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("Readme.txt"))));
+  // "Readme.txt" of the current folder; an installed program started from the desktop menu
+  // (whose current folder is the home folder) opens the readme installed with it instead.
+  const std::filesystem::path readme = kavun::FindReadme(
+      ToPath(QDir::currentPath()), ToPath(QCoreApplication::applicationFilePath()));
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(readme.c_str())));
 }
 
 void TMainForm::MainMenu_H_AboutClick() {

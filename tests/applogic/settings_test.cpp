@@ -9,6 +9,7 @@
 #include <string>
 
 #include "applogic/ini_file.h"
+#include "applogic/readme_path.h"
 #include "engine/error.h"
 
 namespace kavun {
@@ -323,6 +324,44 @@ TEST_F(SettingsFileTest, ValuesReadAreHandedOverEvenWhenTheWriteBackFails) {
   EXPECT_THROW(LoadSettingsValues(ResolveSettingsPath(exe_, {}), 594, 477, &untouched), Error);
   EXPECT_EQ(untouched.FormWidth, 123);
   EXPECT_TRUE(fs::is_directory(ini_));
+}
+
+// ---- The readme of the help menu ------------------------------------------------------------
+
+TEST_F(SettingsFileTest, ReadmeFromTheCurrentFolderThenTheInstallation) {
+  // dir_/bin/kavun is the executable, dir_/work the current folder.
+  const fs::path work = dir_ / "work";
+  const fs::path current = work / "Readme.txt";
+  const fs::path installed = dir_ / "share" / "doc" / "kavun" / "Readme.txt";
+  const fs::path beside = dir_ / "bin" / "Readme.txt";
+  struct Case {
+    const char* what;
+    bool inCurrent, installed, beside;
+    bool currentIsFolder;
+    fs::path expected;
+  };
+  for (const Case& c : {
+           Case{"none: the name in the current folder, as designed", false, false, false, false,
+                current},
+           Case{"an installation under a prefix", false, true, false, false, installed},
+           Case{"a build tree", false, false, true, false, beside},
+           Case{"the installed one before the copy beside", false, true, true, false, installed},
+           Case{"the current folder first", true, true, true, false, current},
+           Case{"a folder named Readme.txt is no readme", false, true, false, true, installed},
+       }) {
+    fs::remove_all(work);
+    fs::remove_all(dir_ / "share");
+    fs::remove(beside);
+    fs::create_directories(work);
+    if (c.inCurrent) Put(current, "current");
+    if (c.currentIsFolder) fs::create_directories(current);
+    if (c.installed) {
+      fs::create_directories(installed.parent_path());
+      Put(installed, "installed");
+    }
+    if (c.beside) Put(beside, "beside");
+    EXPECT_EQ(FindReadme(work, exe_), c.expected) << c.what;
+  }
 }
 
 }  // namespace
