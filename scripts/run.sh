@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kavun, installs it under out/kavun and starts the desktop
-# program there. It starts in its own folder, so that "Readme.txt" in the help menu is found,
-# and keeps its settings in kavun.ini beside the program.
+# program there. It keeps its settings in kavun.ini beside the program; "Readme.txt" in the help
+# menu opens out/kavun/share/doc/kavun/Readme.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,5 +12,4 @@ cmake --install build --prefix "$PWD/out/kavun" > /dev/null
 
 echo "Kavun is installed in $PWD/out/kavun (bin/kavun, bin/kavun-cli)."
 echo "A picture to try: $PWD/samples/kavun-sample.png"
-cd out/kavun/bin
-exec ./kavun
+exec out/kavun/bin/kavun

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   InstallJapaneseQtTranslation(&app);  // without the file, Qt's own texts stay English
   // The program's icon for its windows and task bar entry; the desktop entry names the same.
   QApplication::setWindowIcon(QIcon(KavunIconPixmap(48)));
-  QGuiApplication::setDesktopFileName(QStringLiteral("kavun"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Kavun"));
   kavun::SetBeepHandler([] { QApplication::beep(); });
   TMainForm mainForm;
   TAboutForm aboutForm;  // hidden until "About"
