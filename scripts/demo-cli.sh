@@ -2,14 +2,21 @@
 # Installs what is missing, builds kavun-cli in build/ and shows it at work: the sample
 # picture's framed panel is scrambled with each transform and restored, and the restored
 # pictures are checked against the original pixel for pixel.
+#
+#   bash scripts/demo-cli.sh                     the kavun-cli of build/
+#   bash scripts/demo-cli.sh /usr/bin/kavun-cli  a kavun-cli already there (nothing is built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
-cmake -S . -B build -G Ninja
-cmake --build build -j "$(nproc)" --target kavun-cli
-
-cli=build/src/cli/kavun-cli
+if [ $# -gt 0 ]; then
+  cli=$1
+  [ -x "$cli" ] || { echo "demo: $cli is not an executable program" >&2; exit 1; }
+else
+  bash scripts/deps.sh
+  cmake -S . -B build -G Ninja
+  cmake --build build -j "$(nproc)" --target kavun-cli
+  cli=build/src/cli/kavun-cli
+fi
 sample=samples/kavun-sample.png
 out=out/demo
 mkdir -p "$out"
