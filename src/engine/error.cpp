@@ -105,7 +105,9 @@ ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
     case EISDIR:
       return ErrorKind::NotAFile;
     case ENOSPC:
+#ifdef EDQUOT  // not on Windows
     case EDQUOT:
+#endif
     case EFBIG:
       return ErrorKind::DiskFull;
     case ENOMEM:
