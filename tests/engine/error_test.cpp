@@ -64,8 +64,10 @@ TEST(Error, ErrnoValuesGiveTheKindTheUserCanActOn) {
       {ENOENT, ErrorKind::FileNotFound},     {ENOTDIR, ErrorKind::FileNotFound},
       {EACCES, ErrorKind::PermissionDenied}, {EROFS, ErrorKind::PermissionDenied},
       {EISDIR, ErrorKind::NotAFile},         {ENOSPC, ErrorKind::DiskFull},
-      {EDQUOT, ErrorKind::DiskFull},         {EFBIG, ErrorKind::DiskFull},
-      {ENOMEM, ErrorKind::OutOfMemory},
+#ifdef EDQUOT
+      {EDQUOT, ErrorKind::DiskFull},
+#endif
+      {EFBIG, ErrorKind::DiskFull},          {ENOMEM, ErrorKind::OutOfMemory},
   };
   for (const auto& [number, kind] : cases) {
     EXPECT_EQ(KindFromErrno(number, true), kind) << number;
