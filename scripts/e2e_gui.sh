@@ -76,7 +76,8 @@ gui_phase() {
   # --- Open through the menu ---
   run_menu_item 1 # "開く": the first item
   local dialog
-  dialog=$(wait_for_window '^Open$' 10) || fail "the open dialog did not appear"
+  # Qt's own texts are Japanese (開く); "Open" where its translation is not installed.
+  dialog=$(wait_for_window '^(開く|Open)$' 10) || fail "the open dialog did not appear"
   focus_window "$dialog"
   xdo type --delay 15 "$PIC"
   local expected="Kavun  \"$PIC\""
@@ -179,8 +180,9 @@ check_results() {
   # The settings written at exit, beside the installed executable, with CR LF line ends.
   local ini=$INST/bin/kavun.ini
   [ -f "$ini" ] || fail "$ini is missing"
-  printf '[Setup]\r\nisScrollTrack=0\r\nisShowSaveChkDlg=1\r\nisShowJpgSaveChkDlg=1\r\nFormWidth=594\r\nFormHeight=477\r\n\r\n' \
-    >"$WORK/expected.ini"
+  # [Setup] as designed, then the rectangle of the last Execute in its own section.
+  printf '[Setup]\r\nisScrollTrack=0\r\nisShowSaveChkDlg=1\r\nisShowJpgSaveChkDlg=1\r\nFormWidth=594\r\nFormHeight=477\r\n\r\n[LastSelection]\r\nLeft=%d\r\nTop=%d\r\nRight=%d\r\nBottom=%d\r\n\r\n' \
+    "$SEL_L" "$SEL_T" "$SEL_R" "$SEL_B" >"$WORK/expected.ini"
   if ! cmp -s "$ini" "$WORK/expected.ini"; then
     echo "--- $ini (od -c):" >&2
     od -c "$ini" >&2
@@ -468,7 +470,7 @@ trap cleanup EXIT
 
 started=$SECONDS
 cmake -S . -B "$BUILD" -G Ninja >/dev/null
-cmake --build "$BUILD" -j "${KAVUN_E2E_JOBS:-$(nproc)}" --target kavun kavun-cli
+cmake --build "$BUILD" -j "${KAVUN_E2E_JOBS:-$(nproc)}" --target kavun kavun-cli kavun_data
 cmake --install "$BUILD" --prefix "$TMP/inst" >/dev/null
 echo "e2e: built and installed in $((SECONDS - started)) s"
 

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja
-cmake --build build -j "$(nproc)" --target kavun kavun-cli
+cmake --build build -j "$(nproc)" --target kavun kavun-cli kavun_data
 cmake --install build --prefix "$PWD/out/kavun" > /dev/null
 
 echo "Kavun is installed in $PWD/out/kavun (bin/kavun, bin/kavun-cli)."
