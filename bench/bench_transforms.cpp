@@ -115,8 +115,10 @@ void RegisterTransforms() {
   for (const auto& [w, h] : {std::pair{16, 16}, {2, 2}, {50, 50}}) {
     cases.push_back(
         {"mosaic " + std::to_string(w) + "x" + std::to_string(h),
-         [w, h](Bitmap* b) { kavun::ReversibleMosaic(b, kWhole, false, w, h, 3, 7); },
-         [w, h](Bitmap* b) { kavun::reference::ReversibleMosaic(b, kWhole, false, w, h, 3, 7); }});
+         [w = w, h = h](Bitmap* b) { kavun::ReversibleMosaic(b, kWhole, false, w, h, 3, 7); },
+         [w = w, h = h](Bitmap* b) {
+           kavun::reference::ReversibleMosaic(b, kWhole, false, w, h, 3, 7);
+         }});
   }
   for (const int32_t shift : {3, -3, 8, -13, 23}) {
     cases.push_back({"shift " + std::to_string(shift),

@@ -45,8 +45,12 @@ std::vector<NamedTransform> AllTransforms() {
     for (const bool decode : {false, true}) {
       all.push_back(
           {"mosaic " + std::to_string(bw) + "x" + std::to_string(bh) + (decode ? " decode" : ""),
-           [=](Bitmap* b, TRect r) { ReversibleMosaic(b, r, decode, bw, bh, 5, 3); },
-           [=](Bitmap* b, TRect r) { reference::ReversibleMosaic(b, r, decode, bw, bh, 5, 3); }});
+           [=, bw = bw, bh = bh](Bitmap* b, TRect r) {
+             ReversibleMosaic(b, r, decode, bw, bh, 5, 3);
+           },
+           [=, bw = bw, bh = bh](Bitmap* b, TRect r) {
+             reference::ReversibleMosaic(b, r, decode, bw, bh, 5, 3);
+           }});
     }
   }
   for (const int32_t shift : {1, -1, 7, -7, 8, -8, 9, -9, 16, -16, 23, -23}) {

@@ -159,8 +159,11 @@ TEST_P(FastPathTest, MosaicPanelBlockSizes) {
   for (const auto& [bw, bh] : {std::pair{16, 16}, {2, 2}, {50, 50}, {3, 7}, {50, 2}, {2, 50}}) {
     for (const TRect rect : {TRect{0, 0, 301, 103}, TRect{1, 2, 300, 101}}) {
       ExpectSame(
-          bitmap, [&](Bitmap* b) { ReversibleMosaic(b, rect, false, bw, bh, 3, 7); },
-          [&](Bitmap* b) { reference::ReversibleMosaic(b, rect, false, bw, bh, 3, 7); },
+          bitmap,
+          [&, bw = bw, bh = bh](Bitmap* b) { ReversibleMosaic(b, rect, false, bw, bh, 3, 7); },
+          [&, bw = bw, bh = bh](Bitmap* b) {
+            reference::ReversibleMosaic(b, rect, false, bw, bh, 3, 7);
+          },
           "mosaic " + std::to_string(bw) + "x" + std::to_string(bh));
     }
   }
