@@ -60,7 +60,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/cross-linux.cmake" -DKAVUN_CROSS_TRIPLET="$triplet" \
   -DKAVUN_CROSS_MULTIARCH="$multiarch" -DKAVUN_CROSS_PROCESSOR="$processor" \
   -DKAVUN_CROSS_SYSROOT="$sysroot" -DKAVUN_CROSS_EMULATOR="$emulator" \
-  -DKAVUN_BUILD_GUI=OFF -DKAVUN_BUILD_BENCH=OFF -DKAVUN_BUILD_FUZZ=OFF "${launcher[@]}" >/dev/null
+  -DKAVUN_BUILD_GUI=OFF -DKAVUN_BUILD_BENCH=OFF -DKAVUN_BUILD_FUZZ=OFF -DKAVUN_WERROR=ON \
+  "${launcher[@]}" >/dev/null
 targets=(kavun-cli)
 [ "$run_tests" -eq 1 ] && targets+=(engine_tests imagefile_tests cli_tests)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
