@@ -19,6 +19,7 @@
 
 class QAction;
 class QActionGroup;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -80,6 +81,8 @@ class TMainForm : public QMainWindow {
 
   void ShowSelection();
   void HideSelection();
+  // Selects exactly the image pixels of `rect` and shows it.
+  void SelectImageRect(const kavun::TRect& rect);
   // Mirrors the selection model onto ImgSelShape, the handles and ExecuteButton.
   void MirrorSelection();
 
@@ -99,6 +102,8 @@ class TMainForm : public QMainWindow {
   void MainMenu_H_RMClick();
   void MainMenu_H_AboutClick();
   void TB_SelMaxClick();
+  void TB_SelNumClick();
+  void TB_SelLastClick();
   void RadioButton_ProcSelRMClick();
   void ExecuteButtonClick();
   void ChkBijButtonClick();
@@ -142,6 +147,9 @@ class TMainForm : public QMainWindow {
   void BuildSelectionTools();
   void BuildSelectionShapes();
   void SetSelectAllEnabled(bool enabled);
+  // The arrow keys on the focused view: move the selection by one image pixel, with Shift
+  // its right or bottom edge; true when the key was used.
+  bool ImgBaseScrollBoxKeyPress(QKeyEvent* key);
   void MainPBoxMouseDown(Qt::MouseButton button, int x, int y);
   void MainPBoxMouseMove(int x, int y);
   void MainPBoxMouseUp(Qt::MouseButton button, int x, int y);
@@ -182,6 +190,7 @@ class TMainForm : public QMainWindow {
   TAboutForm* aboutForm_ = nullptr;
   // The image rectangle of the last Execute, kept in the settings file.
   std::optional<kavun::TRect> lastSelection_;
+  bool documentOpen_ = false;
   QSize outerSize_;                // the window size read from the settings, frame included
   bool outerSizeApplied_ = false;  // true once it was applied with a known frame
 
@@ -216,6 +225,8 @@ class TMainForm : public QMainWindow {
   QToolButton* TB_RatioPlus = nullptr;
   QToolButton* TB_RatioMinus = nullptr;
   QToolButton* TB_SelMax = nullptr;
+  QToolButton* TB_SelNum = nullptr;
+  QToolButton* TB_SelLast = nullptr;
 
   QWidget* ToolPanel = nullptr;
   QWidget* ProcSelPanel = nullptr;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -208,6 +209,9 @@ void TMainForm::RadioButton_ProcSelRMClick() {
 // The number fields' key presses and exits, handed to their handlers: the two block fields and
 // the shift field share one key handler, the two coefficient fields the other.
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ImgBaseScrollBox && event->type() == QEvent::KeyPress) {
+    if (ImgBaseScrollBoxKeyPress(static_cast<QKeyEvent*>(event))) return true;
+  }
   auto* edit = qobject_cast<QLineEdit*>(watched);
   const bool block =
       edit != nullptr && (edit == Edit_ProcRevMosBlockW || edit == Edit_ProcRevMosBlockH);

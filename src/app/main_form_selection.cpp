@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -7,6 +8,8 @@
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "app/selection_widgets.h"
+#include "applogic/image_rect.h"
+#include "engine/beep.h"
 
 using mainform::AddToolButton;
 
@@ -31,7 +34,14 @@ kavun::TMouseButton ToModelButton(Qt::MouseButton button) {
 void TMainForm::BuildSelectionTools() {
   TB_SelMax = AddToolButton(ToolButtonPanel, "TB_SelMax", QStringLiteral("全体を選択"), 232,
                             TGlyph::SelectAll);
+  mainform::SetButtonShortcuts(this, TB_SelMax, {QKeySequence(Qt::CTRL | Qt::Key_A)});
   connect(TB_SelMax, &QToolButton::clicked, this, &TMainForm::TB_SelMaxClick);
+  TB_SelNum = AddToolButton(ToolButtonPanel, "TB_SelNum", QStringLiteral("選択範囲を数値で指定"),
+                            256, TGlyph::SelectByNumber);
+  connect(TB_SelNum, &QToolButton::clicked, this, &TMainForm::TB_SelNumClick);
+  TB_SelLast = AddToolButton(ToolButtonPanel, "TB_SelLast", QStringLiteral("前回の範囲を選択"), 280,
+                             TGlyph::SelectLast);
+  connect(TB_SelLast, &QToolButton::clicked, this, &TMainForm::TB_SelLastClick);
 }
 
 void TMainForm::BuildSelectionShapes() {
@@ -156,7 +166,90 @@ void TMainForm::CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int
 }
 
 void TMainForm::SetSelectAllEnabled(bool enabled) {
+  documentOpen_ = enabled;
   TB_SelMax->setEnabled(enabled);
+  TB_SelNum->setEnabled(enabled);
+  TB_SelLast->setEnabled(enabled && lastSelection_.has_value());
+}
+
+void TMainForm::SetLastSelection(const kavun::TRect& rect) {
+  if (rect.IsEmpty()) return;
+  lastSelection_ = rect;
+  TB_SelLast->setEnabled(documentOpen_);
+}
+
+void TMainForm::SelectImageRect(const kavun::TRect& rect) {
+  selection_.SelectImageRect(rect);
+  MirrorSelection();
+}
+
+void TMainForm::TB_SelNumClick() {
+  RunCommand([this] {
+    const int32_t w = GlobalValue->WorkBitmap.Width();
+    const int32_t h = GlobalValue->WorkBitmap.Height();
+    if (w <= 0 || h <= 0) return;
+    kavun::TRect initial{0, 0, w, h};
+    if (selection_.Visible()) {
+      const kavun::TRect shown = selection_.SelectionImageRect();
+      if (!shown.IsEmpty()) initial = kavun::ClampIntoPicture(shown, w, h);
+    }
+    const std::optional<kavun::TRect> typed = dialogs_->AskSelectionRect(initial);
+    if (!typed) return;
+    const bool inside = kavun::LiesInsidePicture(*typed, w, h);
+    const kavun::TRect rect = kavun::ClampIntoPicture(*typed, w, h);
+    // A rectangle that had to be brought into the picture is selected all the same; the beep
+    // says that it is not what was typed.
+    if (!inside) kavun::Beep();
+    SelectImageRect(rect);
+  });
+}
+
+void TMainForm::TB_SelLastClick() {
+  RunCommand([this] {
+    const int32_t w = GlobalValue->WorkBitmap.Width();
+    const int32_t h = GlobalValue->WorkBitmap.Height();
+    if (!lastSelection_ || !kavun::LiesInsidePicture(*lastSelection_, w, h)) {
+      kavun::Beep();
+      return;
+    }
+    SelectImageRect(*lastSelection_);
+  });
+}
+
+bool TMainForm::ImgBaseScrollBoxKeyPress(QKeyEvent* key) {
+  if (!selection_.Visible()) return false;
+  const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+  if (mods != Qt::NoModifier && mods != Qt::ShiftModifier) return false;
+  int dx = 0;
+  int dy = 0;
+  switch (key->key()) {
+    case Qt::Key_Left:
+      dx = -1;
+      break;
+    case Qt::Key_Right:
+      dx = 1;
+      break;
+    case Qt::Key_Up:
+      dy = -1;
+      break;
+    case Qt::Key_Down:
+      dy = 1;
+      break;
+    default:
+      return false;
+  }
+  const int32_t w = GlobalValue->WorkBitmap.Width();
+  const int32_t h = GlobalValue->WorkBitmap.Height();
+  const kavun::TRect shown = selection_.SelectionImageRect();
+  if (w <= 0 || h <= 0 || shown.IsEmpty()) return false;
+  const kavun::TRect inside = kavun::ClampIntoPicture(shown, w, h);
+  const kavun::TRect rect = mods == Qt::ShiftModifier
+                                ? kavun::ResizeInsidePicture(inside, dx, dy, w, h)
+                                : kavun::MoveInsidePicture(inside, dx, dy, w, h);
+  SelectImageRect(rect);
+  StatusPanels[0]->setText(QString::fromStdString(kavun::FormatSelectionStatus(
+      rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top)));
+  return true;
 }
 
 void TMainForm::TB_SelMaxClick() {
@@ -166,6 +259,3 @@ void TMainForm::TB_SelMaxClick() {
   });
 }
 
-void TMainForm::SetLastSelection(const kavun::TRect& rect) {
-  lastSelection_ = rect;
-}

@@ -8,6 +8,8 @@
 #include <QScrollBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 
@@ -54,7 +56,10 @@ void TMainForm::BuildView() {
   ImgBaseScrollBox = new QScrollArea(this);
   ImgBaseScrollBox->setObjectName(QStringLiteral("ImgBaseScrollBox"));
   ImgBaseScrollBox->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-  ImgBaseScrollBox->setWidgetResizable(false);
+  // The scrolled area fills at least the whole viewport, the picture at its top-left corner,
+  // so that the selection's frame and handles draw and take the mouse also where they reach
+  // past the picture's edge; it scrolls only when the picture is larger than the viewport.
+  ImgBaseScrollBox->setWidgetResizable(true);
   ImgBaseScrollBox->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   ScrolledArea = new QWidget;
   ScrolledArea->setObjectName(QStringLiteral("ScrolledArea"));
@@ -63,6 +68,9 @@ void TMainForm::BuildView() {
       [this] { return GlobalValue ? GlobalValue->GetRatio() : 1; }, ScrolledArea);
   MainPBox->setObjectName(QStringLiteral("MainPBox"));
   ImgBaseScrollBox->setWidget(ScrolledArea);
+  // Focused by a click or Tab, the view takes the arrow keys that move the selection.
+  ImgBaseScrollBox->setFocusPolicy(Qt::StrongFocus);
+  ImgBaseScrollBox->installEventFilter(this);
   connect(MainPBox, &TImageView::Paint, this, &TMainForm::MainPBoxPaint, Qt::DirectConnection);
   connect(MainPBox, &TImageView::MouseDown, this, &TMainForm::MainPBoxMouseDown);
   connect(MainPBox, &TImageView::MouseMove, this, &TMainForm::MainPBoxMouseMove);
@@ -86,7 +94,9 @@ void TMainForm::SetZoomEnabled(bool enabled) {
 
 void TMainForm::SetViewSize(int width, int height) {
   MainPBox->setGeometry(0, 0, width, height);
-  ScrolledArea->resize(width, height);
+  ScrolledArea->setMinimumSize(width, height);
+  const QSize viewport = ImgBaseScrollBox->viewport()->size();
+  ScrolledArea->resize(std::max(width, viewport.width()), std::max(height, viewport.height()));
 }
 
 void TMainForm::WMRatioChanged(int32_t n, int32_t p) {

@@ -1,6 +1,7 @@
 #include "app/user_dialogs.h"
 
 #include "app/picture_preview.h"
+#include "app/sel_num_form.h"
 
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -151,4 +152,11 @@ std::optional<QString> TQtUserDialogs::GetOpenFileName() {
 std::optional<QString> TQtUserDialogs::GetSaveFileName(int* filterIndex) {
   return RunPictureDialog(owner_, QFileDialog::AcceptSave, kSavePictureFilter, &lastSaveName_,
                           &lastSaveFilter_, filterIndex);
+}
+
+std::optional<kavun::TRect> TQtUserDialogs::AskSelectionRect(const kavun::TRect& initial) {
+  TSelNumForm form(owner_);
+  form.SetRect(initial);
+  if (form.exec() != QDialog::Accepted) return std::nullopt;
+  return form.Rect();
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/error.h"
+#include "engine/rect.h"
 
 class QWidget;
 
@@ -27,6 +28,9 @@ class IUserDialogs {
   // The save-picture dialog; on success *filterIndex is the 1-based index of the filter left
   // selected.
   virtual std::optional<QString> GetSaveFileName(int* filterIndex) = 0;
+  // The dialog of 選択範囲を数値で指定, filled with `initial` (image pixels); the rectangle the
+  // fields describe after OK, nothing when cancelled.
+  virtual std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) = 0;
 };
 
 // The filters of the two picture dialogs in the system's own form: text|patterns|text|patterns.
@@ -54,6 +58,7 @@ class TQtUserDialogs : public IUserDialogs {
   void ShowError(const QString& text, const QString& caption, kavun::ErrorKind kind) override;
   std::optional<QString> GetOpenFileName() override;
   std::optional<QString> GetSaveFileName(int* filterIndex) override;
+  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) override;
 
  private:
   QWidget* owner_;

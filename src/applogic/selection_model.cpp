@@ -205,6 +205,15 @@ void TSelectionModel::SelectAll(int32_t imageWidth, int32_t imageHeight) noexcep
   ShowSelection();
 }
 
+void TSelectionModel::SelectImageRect(const TRect& rect) noexcept {
+  const int64_t r = Ratio();
+  SetBounds(Saturate(rect.Left * r), Saturate(rect.Top * r),
+            Saturate((static_cast<int64_t>(rect.Right) - rect.Left) * r),
+            Saturate((static_cast<int64_t>(rect.Bottom) - rect.Top) * r));
+  PlaceHandles();
+  ShowSelection();
+}
+
 // --- Rubber band on the image view ---------------------------------------------------------
 
 void TSelectionModel::MainPBoxMouseDown(TMouseButton button, int32_t x, int32_t y) noexcept {

@@ -135,6 +135,9 @@ class TSelectionModel {
   // TB_SelMaxClick: the whole image (imageWidth * r x imageHeight * r) from (0, 0), handles in
   // its corners, shown. Status text and drag flags stay.
   void SelectAll(int32_t imageWidth, int32_t imageHeight) noexcept;
+  // Selects exactly the image pixels of `rect` (Left/Top/Width/Height = rect * r), handles in
+  // its corners, shown. Status text and drag flags stay.
+  void SelectImageRect(const TRect& rect) noexcept;
 
   // --- Mouse events ---------------------------------------------------------------------
   // The window repaints the image view at once on every MainPBox press (any button) itself.

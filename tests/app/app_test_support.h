@@ -48,6 +48,10 @@ class TFakeDialogs : public IUserDialogs {
     if (saveName) *filterIndex = saveFilterIndex;
     return saveName;
   }
+  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) override {
+    selectionAsked.push_back(initial);
+    return selectionAnswer;
+  }
 
   std::deque<bool> answers;
   std::function<void()> onQuestion;  // called as each question is asked
@@ -57,6 +61,8 @@ class TFakeDialogs : public IUserDialogs {
   std::optional<QString> openName;
   std::optional<QString> saveName;
   int saveFilterIndex = 1;
+  std::vector<kavun::TRect> selectionAsked;  // what 選択範囲を数値で指定 was filled with
+  std::optional<kavun::TRect> selectionAnswer;  // its answer; nothing: cancelled
 };
 
 // A 24-bit picture whose every pixel differs from its neighbours.

@@ -78,7 +78,7 @@ TEST_F(MainFormTest, StartsWithOnlyOpenAndExitAndTheDesignedControls) {
     EXPECT_FALSE(ActionEnabled(f, name)) << name;
   }
   for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_RatioPlus",
-                           "TB_RatioMinus", "TB_SelMax"}) {
+                           "TB_RatioMinus", "TB_SelMax", "TB_SelNum", "TB_SelLast"}) {
     EXPECT_FALSE(ButtonEnabled(f, name)) << name;
   }
   EXPECT_FALSE(Find<QPushButton>(f, "ExecuteButton")->isEnabled());
@@ -104,7 +104,9 @@ TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
                       {"TB_SaveNew", 112, "名前を付けて保存 (Ctrl+Shift+S)"},
                       {"TB_RatioPlus", 160, "拡大 (Ctrl++)"},
                       {"TB_RatioMinus", 184, "縮小 (Ctrl+-)"},
-                      {"TB_SelMax", 232, nullptr}};
+                      {"TB_SelMax", 232, "全体を選択 (Ctrl+A)"},
+                      {"TB_SelNum", 256, "選択範囲を数値で指定"},
+                      {"TB_SelLast", 280, "前回の範囲を選択"}};
   for (const Row& row : rows) {
     auto* b = Find<QToolButton>(form_.get(), row.name);
     EXPECT_EQ(b->geometry().x(), row.x) << row.name;
@@ -245,10 +247,11 @@ TEST_F(MainFormTest, OpeningEnablesTheDocumentCommandsAndShowsThePath) {
     EXPECT_TRUE(ActionEnabled(f, name)) << name;
   }
   for (const char* name :
-       {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax", "TB_RatioPlus"}) {
+       {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax", "TB_SelNum", "TB_RatioPlus"}) {
     EXPECT_TRUE(ButtonEnabled(f, name)) << name;
   }
   EXPECT_FALSE(ButtonEnabled(f, "TB_RatioMinus"));
+  EXPECT_FALSE(ButtonEnabled(f, "TB_SelLast"));  // no Execute yet
   EXPECT_EQ(f->MainPBox->size(), QSize(40, 30));
   EXPECT_TRUE(dialogs_.errors.empty());
 
@@ -257,7 +260,7 @@ TEST_F(MainFormTest, OpeningEnablesTheDocumentCommandsAndShowsThePath) {
   EXPECT_EQ(f->Global().FileName, path);  // close keeps the name
   EXPECT_TRUE(f->Global().WorkBitmap.IsEmpty());
   EXPECT_EQ(f->MainPBox->size(), QSize(0, 0));
-  for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax",
+  for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_SelMax", "TB_SelNum",
                            "TB_RatioPlus", "TB_RatioMinus"}) {
     EXPECT_FALSE(ButtonEnabled(f, name)) << name;
   }
