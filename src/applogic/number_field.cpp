@@ -1,6 +1,7 @@
 #include "applogic/number_field.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -33,14 +34,45 @@ int32_t ClampInt(int32_t value, int32_t low, int32_t high) noexcept {
   return value;
 }
 
+namespace {
+
+std::u16string Decimal(int32_t value) {
+  const std::string digits = std::to_string(value);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+// The component names of the panel's edits, in the order of TNumberField.
+constexpr const char* kFieldNames[] = {"Edit_ProcRevMosBlockW", "Edit_ProcRevMosBlockH",
+                                       "Edit_ProcRevMosKey1", "Edit_ProcRevMosKey2",
+                                       "Edit_ProcBitShiftLen"};
+static_assert(std::size(kFieldNames) == std::size(kNumberFields));
+
+}  // namespace
+
 const TNumberFieldSpec& NumberFieldSpec(TNumberField field) noexcept {
-  static const TNumberFieldSpec kFields[] = {
-      {"Edit_ProcRevMosBlockW", 2, 2, 2, 50, u"16"}, {"Edit_ProcRevMosBlockH", 2, 2, 2, 50, u"16"},
-      {"Edit_ProcRevMosKey1", 3, 0, 0, 255, u"3"},   {"Edit_ProcRevMosKey2", 3, 0, 0, 255, u"7"},
-      {"Edit_ProcBitShiftLen", 2, 1, 1, 23, u"3"},
-  };
-  const auto index = static_cast<size_t>(field);
-  return kFields[index < std::size(kFields) ? index : 0];
+  constexpr std::size_t kCount = std::size(kNumberFields);
+  // The initial texts live as long as the table that points into them.
+  static const std::array<std::u16string, kCount> kInitialTexts = [] {
+    std::array<std::u16string, kCount> texts;
+    for (std::size_t i = 0; i < kCount; ++i) texts[i] = Decimal(kNumericParams[i].Initial);
+    return texts;
+  }();
+  static const std::array<TNumberFieldSpec, kCount> kFields = [] {
+    std::array<TNumberFieldSpec, kCount> fields{};
+    for (std::size_t i = 0; i < kCount; ++i) {
+      const TNumericParam& p = kNumericParams[i];
+      fields[i] = {kFieldNames[i], p.KeyLimit, p.DefaultOnExit,
+                   p.Low,          p.High,     kInitialTexts[i].c_str()};
+    }
+    return fields;
+  }();
+  const auto index = static_cast<std::size_t>(field);
+  return kFields[index < kCount ? index : 0];
+}
+
+std::u16string RangeLabel(TNumberField field) {
+  const TNumberFieldSpec& rules = NumberFieldSpec(field);
+  return Decimal(rules.low) + u"～" + Decimal(rules.high);
 }
 
 int32_t ParseDecimalOr(std::u16string_view text, int32_t fallback) noexcept {
@@ -71,8 +103,7 @@ int32_t NumberFieldValue(std::u16string_view text, TNumberField field) noexcept 
 }
 
 std::u16string RangeCheckText(std::u16string_view text, TNumberField field) {
-  const std::string digits = std::to_string(NumberFieldValue(text, field));
-  return std::u16string(digits.begin(), digits.end());
+  return Decimal(NumberFieldValue(text, field));
 }
 
 }  // namespace kavun

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/transform_params.h"
+
 namespace kavun {
 
 // The key code of Backspace as the filter sees it. The window maps Qt::Key_Backspace to it and
@@ -35,7 +37,13 @@ TNumberKeyResult FilterNumberKey(std::u16string_view text, int selStart, int sel
 // low when value < low, otherwise high when value > high, otherwise value.
 int32_t ClampInt(int32_t value, int32_t low, int32_t high) noexcept;
 
-enum class TNumberField { BlockW, BlockH, Key1, Key2, ShiftLen };
+// The five numeric fields are the numeric parameters of the transforms; their ranges, defaults,
+// initial values and key limits come from the engine's description (engine/transform_params.h).
+using TNumberField = TParamId;
+
+inline constexpr TNumberField kNumberFields[] = {TNumberField::BlockW, TNumberField::BlockH,
+                                                 TNumberField::Key1, TNumberField::Key2,
+                                                 TNumberField::ShiftLen};
 
 struct TNumberFieldSpec {
   const char* name;       // the edit's component name, e.g. "Edit_ProcRevMosBlockW"
@@ -46,12 +54,15 @@ struct TNumberFieldSpec {
   const char16_t* initial;  // the text at start
 };
 
-// The row of the table for `field`:
+// The row of the table for `field`, taken from the parameter's description; today:
 //   BlockW, BlockH: limit 2, default 2, 2..50, "16"
 //   Key1:           limit 3, default 0, 0..255, "3"
 //   Key2:           limit 3, default 0, 0..255, "7"
 //   ShiftLen:       limit 2, default 1, 1..23, "3"
 const TNumberFieldSpec& NumberFieldSpec(TNumberField field) noexcept;
+
+// The label under a field that states its range, e.g. "2～50".
+std::u16string RangeLabel(TNumberField field);
 
 // The text as a decimal integer: optional '+' or '-' followed by 1+ ASCII digits, nothing else
 // (no blanks), within the int32 range. Anything else is no valid integer: `fallback`.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace kavun {
 namespace {
 
@@ -95,6 +97,53 @@ TEST(NumberFieldSpec, Table) {
               std::u16string(NumberFieldSpec(f).initial));
   }
 }
+
+// Every field as the panel shows it; the values come from the transforms' description, so a
+// change there that the panel does not want shows here.
+struct FieldCase {
+  TNumberField field;
+  const char* name;
+  int limit;
+  int32_t defaultOnExit, low, high;
+  const char16_t* initial;
+  const char16_t* label;
+};
+
+class NumberFieldTableTest : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(NumberFieldTableTest, Row) {
+  const FieldCase& c = GetParam();
+  const TNumberFieldSpec& spec = NumberFieldSpec(c.field);
+  EXPECT_STREQ(spec.name, c.name);
+  EXPECT_EQ(spec.limit, c.limit);
+  EXPECT_EQ(spec.defaultOnExit, c.defaultOnExit);
+  EXPECT_EQ(spec.low, c.low);
+  EXPECT_EQ(spec.high, c.high);
+  EXPECT_EQ(std::u16string(spec.initial), std::u16string(c.initial));
+  EXPECT_EQ(RangeLabel(c.field), std::u16string(c.label));
+  // Both ends of the range fit into the key limit and survive the range check; one beyond each
+  // end is pulled back.
+  for (const int32_t end : {c.low, c.high}) {
+    const std::string digits = std::to_string(end);
+    const std::u16string text(digits.begin(), digits.end());
+    EXPECT_LE(static_cast<int>(text.size()), spec.limit) << end;
+    EXPECT_EQ(RangeCheckText(text, c.field), text);
+  }
+  const std::string below = std::to_string(c.low - 1);
+  const std::string above = std::to_string(c.high + 1);
+  EXPECT_EQ(NumberFieldValue(std::u16string(below.begin(), below.end()), c.field), c.low);
+  EXPECT_EQ(NumberFieldValue(std::u16string(above.begin(), above.end()), c.field), c.high);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, NumberFieldTableTest,
+    ::testing::Values(
+        FieldCase{TNumberField::BlockW, "Edit_ProcRevMosBlockW", 2, 2, 2, 50, u"16", u"2～50"},
+        FieldCase{TNumberField::BlockH, "Edit_ProcRevMosBlockH", 2, 2, 2, 50, u"16", u"2～50"},
+        FieldCase{TNumberField::Key1, "Edit_ProcRevMosKey1", 3, 0, 0, 255, u"3", u"0～255"},
+        FieldCase{TNumberField::Key2, "Edit_ProcRevMosKey2", 3, 0, 0, 255, u"7", u"0～255"},
+        FieldCase{TNumberField::ShiftLen, "Edit_ProcBitShiftLen", 2, 1, 1, 23, u"3", u"1～23"}),
+    [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kavun
