@@ -25,14 +25,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/bitshift.h"
 #include "engine/error.h"
-#include "engine/mosaic.h"
-#include "engine/mosaic_order.h"
 #include "engine/password.h"
 #include "engine/transform_frame.h"
-#include "engine/xor.h"
+#include "engine/transform_params.h"
 #include "imagefile/imagefile.h"
+#include "kavun_version.h"
 
 namespace kavun::cli {
 namespace {
@@ -43,25 +41,50 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kReversibleText = "可逆です。";
-constexpr const char* kIrreversibleText =
-    "非可逆です。\nモザイクを掛けた画像を戻すことは出来ません。";
+std::string Str(int32_t value) {
+  return std::to_string(value);
+}
 
-constexpr const char* kHelp = R"(Usage: kavun-cli COMMAND [OPTIONS]
+// "W and H 2 to 50", or each with its own range when they differ.
+std::string RangePair(TParamId a, const char* aName, TParamId b, const char* bName) {
+  const TNumericParam& pa = NumericParam(a);
+  const TNumericParam& pb = NumericParam(b);
+  const auto range = [](const TNumericParam& p) { return Str(p.Low) + " to " + Str(p.High); };
+  if (pa.Low == pb.Low && pa.High == pb.High) {
+    return std::string(aName) + " and " + bName + " " + range(pa);
+  }
+  return std::string(aName) + " " + range(pa) + ", " + bName + " " + range(pb);
+}
+
+// "mt|md5|md5ofb" (separator "|") or "mt, md5 or md5ofb" (separator ", ", last " or ").
+std::string XorModeList(const std::string& separator, const std::string& last) {
+  std::string list;
+  const std::size_t count = std::size(kXorModeNames);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? last : separator;
+    list += kXorModeNames[i].CliName;
+  }
+  return list;
+}
+
+// The help text. The {NAME} fields are filled from the transforms' description, so that the
+// ranges, defaults and mode names shown are the ones the options accept.
+constexpr const char* kHelpTemplate = R"(Usage: kavun-cli COMMAND [OPTIONS]
+       kavun-cli --version
 
 Scrambles a rectangle of a PNG, JPEG or BMP picture reversibly, and restores it.
 
 Commands:
   mosaic IN OUT [--rect L,T,R,B] [--block WxH] [--keys K1,K2] [--decode]
       Reversible mosaic: permutes the pixels of every WxH block by (K1 * i + K2) mod (W * H);
-      --decode applies the inverse. Defaults: --block 16x16 --keys 3,7, encode.
-      W and H 2 to 50, K1 and K2 0 to 255.
+      --decode applies the inverse. Defaults: --block {BLOCK} --keys {KEYS}, encode.
+      {BLOCK_RANGE}, {KEYS_RANGE}.
   shift IN OUT [--rect L,T,R,B] --bits N
-      Bit-shift rotation of every row: N > 0 rotates right, N < 0 left, |N| 1 to 23.
+      Bit-shift rotation of every row: N > 0 rotates right, N < 0 left, |N| {BITS_RANGE}.
       Restore with the negated N.
-  xor IN OUT [--rect L,T,R,B] [--mode mt|md5|md5ofb]
+  xor IN OUT [--rect L,T,R,B] [--mode {MODES}]
              (--password-file F | --password-stdin | --password P)
-      XOR with a keystream derived from the password (default mode mt, MTwister).
+      XOR with a keystream derived from the password (default mode {MODE}).
       Running the same command again restores the picture.
       --password-file F  the content of F, one trailing newline removed
       --password-stdin   one line read from standard input
@@ -81,8 +104,36 @@ lie inside the picture; the default is the whole picture. The output format foll
 extension (.png, .jpg/.jpeg, .bmp, any letter case). A scrambled picture written as JPEG can no
 longer be restored exactly. Text is UTF-8; the password is hashed as its CP932 bytes.
 
+--version prints the program's version.
+
 Exit status: 0 success, 1 failure, 2 usage error. Nothing is written for a failed file.
 )";
+
+std::string HelpText() {
+  const TransformRequest defaults;
+  const TNumericParam& shift = NumericParam(TParamId::ShiftLen);
+  const std::map<std::string, std::string> fields = {
+      {"BLOCK", Str(defaults.BlockW) + "x" + Str(defaults.BlockH)},
+      {"KEYS", Str(defaults.Key1) + "," + Str(defaults.Key2)},
+      {"BLOCK_RANGE", RangePair(TParamId::BlockW, "W", TParamId::BlockH, "H")},
+      {"KEYS_RANGE", RangePair(TParamId::Key1, "K1", TParamId::Key2, "K2")},
+      {"BITS_RANGE", Str(shift.Low) + " to " + Str(shift.High)},
+      {"MODES", XorModeList("|", "|")},
+      {"MODE", std::string(kXorModeNames[0].CliName) + ", " + kXorModeNames[0].Title},
+  };
+  std::string text = kHelpTemplate;
+  for (std::size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
+    const std::size_t close = text.find('}', open);
+    const auto field = fields.find(text.substr(open + 1, close - open - 1));
+    if (close == std::string::npos || field == fields.end()) {
+      ++open;  // a brace of the text itself
+      continue;
+    }
+    text.replace(open, close - open + 1, field->second);
+    open += field->second.size();
+  }
+  return text;
+}
 
 // Bad arguments: exit status 2 and a pointer to --help.
 Error UsageError(const std::string& sentence) {
@@ -109,13 +160,9 @@ struct Options {
   std::vector<std::string> Positional;
   std::optional<std::string> OutDir;
   std::optional<TRect> Rect;
-  int32_t BlockW = 16;
-  int32_t BlockH = 16;
-  int32_t Key1 = 3;
-  int32_t Key2 = 7;
-  bool Decode = false;
-  std::optional<int32_t> Bits;
-  XorKeyMode Mode = XorKeyMode::MTwister;
+  // The transform and its parameters; the password is read once the arguments are checked.
+  TransformRequest Request;
+  bool HasBits = false;
   std::optional<std::string> PasswordFile;
   bool PasswordStdin = false;
   std::optional<std::string> PasswordText;
@@ -150,11 +197,15 @@ std::vector<int32_t> ParseList(std::string_view text, char separator, std::size_
   return values;
 }
 
-void CheckRange(int32_t value, int32_t low, int32_t high, const std::string& what) {
-  if (value < low || value > high) {
-    throw UsageError(what + " must be from " + std::to_string(low) + " to " + std::to_string(high) +
-                     ", not " + std::to_string(value));
+// The parameter's value from its place in `values`, checked against its range.
+int32_t CheckedParam(const std::vector<int32_t>& values, TParamId id) {
+  const TNumericParam& p = NumericParam(id);
+  const int32_t value = values[static_cast<std::size_t>(p.CliIndex)];
+  if (value < p.Low || value > p.High) {
+    throw UsageError(std::string(p.CliWhat) + " must be from " + Str(p.Low) + " to " + Str(p.High) +
+                     ", not " + Str(value));
   }
+  return value;
 }
 
 Options Parse(const std::vector<std::string>& args) {
@@ -168,6 +219,8 @@ Options Parse(const std::vector<std::string>& args) {
   const auto found = commands.find(args[0]);
   if (found == commands.end()) throw UsageError("unknown command \"" + args[0] + "\"");
   o.Cmd = found->second;
+  if (o.Cmd == Command::Shift) o.Request.Kind = TransformKind::BitShift;
+  if (o.Cmd == Command::Xor) o.Request.Kind = TransformKind::Xor;
 
   // Which options each command accepts.
   std::set<std::string> allowed;
@@ -177,12 +230,12 @@ Options Parse(const std::vector<std::string>& args) {
   if (o.Cmd == Command::Mosaic || o.Cmd == Command::Check) {
     allowed.insert({"--block", "--keys"});
   }
-  if (o.Cmd == Command::Mosaic) allowed.insert("--decode");
+  if (o.Cmd == Command::Mosaic) allowed.insert(kDecodeOption);
   if (o.Cmd == Command::Shift) allowed.insert("--bits");
   if (o.Cmd == Command::Xor) {
-    allowed.insert({"--mode", "--password-file", "--password-stdin", "--password"});
+    allowed.insert({kXorModeOption, "--password-file", "--password-stdin", "--password"});
   }
-  const std::set<std::string> flags = {"--decode", "--password-stdin"};
+  const std::set<std::string> flags = {kDecodeOption, "--password-stdin"};
 
   std::set<std::string> seen;
   bool optionsEnded = false;
@@ -217,37 +270,29 @@ Options Parse(const std::vector<std::string>& args) {
         throw UsageError("--rect: right and bottom must not be less than left and top");
       }
       o.Rect = TRect{v[0], v[1], v[2], v[3]};
-    } else if (arg == "--block") {
-      const auto v = ParseList(*value, 'x', 2, "--block", "two numbers WxH");
-      CheckRange(v[0], 2, 50, "the block width");
-      CheckRange(v[1], 2, 50, "the block height");
-      o.BlockW = v[0];
-      o.BlockH = v[1];
-    } else if (arg == "--keys") {
-      const auto v = ParseList(*value, ',', 2, "--keys", "two numbers K1,K2");
-      CheckRange(v[0], 0, 255, "K1");
-      CheckRange(v[1], 0, 255, "K2");
-      o.Key1 = v[0];
-      o.Key2 = v[1];
-    } else if (arg == "--decode") {
-      o.Decode = true;
-    } else if (arg == "--bits") {
-      const int32_t bits = ParseInt(*value, "--bits");
-      if (bits == 0) throw UsageError("--bits must not be 0");
-      // Compared without negating: -2147483648 has no positive counterpart in 32 bits.
-      if (bits < -23 || bits > 23) {
-        throw UsageError("the shift width |N| must be from 1 to 23, not " + std::string(*value));
+    } else if (arg == NumericParam(TParamId::BlockW).CliOption) {
+      const auto v = ParseList(*value, 'x', 2, arg, "two numbers WxH");
+      o.Request.BlockW = CheckedParam(v, TParamId::BlockW);
+      o.Request.BlockH = CheckedParam(v, TParamId::BlockH);
+    } else if (arg == NumericParam(TParamId::Key1).CliOption) {
+      const auto v = ParseList(*value, ',', 2, arg, "two numbers K1,K2");
+      o.Request.Key1 = CheckedParam(v, TParamId::Key1);
+      o.Request.Key2 = CheckedParam(v, TParamId::Key2);
+    } else if (arg == kDecodeOption) {
+      o.Request.Decode = true;
+    } else if (arg == NumericParam(TParamId::ShiftLen).CliOption) {
+      const int32_t bits = ParseInt(*value, arg);
+      if (bits == 0) throw UsageError(arg + " must not be 0");
+      if (!SignedShiftInRange(bits)) {
+        const TNumericParam& p = NumericParam(TParamId::ShiftLen);
+        throw UsageError(std::string(p.CliWhat) + " must be from " + Str(p.Low) + " to " +
+                         Str(p.High) + ", not " + std::string(*value));
       }
-      o.Bits = bits;
-    } else if (arg == "--mode") {
-      if (*value == "mt") {
-        o.Mode = XorKeyMode::MTwister;
-      } else if (*value == "md5") {
-        o.Mode = XorKeyMode::MD5;
-      } else if (*value == "md5ofb") {
-        o.Mode = XorKeyMode::MD5OFB;
-      } else {
-        throw UsageError("--mode is mt, md5 or md5ofb, not \"" + *value + "\"");
+      o.Request.Shift = bits;
+      o.HasBits = true;
+    } else if (arg == kXorModeOption) {
+      if (!XorModeFromCliName(*value, &o.Request.Mode)) {
+        throw UsageError(arg + " is " + XorModeList(", ", " or ") + ", not \"" + *value + "\"");
       }
     } else if (arg == "--out-dir") {
       o.OutDir = *value;
@@ -270,7 +315,7 @@ Options Parse(const std::vector<std::string>& args) {
     throw UsageError(args[0] +
                      " takes an input and an output file (or several inputs and --out-dir)");
   }
-  if (o.Cmd == Command::Shift && !o.Bits) throw UsageError("shift needs --bits N");
+  if (o.Cmd == Command::Shift && !o.HasBits) throw UsageError("shift needs --bits N");
   if (o.Cmd == Command::Xor) {
     const int sources =
         (o.PasswordFile ? 1 : 0) + (o.PasswordStdin ? 1 : 0) + (o.PasswordText ? 1 : 0);
@@ -377,7 +422,8 @@ struct Job {
 };
 
 // Processes one file; returns its exit status and reports on stderr.
-int RunJob(const Options& o, const Job& job, const std::string& password, std::mutex& errLock) {
+int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, const Job& job,
+           std::mutex& errLock) {
   auto warn = [&](const std::string& message) {
     const std::lock_guard lock(errLock);
     std::cerr << "kavun-cli: " << message << "\n";
@@ -386,25 +432,13 @@ int RunJob(const Options& o, const Job& job, const std::string& password, std::m
     Bitmap bitmap = LoadImageFile(job.In);
     // The transforms refuse a rectangle outside the picture before touching a pixel; an empty
     // one they accept anywhere, so that one is refused here.
-    const TRect rect = o.Rect.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
+    const TRect rect = wanted.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
     CheckRectWithin(bitmap, rect);
-    switch (o.Cmd) {
-      case Command::Mosaic:
-        ReversibleMosaic(&bitmap, rect, o.Decode, o.BlockW, o.BlockH, o.Key1, o.Key2);
-        break;
-      case Command::Shift:
-        BitShiftRotate(&bitmap, rect, *o.Bits);
-        break;
-      case Command::Xor:
-        if (o.Mode == XorKeyMode::MTwister) {
-          const std::lock_guard lock(g_mtwisterMutex);
-          XorKeystream(&bitmap, rect, o.Mode, password);
-        } else {
-          XorKeystream(&bitmap, rect, o.Mode, password);
-        }
-        break;
-      default:
-        break;
+    if (UsesSharedGenerator(request)) {
+      const std::lock_guard lock(g_mtwisterMutex);
+      ApplyTransform(bitmap, rect, request);
+    } else {
+      ApplyTransform(bitmap, rect, request);
     }
     if (IsJpeg(job.Out)) {
       warn("warning: \"" + job.Out +
@@ -447,27 +481,27 @@ int RunTransform(const Options& o) {
   }
 
   // A decode with coefficients that do not give a permutation cannot restore anything.
+  TransformRequest request = o.Request;
   if (o.Cmd == Command::Mosaic) {
-    const bool reversible = IsReversibleOrder(o.Key1, o.Key2, o.BlockW * o.BlockH);
-    if (o.Decode && !reversible) {
+    const bool reversible = MosaicIsReversible(request);
+    if (request.Decode && !reversible) {
       throw Error(ErrorKind::Irreversible, jobs.size() == 1 ? jobs[0].In : std::string(),
-                  "K1 " + std::to_string(o.Key1) + ", K2 " + std::to_string(o.Key2) + ", block " +
-                      std::to_string(o.BlockW) + "x" + std::to_string(o.BlockH) +
-                      "; nothing was written");
+                  "K1 " + Str(request.Key1) + ", K2 " + Str(request.Key2) + ", block " +
+                      Str(request.BlockW) + "x" + Str(request.BlockH) + "; nothing was written");
     }
     if (!reversible) {
       std::cerr << "kavun-cli: warning: these coefficients are not reversible; the mosaic "
                    "cannot be undone\n";
     }
   }
-  const std::string password = o.Cmd == Command::Xor ? ReadPassword(o) : std::string();
+  if (o.Cmd == Command::Xor) request.Password = ReadPassword(o);
 
   std::vector<int> results(jobs.size(), kExitOk);
   std::mutex errLock;
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) {
-      results[i] = RunJob(o, jobs[i], password, errLock);
+      results[i] = RunJob(request, o.Rect, jobs[i], errLock);
     }
   };
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -506,19 +540,23 @@ int RunInfo(const Options& o) {
 
 int Run(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-    std::cout << kHelp;
+    std::cout << HelpText();
     return kExitOk;
   }
   if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-    std::cout << kHelp;
+    std::cout << HelpText();
+    return kExitOk;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::cout << "kavun-cli " << kVersion << "\n";
     return kExitOk;
   }
   try {
     const Options o = Parse(args);
     switch (o.Cmd) {
       case Command::Check: {
-        const bool ok = IsReversibleOrder(o.Key1, o.Key2, o.BlockW * o.BlockH);
-        std::cout << (ok ? kReversibleText : kIrreversibleText) << "\n";
+        const bool ok = MosaicIsReversible(o.Request);
+        std::cout << ReversibilityText(ok) << "\n";
         return ok ? kExitOk : kExitFailure;
       }
       case Command::Info:

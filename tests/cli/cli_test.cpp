@@ -14,7 +14,9 @@
 
 #include "engine/bitmap.h"
 #include "engine/error.h"
+#include "engine/transform_params.h"
 #include "imagefile/imagefile.h"
+#include "kavun_version.h"
 
 namespace kavun {
 namespace {
@@ -201,6 +203,55 @@ TEST_F(Cli, HelpDescribesEveryCommand) {
     EXPECT_NE(r.Out.find(word), std::string::npos) << word;
   }
   EXPECT_EQ(Run("xor --help").Status, 0);
+  // The ranges shown are the ones the options accept.
+  for (const TNumericParam& p : kNumericParams) {
+    const std::string range = std::to_string(p.Low) + " to " + std::to_string(p.High);
+    EXPECT_NE(r.Out.find(range), std::string::npos) << p.Name << ": " << range;
+  }
+  for (const TXorModeName& m : kXorModeNames) {
+    EXPECT_NE(r.Out.find(m.CliName), std::string::npos) << m.CliName;
+  }
+  EXPECT_NE(r.Out.find("--version"), std::string::npos);
+}
+
+TEST_F(Cli, VersionPrintsTheProjectVersion) {
+  const Result r = Run("--version");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, std::string("kavun-cli ") + kVersion + "\n");
+  EXPECT_TRUE(r.Err.empty()) << r.Err;
+}
+
+// Each numeric parameter's option accepts both ends of its range and refuses one beyond each,
+// naming the range.
+TEST_F(Cli, EveryParameterOptionFollowsItsRange) {
+  MakeInput("in.png");
+  for (const TNumericParam& p : kNumericParams) {
+    // The option's value with `value` in this parameter's place and the other places at their
+    // starting values.
+    const auto arg = [&](int32_t value) {
+      std::string list;
+      for (const TNumericParam& q : kNumericParams) {
+        if (std::string(q.CliOption) != p.CliOption) continue;
+        if (!list.empty()) list += std::string(q.CliOption) == "--block" ? "x" : ",";
+        list += std::to_string(q.Id == p.Id ? value : q.Initial);
+      }
+      const std::string command =
+          p.Transform == TransformKind::BitShift ? "shift in.png out.png " : "check ";
+      return command + p.CliOption + " " + list;
+    };
+    const std::string range = std::to_string(p.Low) + " to " + std::to_string(p.High);
+    for (const int32_t good : {p.Low, p.High}) {
+      SCOPED_TRACE(arg(good));
+      EXPECT_NE(Run(arg(good)).Status, 2);
+    }
+    for (const int32_t bad : {p.Low - 1, p.High + 1}) {
+      if (p.Transform == TransformKind::BitShift && bad == 0) continue;  // its own message
+      SCOPED_TRACE(arg(bad));
+      const Result r = Run(arg(bad));
+      EXPECT_EQ(r.Status, 2);
+      EXPECT_NE(r.Err.find(range), std::string::npos) << r.Err;
+    }
+  }
 }
 
 TEST_F(Cli, ARectangleReachingOutsideIsAUsageErrorNotAClip) {
