@@ -18,6 +18,8 @@
 #include <array>
 #include <utility>
 
+#include "kavun_version.h"
+
 namespace {
 
 // The colour of a link label under the pointer.
@@ -138,7 +140,8 @@ void TAboutForm::SetOnClose(std::function<void()> onClose) {
 }
 
 void TAboutForm::FormCreate() {
-  VersionLabel->setText(QString::fromLatin1(kVersionText));
+  // "ver 0.21": the version of the build.
+  VersionLabel->setText(QStringLiteral("ver ") + QString::fromLatin1(kavun::kVersion));
   ReleaseDateLabel->setText(QString::fromLatin1(kReleaseDateText));
 }
 

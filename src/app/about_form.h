@@ -43,7 +43,6 @@ class TAboutForm : public QWidget {
 
  public:
   // Texts of the box.
-  static constexpr const char* kVersionText = "ver 0.21";
   static constexpr const char* kReleaseDateText = "2006/9/23";
   static constexpr const char* kAuthorName = "Kavun Project";
   static constexpr const char* kSiteName = "Kavun Project Site";
