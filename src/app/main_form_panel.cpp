@@ -18,11 +18,8 @@
 #include "app/main_form_parts.h"
 #include "app/number_edit.h"
 #include "engine/beep.h"
-#include "engine/bitshift.h"
-#include "engine/mosaic.h"
-#include "engine/mosaic_order.h"
 #include "engine/password.h"
-#include "engine/xor.h"
+#include "engine/transform_params.h"
 
 namespace {
 
@@ -52,6 +49,17 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x
   // typing its path into the field.
   edit->setAcceptDrops(false);
   return edit;
+}
+
+// A numeric field: its component name and its text at start from the field's row of the table.
+QLineEdit* AddNumberEdit(QWidget* parent, kavun::TNumberField field, int x, int y, int w) {
+  const kavun::TNumberFieldSpec& spec = kavun::NumberFieldSpec(field);
+  return AddEdit(parent, spec.name, QString::fromStdU16String(spec.initial), x, y, w);
+}
+
+// The label under a numeric field that states its range, e.g. "2～50".
+QLabel* AddRangeLabel(QWidget* parent, kavun::TNumberField field, int x, int y, int w) {
+  return AddLabel(parent, QString::fromStdU16String(kavun::RangeLabel(field)), x, y, w);
 }
 
 QRadioButton* AddRadio(QWidget* parent, const char* name, const QString& text, int x, int y,
@@ -132,17 +140,15 @@ void TMainForm::BuildToolPanel() {
   TabSheet1 = new QWidget;
   TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
   AddLabel(TabSheet1, QStringLiteral("【ブロックサイズ】"), 0, 4, 103);
-  Edit_ProcRevMosBlockW =
-      AddEdit(TabSheet1, "Edit_ProcRevMosBlockW", QStringLiteral("16"), 6, 22, 30);
+  Edit_ProcRevMosBlockW = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockW, 6, 22, 30);
   AddLabel(TabSheet1, QStringLiteral("×"), 42, 24, 14);
-  Edit_ProcRevMosBlockH =
-      AddEdit(TabSheet1, "Edit_ProcRevMosBlockH", QStringLiteral("16"), 58, 22, 30);
-  AddLabel(TabSheet1, QStringLiteral("2～50"), 30, 44, 60);
+  Edit_ProcRevMosBlockH = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockH, 58, 22, 30);
+  AddRangeLabel(TabSheet1, kavun::TNumberField::BlockW, 30, 44, 60);
   AddLabel(TabSheet1, QStringLiteral("【線形変換係数】"), 0, 66, 103);
-  Edit_ProcRevMosKey1 = AddEdit(TabSheet1, "Edit_ProcRevMosKey1", QStringLiteral("3"), 6, 84, 32);
+  Edit_ProcRevMosKey1 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key1, 6, 84, 32);
   AddLabel(TabSheet1, QStringLiteral("x +"), 42, 86, 18);
-  Edit_ProcRevMosKey2 = AddEdit(TabSheet1, "Edit_ProcRevMosKey2", QStringLiteral("7"), 62, 84, 32);
-  AddLabel(TabSheet1, QStringLiteral("0～255"), 30, 106, 60);
+  Edit_ProcRevMosKey2 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key2, 62, 84, 32);
+  AddRangeLabel(TabSheet1, kavun::TNumberField::Key1, 30, 106, 60);
   ChkBijButton = new QPushButton(QStringLiteral("可逆チェック"), TabSheet1);
   ChkBijButton->setObjectName(QStringLiteral("ChkBijButton"));
   ChkBijButton->setGeometry(6, 128, 89, 24);
@@ -158,8 +164,8 @@ void TMainForm::BuildToolPanel() {
   TabSheet2 = new QWidget;
   TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
   AddLabel(TabSheet2, QStringLiteral("シフト幅"), 4, 6, 50);
-  Edit_ProcBitShiftLen = AddEdit(TabSheet2, "Edit_ProcBitShiftLen", QStringLiteral("3"), 56, 4, 30);
-  AddLabel(TabSheet2, QStringLiteral("1～23"), 50, 28, 50);
+  Edit_ProcBitShiftLen = AddNumberEdit(TabSheet2, kavun::TNumberField::ShiftLen, 56, 4, 30);
+  AddRangeLabel(TabSheet2, kavun::TNumberField::ShiftLen, 50, 28, 50);
   RadioButton_ProcBitShiftR =
       AddRadio(TabSheet2, "RadioButton_ProcBitShiftR", QStringLiteral("右巡回シフト"), 6, 52, true);
   RadioButton_ProcBitShiftL = AddRadio(TabSheet2, "RadioButton_ProcBitShiftL",
@@ -290,27 +296,27 @@ void TMainForm::ExecuteButtonClick() {
     const int32_t r = GlobalValue->GetRatio();
     const kavun::TRect rect = selection_.SelectionImageRect(r);
     const auto t0 = std::chrono::steady_clock::now();
-    kavun::Bitmap* bitmap = &GlobalValue->WorkBitmap;
+    // The transform is chosen by the checked method button, not by the page shown.
+    kavun::TransformRequest request;
     if (RadioButton_ProcSelRM->isChecked()) {
-      const bool decode = !RadioButton_ProcRevMosEncode->isChecked();
-      const int32_t blockW = FieldValue(Edit_ProcRevMosBlockW);
-      const int32_t blockH = FieldValue(Edit_ProcRevMosBlockH);
-      const int32_t key1 = FieldValue(Edit_ProcRevMosKey1);
-      const int32_t key2 = FieldValue(Edit_ProcRevMosKey2);
-      kavun::ReversibleMosaic(bitmap, rect, decode, blockW, blockH, key1, key2);
+      request.Kind = kavun::TransformKind::ReversibleMosaic;
+      request.Decode = !RadioButton_ProcRevMosEncode->isChecked();
+      request.BlockW = FieldValue(Edit_ProcRevMosBlockW);
+      request.BlockH = FieldValue(Edit_ProcRevMosBlockH);
+      request.Key1 = FieldValue(Edit_ProcRevMosKey1);
+      request.Key2 = FieldValue(Edit_ProcRevMosKey2);
     } else if (RadioButton_ProcSelBS->isChecked()) {
-      int32_t shift = FieldValue(Edit_ProcBitShiftLen);
-      if (!RadioButton_ProcBitShiftR->isChecked()) shift = -shift;
-      kavun::BitShiftRotate(bitmap, rect, shift);
+      request.Kind = kavun::TransformKind::BitShift;
+      request.Shift = kavun::SignedShift(FieldValue(Edit_ProcBitShiftLen),
+                                         RadioButton_ProcBitShiftR->isChecked());
     } else {
-      const kavun::XorKeyMode mode =
-          RadioButton_ProcXorFuncMT->isChecked()    ? kavun::XorKeyMode::MTwister
-          : RadioButton_ProcXorFuncMD5->isChecked() ? kavun::XorKeyMode::MD5
-                                                    : kavun::XorKeyMode::MD5OFB;
-      const std::string password =
-          kavun::PasswordToCp932(Edit_ProcXorKey->text().toUtf8().toStdString());
-      kavun::XorKeystream(bitmap, rect, mode, password);
+      request.Kind = kavun::TransformKind::Xor;
+      request.Mode = RadioButton_ProcXorFuncMT->isChecked()    ? kavun::XorKeyMode::MTwister
+                     : RadioButton_ProcXorFuncMD5->isChecked() ? kavun::XorKeyMode::MD5
+                                                               : kavun::XorKeyMode::MD5OFB;
+      request.Password = kavun::PasswordToCp932(Edit_ProcXorKey->text().toUtf8().toStdString());
     }
+    kavun::ApplyTransform(GlobalValue->WorkBitmap, rect, request);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - t0);
     StatusPanels[1]->setText(
@@ -328,17 +334,19 @@ void TMainForm::ChkBijButtonClick() {
       QPushButton* button;
       ~TEnableAgain() { button->setEnabled(true); }
     } enableAgain{ChkBijButton};
-    const int32_t n = FieldValue(Edit_ProcRevMosBlockW) * FieldValue(Edit_ProcRevMosBlockH);
+    // Read whatever method is chosen.
+    kavun::TransformRequest mosaic;
+    mosaic.BlockW = FieldValue(Edit_ProcRevMosBlockW);
+    mosaic.BlockH = FieldValue(Edit_ProcRevMosBlockH);
     bool ok = false;
     {
       // Only the check itself: the notice below must take the user's answer.
       TBusyScope busy(this);
-      ok = kavun::IsReversibleOrder(FieldValue(Edit_ProcRevMosKey1),
-                                    FieldValue(Edit_ProcRevMosKey2), n);
+      mosaic.Key1 = FieldValue(Edit_ProcRevMosKey1);
+      mosaic.Key2 = FieldValue(Edit_ProcRevMosKey2);
+      ok = kavun::MosaicIsReversible(mosaic);
     }
-    dialogs_->ShowNotice(
-        ok ? QStringLiteral("可逆です。")
-           : QStringLiteral("非可逆です。\r\nモザイクを掛けた画像を戻すことは出来ません。"),
-        QStringLiteral("可逆チェック"));
+    dialogs_->ShowNotice(QString::fromStdString(kavun::ReversibilityText(ok, "\r\n")),
+                         QString::fromUtf8(kavun::kReversibilityCaption));
   });
 }
