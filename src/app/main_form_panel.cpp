@@ -87,9 +87,7 @@ namespace {
 
 std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
   const QString name = edit->objectName();
-  for (kavun::TNumberField f :
-       {kavun::TNumberField::BlockW, kavun::TNumberField::BlockH, kavun::TNumberField::Key1,
-        kavun::TNumberField::Key2, kavun::TNumberField::ShiftLen}) {
+  for (const kavun::TNumberField f : kavun::kNumberFields) {
     if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
   }
   return std::nullopt;
