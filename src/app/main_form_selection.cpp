@@ -258,4 +258,3 @@ void TMainForm::TB_SelMaxClick() {
     MirrorSelection();
   });
 }
-
