@@ -1,5 +1,8 @@
 #include "engine/bitmap.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -43,6 +46,37 @@ void CheckBitmapSize(int64_t width, int64_t height) {
   if (bytes24 > kMaxBitmap24Bytes) throw Error(ErrorKind::PictureTooLarge, "", size);
 }
 
+PixelBuffer::PixelBuffer(std::size_t size) : size_(size) {
+  if (size == 0) return;
+  data_ = static_cast<uint8_t*>(std::calloc(size, 1));
+  if (data_ == nullptr) throw std::bad_alloc();
+}
+
+PixelBuffer::PixelBuffer(const PixelBuffer& other) : PixelBuffer(other.size_) {
+  if (size_ != 0) std::memcpy(data_, other.data_, size_);
+}
+
+PixelBuffer& PixelBuffer::operator=(const PixelBuffer& other) {
+  if (this != &other) *this = PixelBuffer(other);
+  return *this;
+}
+
+PixelBuffer::PixelBuffer(PixelBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+PixelBuffer& PixelBuffer::operator=(PixelBuffer&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+PixelBuffer::~PixelBuffer() {
+  std::free(data_);
+}
+
 std::size_t Bitmap::StrideFor(int32_t width, PixelFormat format) noexcept {
   const auto bits =
       static_cast<std::size_t>(width) * static_cast<std::size_t>(BitsPerPixel(format));
@@ -54,7 +88,7 @@ Bitmap::Bitmap(int32_t width, int32_t height, PixelFormat format) : format_(form
   width_ = width;
   height_ = height;
   stride_ = StrideFor(width, format);
-  pixels_.assign(stride_ * static_cast<std::size_t>(height), 0);
+  pixels_ = PixelBuffer(stride_ * static_cast<std::size_t>(height));
 }
 
 void Bitmap::SetPalette(std::vector<PaletteEntry> palette) {
@@ -70,12 +104,12 @@ namespace {
 
 std::span<uint8_t> Bitmap::ScanLine(int32_t y) {
   if (y < 0 || y >= height_) ThrowRowOutOfRange(y, height_);
-  return std::span<uint8_t>(pixels_).subspan(static_cast<std::size_t>(y) * stride_, stride_);
+  return Bits().subspan(static_cast<std::size_t>(y) * stride_, stride_);
 }
 
 std::span<const uint8_t> Bitmap::ScanLine(int32_t y) const {
   if (y < 0 || y >= height_) ThrowRowOutOfRange(y, height_);
-  return std::span<const uint8_t>(pixels_).subspan(static_cast<std::size_t>(y) * stride_, stride_);
+  return Bits().subspan(static_cast<std::size_t>(y) * stride_, stride_);
 }
 
 namespace {
@@ -117,7 +151,7 @@ PaletteEntry Bitmap::PixelColor(int32_t x, int32_t y) const noexcept {
 void Bitmap::ConvertTo24() {
   if (format_ == PixelFormat::Bits24) return;
   const std::size_t stride24 = StrideFor(width_, PixelFormat::Bits24);
-  std::vector<uint8_t> converted(stride24 * static_cast<std::size_t>(height_), 0);
+  PixelBuffer converted(stride24 * static_cast<std::size_t>(height_));
   for (int32_t y = 0; y < height_; ++y) {
     uint8_t* out = converted.data() + static_cast<std::size_t>(y) * stride24;
     for (int32_t x = 0; x < width_; ++x, out += 3) {
@@ -139,8 +173,7 @@ void Bitmap::Clear() noexcept {
   stride_ = 0;
   format_ = PixelFormat::Bits24;
   palette_.clear();
-  pixels_.clear();
-  pixels_.shrink_to_fit();
+  pixels_ = PixelBuffer();
 }
 
 }  // namespace kavun

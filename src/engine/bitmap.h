@@ -35,6 +35,29 @@ inline constexpr std::size_t kMaxBitmap24Bytes = std::size_t{1} << 30;
 // Throws Error unless a picture of this size may be held (see the two limits above).
 void CheckBitmapSize(int64_t width, int64_t height);
 
+// Zero-filled pixel bytes from calloc. A large buffer's pages are mapped only when first written,
+// so a picture costs the memory of the rows that are actually filled: a file that ends early or
+// leaves most of its picture at index 0 (an RLE bitmap's end marker) does not cost the whole
+// picture.
+class PixelBuffer {
+ public:
+  PixelBuffer() = default;
+  explicit PixelBuffer(std::size_t size);  // throws std::bad_alloc
+  PixelBuffer(const PixelBuffer& other);
+  PixelBuffer& operator=(const PixelBuffer& other);
+  PixelBuffer(PixelBuffer&& other) noexcept;
+  PixelBuffer& operator=(PixelBuffer&& other) noexcept;
+  ~PixelBuffer();
+
+  uint8_t* data() noexcept { return data_; }
+  const uint8_t* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // The working raster image: width, height, pixel format, palette and pixel rows. Rows are stored
 // top-down, each padded to a multiple of 4 bytes; the padding belongs to no pixel.
 class Bitmap {
@@ -59,8 +82,8 @@ class Bitmap {
   std::span<const uint8_t> ScanLine(int32_t y) const;
 
   // All rows, top row first.
-  std::span<uint8_t> Bits() noexcept { return pixels_; }
-  std::span<const uint8_t> Bits() const noexcept { return pixels_; }
+  std::span<uint8_t> Bits() noexcept { return {pixels_.data(), pixels_.size()}; }
+  std::span<const uint8_t> Bits() const noexcept { return {pixels_.data(), pixels_.size()}; }
 
   // The displayed colour of pixel (x, y) in any format. A palette index without an entry is
   // black. No range check.
@@ -79,7 +102,7 @@ class Bitmap {
   PixelFormat format_ = PixelFormat::Bits24;
   std::size_t stride_ = 0;
   std::vector<PaletteEntry> palette_;
-  std::vector<uint8_t> pixels_;
+  PixelBuffer pixels_;
 };
 
 }  // namespace kavun
