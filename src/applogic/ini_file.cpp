@@ -1,16 +1,11 @@
 #include "applogic/ini_file.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
-#include <random>
-#include <system_error>
 
 #include "engine/error.h"
+#include "imagefile/file_io.h"
 
 namespace kavun {
 
@@ -212,52 +207,20 @@ void TIniStore::WriteBool(std::string_view section, std::string_view key, bool v
 // --- Files ----------------------------------------------------------------------------------
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
-  if (ec) throw Error(KindFromErrno(ec.value(), false), path.string(), ec.message());
-  if (std::filesystem::is_directory(status)) throw Error(ErrorKind::NotAFile, path.string());
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    const int err = errno;
-    if (err == ENOENT) return std::nullopt;
-    throw Error(KindFromErrno(err, false), path.string(), std::strerror(err));
+  try {
+    return ReadRegularFile(path, kMaxSettingsFileBytes);
+  } catch (const Error& e) {
+    if (e.Kind() == ErrorKind::FileNotFound) return std::nullopt;
+    throw;
   }
-  std::string content;
-  char buffer[8192];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  const int err = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
-  std::fclose(file);
-  if (err != 0) throw Error(KindFromErrno(err, false), path.string(), std::strerror(err));
-  return content;
 }
 
 void WriteWholeFileAtomic(const std::filesystem::path& path, std::string_view content) {
-  const std::filesystem::path folder =
-      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::random_device seed;
-  const std::filesystem::path temp =
-      folder / (path.filename().string() + ".tmp" + std::to_string(::getpid()) + "_" +
-                std::to_string(seed() % 1000000u));
-  // The error names the settings file, not the temporary one the user never sees.
-  const auto fail = [&](int err) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw Error(KindFromErrno(err, true), path.string(), std::strerror(err));
-  };
-  errno = 0;
-  std::FILE* file = std::fopen(temp.c_str(), "wbx");
-  if (file == nullptr) fail(errno);
-  const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  const bool flushed = written && std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-  int err = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (err == 0) err = errno;
-  if (!written || !flushed || !closed) fail(err != 0 ? err : EIO);
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) fail(ec.value());
+  WriteFileSafely(path, [&](std::FILE* file) {
+    if (std::fwrite(content.data(), 1, content.size(), file) != content.size()) {
+      throw Error(ErrorKind::WriteFailed, path.string());
+    }
+  });
 }
 
 }  // namespace kavun

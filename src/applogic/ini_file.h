@@ -64,13 +64,17 @@ class TIniStore {
   std::vector<Section> sections_;
 };
 
-// The whole file as bytes; nullopt when it does not exist. Any other failure (a folder, no
-// permission, a read error) raises kavun::Error naming the file.
+// A settings file larger than this is no settings file.
+inline constexpr uint64_t kMaxSettingsFileBytes = uint64_t{16} << 20;
+
+// The whole file as bytes; nullopt when it does not exist. Any other failure (a folder, FIFO or
+// device, a file over kMaxSettingsFileBytes, no permission, a read error) raises kavun::Error
+// naming the file; nothing but a regular file is read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
-// Writes `content` to a temporary file in the same folder and renames it over `path`, so that
-// the old file stays intact unless the new one is complete. Raises kavun::Error naming the file
-// on failure (the temporary file is removed).
+// Writes `content` with the program's one safe writer (WriteFileSafely in imagefile/file_io.h):
+// through links, keeping the old file's permissions, replacing it only when the new one is
+// complete. Raises kavun::Error naming the file on failure.
 void WriteWholeFileAtomic(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace kavun

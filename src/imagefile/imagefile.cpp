@@ -1,31 +1,42 @@
 #include "imagefile/imagefile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
-#include <system_error>
 
 #include "engine/error.h"
 #include "imagefile/codecs.h"
+#include "imagefile/file_io.h"
 
 namespace kavun {
 namespace codec {
 
 void CheckDecodeSize(int64_t width, int64_t height, const DecodeLimits& limits) {
+  const auto size = [&] {
+    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  };
+  if (width < 0 || height < 0) throw Error(ErrorKind::CorruptData, {}, size());
+  if (width > kMaxBitmapSide || height > kMaxBitmapSide ||
+      static_cast<uint64_t>(Bitmap::StrideFor(static_cast<int32_t>(width), PixelFormat::Bits24)) *
+              static_cast<uint64_t>(height) >
+          kMaxBitmap24Bytes) {
+    throw Error(ErrorKind::PictureTooLarge, {}, size());
+  }
   CheckBitmapSize(width, height);
   if (limits.MaxPixels != 0 &&
       static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > limits.MaxPixels) {
-    throw Error("The picture is too large (" + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels)");
+    throw Error(ErrorKind::PictureTooLarge, {},
+                std::to_string(width) + " x " + std::to_string(height) + " pixels");
   }
+}
+
+uint64_t BytesLeft(std::FILE* file) {
+  const long here = std::ftell(file);
+  if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return 0;
+  const long end = std::ftell(file);
+  if (std::fseek(file, here, SEEK_SET) != 0 || end < here) return 0;
+  return static_cast<uint64_t>(end - here);
 }
 
 }  // namespace codec
@@ -40,22 +51,27 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-// Built by appending: GCC 12 at -O3 warns (-Wrestrict) about the overlap check inlined into
-// `"literal" + std::string&&`, a false alarm that -Werror turns into a failed build.
-std::string Quoted(const std::filesystem::path& path) {
-  std::string quoted = "\"";
-  quoted += path.string();
-  quoted += '"';
-  return quoted;
+enum class Format { Png, Jpeg, Bmp, Unknown };
+
+Format FormatOf(std::string_view extension) {
+  const std::string ext = Lower(extension);
+  if (ext == ".png") return Format::Png;
+  if (ext == ".jpg" || ext == ".jpeg") return Format::Jpeg;
+  if (ext == ".bmp") return Format::Bmp;
+  return Format::Unknown;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+uint32_t Be32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
 
-std::string ErrnoText(int error) {
-  return std::generic_category().message(error);
+uint64_t Bytes24(int64_t width, int64_t height) {
+  if (width <= 0 || height == 0) return 0;
+  if (height < 0) height = -height;
+  return static_cast<uint64_t>((width * 24 + 31) / 32 * 4) * static_cast<uint64_t>(height);
 }
 
 }  // namespace
@@ -68,105 +84,101 @@ std::string FileExtension(std::string_view path) {
   return std::string(path.substr(dot));
 }
 
-Bitmap LoadImageFile(const std::filesystem::path& path) {
-  const std::string where = "Cannot open " + Quoted(path) + ": ";
-  const std::string ext = Lower(FileExtension(path.string()));
-  Bitmap (*decode)(std::FILE*, const codec::DecodeLimits&) = nullptr;
-  if (ext == ".png") {
-    decode = codec::DecodePng;
-  } else if (ext == ".jpg" || ext == ".jpeg") {
-    decode = codec::DecodeJpeg;
-  } else if (ext == ".bmp") {
-    decode = codec::DecodeBmp;
-  } else {
-    throw Error(where + "unknown file type \"" + FileExtension(path.string()) +
-                "\" (PNG, JPEG and BMP files can be opened)");
+Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped) {
+  const std::string name = path.string();
+  Bitmap (*decode)(std::FILE*, const codec::DecodeLimits&, DroppedOnLoad*) = nullptr;
+  uint64_t maxBytes = 0;
+  switch (FormatOf(FileExtension(name))) {
+    case Format::Png:
+      decode = codec::DecodePng;
+      maxBytes = codec::kMaxPngFileBytes;
+      break;
+    case Format::Jpeg:
+      decode = codec::DecodeJpeg;
+      maxBytes = codec::kMaxJpegFileBytes;
+      break;
+    case Format::Bmp:
+      decode = codec::DecodeBmp;
+      maxBytes = codec::kMaxBmpFileBytes;
+      break;
+    case Format::Unknown:
+      throw Error(ErrorKind::UnknownFileType, name, FileExtension(name));
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw Error(where + "it is a folder");
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) throw Error(where + ErrnoText(errno));
+  if (dropped != nullptr) *dropped = {};
   try {
-    return decode(file.get(), {});
+    const InputFile file(path, maxBytes);
+    return decode(file.Stream(), {}, dropped);
   } catch (const Error& e) {
-    throw Error(where + e.what());
+    throw e.WithPath(name);
   } catch (const std::bad_alloc&) {
-    throw Error(where + "not enough memory");
+    throw Error(ErrorKind::OutOfMemory, name);
   }
 }
 
 void SaveImageFile(const std::filesystem::path& path, std::string_view extension,
                    const Bitmap& bitmap) {
-  const std::string where = "Cannot save " + Quoted(path) + ": ";
-  const std::string ext = Lower(extension);
   void (*encode)(std::FILE*, const Bitmap&) = codec::EncodeBmp;
-  if (ext == ".png") {
-    encode = codec::EncodePng;
-  } else if (ext == ".jpg" || ext == ".jpeg") {
-    encode = codec::EncodeJpeg;
+  switch (FormatOf(extension)) {
+    case Format::Png:
+      encode = codec::EncodePng;
+      break;
+    case Format::Jpeg:
+      encode = codec::EncodeJpeg;
+      break;
+    default:
+      break;
   }
-  if (bitmap.IsEmpty()) throw Error(where + "the picture has no pixels");
-
-  // Write beside the target, then rename over it: the old file survives any failure.
-  const std::filesystem::path folder =
-      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  // open(O_EXCL) with the usual 0666 lets the umask apply as for any new file (mkstemp would
-  // give 0600, and reading the umask is not thread-safe).
-  std::string tempName;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    static std::atomic<unsigned> counter{0};
-    std::string hidden = ".";  // appended for the reason given at Quoted
-    hidden += path.filename().string();
-    hidden += ".kavun-";
-    hidden += std::to_string(::getpid());
-    hidden += '-';
-    hidden += std::to_string(counter.fetch_add(1));
-    tempName = (folder / hidden).string();
-    fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) throw Error(where + "cannot create a file in the folder: " + ErrnoText(errno));
-  FilePtr file(::fdopen(fd, "wb"));
-  if (!file) {
-    const int error = errno;
-    ::close(fd);
-    ::unlink(tempName.c_str());
-    throw Error(where + ErrnoText(error));
-  }
-  auto discard = [&] {
-    file.reset();
-    ::unlink(tempName.c_str());
-  };
+  if (bitmap.IsEmpty()) throw Error(ErrorKind::EmptyPicture, path.string());
   try {
-    encode(file.get(), bitmap);
-    if (std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0) {
-      throw Error(ErrnoText(errno));
-    }
-    // The new file keeps the permissions of the file it replaces.
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-      ::fchmod(::fileno(file.get()), old.st_mode & 07777);
-    }
-    std::FILE* raw = file.release();
-    if (std::fclose(raw) != 0) {
-      const int error = errno;
-      ::unlink(tempName.c_str());
-      throw Error(where + ErrnoText(error));
-    }
+    WriteFileSafely(path, [&](std::FILE* file) { encode(file, bitmap); });
   } catch (const Error& e) {
-    discard();
-    const std::string what = e.what();
-    throw Error(what.rfind(where, 0) == 0 ? what : where + what);
+    throw e.WithPath(path.string());
   } catch (const std::bad_alloc&) {
-    discard();
-    throw Error(where + "not enough memory");
+    throw Error(ErrorKind::OutOfMemory, path.string());
   }
-  if (std::rename(tempName.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.c_str());
-    throw Error(where + ErrnoText(error));
+}
+
+uint64_t PictureBytes24(const std::filesystem::path& path) {
+  const Format format = FormatOf(FileExtension(path.string()));
+  if (format == Format::Unknown) return 0;
+  try {
+    const InputFile file(path, 0);
+    uint8_t head[30] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file.Stream());
+    switch (format) {
+      case Format::Png:
+        if (got < 24 || std::memcmp(head + 12, "IHDR", 4) != 0) return 0;
+        return Bytes24(Be32(head + 16), Be32(head + 20));
+      case Format::Bmp:
+        if (got < 26 || head[0] != 'B' || head[1] != 'M') return 0;
+        if (Le32(head + 14) == 12)
+          return Bytes24(head[18] | (head[19] << 8), head[20] | (head[21] << 8));
+        return Bytes24(static_cast<int32_t>(Le32(head + 18)),
+                       static_cast<int32_t>(Le32(head + 22)));
+      case Format::Jpeg: {
+        // Walk the markers to the frame header.
+        if (std::fseek(file.Stream(), 2, SEEK_SET) != 0) return 0;
+        for (int markers = 0; markers < 1000; ++markers) {
+          uint8_t m[4];
+          if (std::fread(m, 1, 4, file.Stream()) != 4 || m[0] != 0xFF) return 0;
+          const unsigned length = (m[2] << 8) | m[3];
+          const bool frame =
+              m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC;
+          if (frame) {
+            uint8_t f[5];
+            if (std::fread(f, 1, 5, file.Stream()) != 5) return 0;
+            return Bytes24((f[3] << 8) | f[4], (f[1] << 8) | f[2]);
+          }
+          if (length < 2 || std::fseek(file.Stream(), length - 2, SEEK_CUR) != 0) return 0;
+        }
+        return 0;
+      }
+      case Format::Unknown:
+        break;
+    }
+  } catch (const Error&) {
   }
+  return 0;
 }
 
 }  // namespace kavun

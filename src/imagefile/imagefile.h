@@ -8,15 +8,25 @@
 
 namespace kavun {
 
+// What a file held that the loaded picture cannot keep (it has 8 bits per channel and no
+// transparency), so that a front end can warn that saving loses it.
+struct DroppedOnLoad {
+  bool Alpha = false;        // an alpha channel or a transparent colour, flattened onto white
+  bool DeepSamples = false;  // 16-bit samples, rounded to 8 bits
+};
+
 // Decodes the file by its extension, letters compared without regard to case: ".png" PNG,
 // ".jpg"/".jpeg" JPEG, ".bmp" BMP; anything else is an error. The decoder follows the extension,
-// not the content. Throws Error with a message that names the file.
-Bitmap LoadImageFile(const std::filesystem::path& path);
+// not the content. The file must be a regular file no larger than its format could need for the
+// largest picture the program holds; a FIFO, device or folder is refused without being read.
+// Throws Error naming the file. `dropped`, when given, tells what the picture lost.
+Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped = nullptr);
 
 // Writes `bitmap` to `path` in the format `extension` names, compared without regard to case:
-// ".png" PNG, ".jpg"/".jpeg" JPEG, anything else BMP. The data goes to a temporary file in the
-// same folder that is renamed over `path` only when everything was written; on failure `path` is
-// untouched and the temporary file removed. Throws Error with a message that names the file.
+// ".png" PNG, ".jpg"/".jpeg" JPEG, anything else BMP, through WriteFileSafely (file_io.h): links
+// followed, write-protected files and folders refused, the old file untouched on any failure
+// except a disk failure while a multiply linked file is rewritten in place. Throws Error naming
+// the file.
 void SaveImageFile(const std::filesystem::path& path, std::string_view extension,
                    const Bitmap& bitmap);
 
@@ -26,6 +36,11 @@ void SaveImageFile(const std::filesystem::path& path, std::string_view extension
 void SetSaveThreadBudget(unsigned threads);
 // The number in force: at least 1.
 unsigned SaveThreadBudget();
+
+// The size in bytes of the picture in `path` in its 24-bit form, read from the file's header alone
+// (0 when no size can be read: loading then fails early). Lets a batch start no more files at once
+// than the memory holds.
+uint64_t PictureBytes24(const std::filesystem::path& path);
 
 // The extension of a file name: from the last "." of its file-name part to the end, the "."
 // included; empty when the file-name part has no ".".

@@ -1,8 +1,11 @@
 #include "applogic/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -309,11 +312,22 @@ TEST_F(SettingsFileTest, FailuresRaiseErrorsAndKeepTheOldFile) {
 }
 
 TEST_F(SettingsFileTest, ValuesReadAreHandedOverEvenWhenTheWriteBackFails) {
-  // A name so long that the temporary file beside it cannot be created: readable, not writable.
-  const fs::path file = dir_ / "bin" / (std::string(240, 'k') + ".ini");
+  // A file-size limit smaller than the file: readable, not writable (as a full disk would be).
+  const fs::path file = dir_ / "bin" / "limited.ini";
   Put(file, "[Setup]\r\nFormWidth=700\r\nisScrollTrack=1\r\n");
   TSettingsValues values;
-  EXPECT_THROW(LoadSettingsValues(TSettingsLocation{file, {}}, 594, 477, &values), Error);
+  {
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t soft = limit.rlim_cur;
+    limit.rlim_cur = 16;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_THROW(LoadSettingsValues(TSettingsLocation{file, {}}, 594, 477, &values), Error);
+    limit.rlim_cur = soft;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler);
+  }
   EXPECT_EQ(values.FormWidth, 700);
   EXPECT_TRUE(values.isScrollTrack);
   EXPECT_EQ(Slurp(file), "[Setup]\r\nFormWidth=700\r\nisScrollTrack=1\r\n");
@@ -361,6 +375,29 @@ TEST_F(SettingsFileTest, ReadmeFromTheCurrentFolderThenTheInstallation) {
     }
     if (c.beside) Put(beside, "beside");
     EXPECT_EQ(FindReadme(work, exe_), c.expected) << c.what;
+  }
+}
+
+TEST_F(SettingsFileTest, TheFileIsWrittenThroughLinksKeepingItsPermissions) {
+  // The settings writer is the picture writer: a link stays a link, a private file private.
+  fs::create_directories(dir_ / "dotfiles");
+  Put(dir_ / "dotfiles" / "kavun.ini", "[Setup]\r\nFormWidth=640\r\n");
+  ::chmod((dir_ / "dotfiles" / "kavun.ini").c_str(), 0600);
+  fs::create_symlink("../dotfiles/kavun.ini", ini_);
+  SaveSettingsValues(ResolveSettingsPath(exe_, {}), TSettingsValues{});
+  EXPECT_TRUE(fs::is_symlink(ini_));
+  EXPECT_EQ(Slurp(dir_ / "dotfiles" / "kavun.ini"), kDefaultFile);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "dotfiles" / "kavun.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A FIFO in its place is refused at once instead of waiting for a writer.
+  fs::remove(ini_);
+  ASSERT_EQ(::mkfifo(ini_.c_str(), 0600), 0);
+  try {
+    ReadWholeFile(ini_);
+    FAIL() << "read a FIFO";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::NotAFile);
   }
 }
 

@@ -1,0 +1,354 @@
+#include "imagefile/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "engine/error.h"
+
+namespace kavun {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ErrnoText(int error) {
+  return std::generic_category().message(error);
+}
+
+[[noreturn]] void ThrowErrno(int error, const fs::path& path, bool writing,
+                             const std::string& what = {}) {
+  // EFBIG while writing: the process's file-size limit (the signal SIGXFSZ is ignored so that
+  // the write fails instead of killing the process).
+  const std::string text =
+      error == EFBIG && writing ? "the file-size limit (SIGXFSZ) was reached" : ErrnoText(error);
+  throw Error(KindFromErrno(error, writing), path.string(),
+              what.empty() ? text : what + ": " + text);
+}
+
+const char* FileTypeName(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a folder";
+  if (S_ISFIFO(mode)) return "it is a FIFO";
+  if (S_ISSOCK(mode)) return "it is a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device";
+  return "it is not a regular file";
+}
+
+class FdCloser {
+ public:
+  explicit FdCloser(int fd) : fd_(fd) {}
+  ~FdCloser() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FdCloser(const FdCloser&) = delete;
+  FdCloser& operator=(const FdCloser&) = delete;
+  int Release() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// --- temporary files that a signal must not leave behind ------------------------------------
+
+// A fixed table, so that a signal handler can walk it without allocating or locking. State 0 is
+// free, 1 taken while the path is copied in, 2 a temporary file that exists.
+struct PendingSlot {
+  std::atomic<int> State{0};
+  char Path[PATH_MAX] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+constexpr std::size_t kPendingSlots = 64;
+std::array<PendingSlot, kPendingSlots> g_pending;
+
+int RegisterPending(const std::string& path) noexcept {
+  if (path.size() >= PATH_MAX) return -1;
+  for (std::size_t i = 0; i < kPendingSlots; ++i) {
+    int expected = 0;
+    if (g_pending[i].State.compare_exchange_strong(expected, 1)) {
+      std::memcpy(g_pending[i].Path, path.c_str(), path.size() + 1);
+      g_pending[i].State.store(2);
+      return static_cast<int>(i);
+    }
+  }
+  return -1;  // more saves at once than slots: this one is not cleaned up by a signal
+}
+
+void UnregisterPending(int slot) noexcept {
+  if (slot >= 0) g_pending[static_cast<std::size_t>(slot)].State.store(0);
+}
+
+// A temporary file that is removed unless it was renamed into place.
+class TemporaryFile {
+ public:
+  TemporaryFile(const fs::path& folder, mode_t mode, const fs::path& target) {
+    // A short name, so that any target name the file system allows can be saved beside it.
+    static std::atomic<unsigned> counter{0};
+    static const unsigned seed = std::random_device{}();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const unsigned n =
+          (seed + static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) * 104729u) %
+          1000000u;
+      char name[32];
+      std::snprintf(name, sizeof name, ".kv%06u.tmp", n);
+      path_ = (folder / name).string();
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+      if (fd_ >= 0) {
+        slot_ = RegisterPending(path_);
+        return;
+      }
+      const int error = errno;
+      if (error != EEXIST) ThrowErrno(error, target, true, "cannot create a file in its folder");
+    }
+    ThrowErrno(EEXIST, target, true, "cannot create a file in its folder");
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!renamed_) ::unlink(path_.c_str());
+    UnregisterPending(slot_);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const std::string& Path() const noexcept { return path_; }
+  // Hands the descriptor to a stream that closes it.
+  int TakeFd() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void MarkRenamed() noexcept { renamed_ = true; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int slot_ = -1;
+  bool renamed_ = false;
+};
+
+// --- the writer -------------------------------------------------------------------------------
+
+// The file a path finally names: symbolic links followed, each relative link read from the link's
+// folder. A link to a file that does not exist yet names that file.
+fs::path FollowLinks(const fs::path& path) {
+  fs::path current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(current, ec);
+    if (ec) ThrowErrno(ec.value(), path, true);
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  ThrowErrno(ELOOP, path, true);
+}
+
+// The permissions a new file gets: 0666 less the umask. Read from /proc, because setting the
+// umask to read it would race with other threads creating files.
+mode_t NewFileMode() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      try {
+        return static_cast<mode_t>(0666 & ~std::stoul(line.substr(6), nullptr, 8));
+      } catch (const std::exception&) {
+        break;
+      }
+    }
+  }
+  return 0644;
+}
+
+// The error of a failed write: the stream's own errno when it has one.
+[[noreturn]] void WriteError(const fs::path& path, int error) {
+  ThrowErrno(error != 0 ? error : EIO, path, true);
+}
+
+void WriteAll(int fd, const char* data, std::size_t size, const fs::path& path) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) WriteError(path, n < 0 ? errno : EIO);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Rewrites an existing file in place (see WriteFileSafely).
+void WriteInPlace(const fs::path& file, const fs::path& path,
+                  const std::function<void(std::FILE*)>& write) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* memory = ::open_memstream(&buffer, &size);
+  if (memory == nullptr) throw std::bad_alloc();
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, Free> owned;
+  try {
+    write(memory);
+  } catch (...) {
+    std::fclose(memory);
+    std::free(buffer);
+    throw;
+  }
+  const bool flushed = std::fclose(memory) == 0;
+  owned.reset(buffer);
+  if (!flushed) throw std::bad_alloc();
+
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) ThrowErrno(errno, path, true);
+  FdCloser closer(fd);
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) ThrowErrno(errno, path, true);
+  if (!S_ISREG(now.st_mode))
+    throw Error(ErrorKind::NotAFile, path.string(), FileTypeName(now.st_mode));
+  // Reserve the room first: a full disk then fails before any old byte is overwritten.
+  if (static_cast<uint64_t>(now.st_size) < size) {
+    const int error = ::posix_fallocate(fd, now.st_size, static_cast<off_t>(size) - now.st_size);
+    if (error != 0 && error != EOPNOTSUPP && error != EINVAL) WriteError(path, error);
+  }
+  WriteAll(fd, owned.get(), size, path);
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) WriteError(path, errno);
+  if (::fsync(fd) != 0) WriteError(path, errno);
+  if (::close(closer.Release()) != 0) WriteError(path, errno);
+}
+
+void WriteThroughTemporary(const fs::path& file, const struct stat* old, const fs::path& path,
+                           const std::function<void(std::FILE*)>& write) {
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  TemporaryFile temp(folder, old != nullptr ? (old->st_mode & 0777) : 0600, path);
+  std::FILE* stream = ::fdopen(temp.TakeFd(), "wb");
+  if (stream == nullptr) throw std::bad_alloc();
+  struct Close {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Close> owned(stream);
+  errno = 0;
+  try {
+    write(stream);
+  } catch (const Error& e) {
+    // A failed write of the stream says more (a full disk) than the coder's own message.
+    if (std::ferror(stream) != 0 && errno != 0) WriteError(path, errno);
+    throw e.WithPath(path.string());
+  }
+  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) WriteError(path, errno);
+  const int fd = ::fileno(stream);
+  if (::fsync(fd) != 0) WriteError(path, errno);
+  if (old != nullptr) {
+    // Keep the owner and group where the user may (root may), then the exact permissions.
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0 && ::fchown(fd, -1, old->st_gid) != 0) {
+      // Neither is ours to give: the file then belongs to the user who saved it.
+    }
+    ::fchmod(fd, old->st_mode & 07777);
+  } else {
+    ::fchmod(fd, NewFileMode());
+  }
+  if (std::fclose(owned.release()) != 0) WriteError(path, errno);
+  if (::rename(temp.Path().c_str(), file.c_str()) != 0) ThrowErrno(errno, path, true);
+  temp.MarkRenamed();
+  // Make the rename itself durable.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+}  // namespace
+
+InputFile::InputFile(const fs::path& path, uint64_t maxBytes) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one forever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st {};
+    if (error == ENXIO && ::stat(path.c_str(), &st) == 0) {  // a socket
+      throw Error(ErrorKind::NotAFile, path.string(), FileTypeName(st.st_mode));
+    }
+    ThrowErrno(error, path, false);
+  }
+  FdCloser closer(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) ThrowErrno(errno, path, false);
+  if (!S_ISREG(st.st_mode)) {
+    throw Error(ErrorKind::NotAFile, path.string(), FileTypeName(st.st_mode));
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+  if (maxBytes != 0 && size_ > maxBytes) {
+    throw Error(ErrorKind::FileTooLarge, path.string(),
+                std::to_string(size_) + " bytes; at most " + std::to_string(maxBytes));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  stream_ = ::fdopen(fd, "rb");
+  if (stream_ == nullptr) throw std::bad_alloc();
+  closer.Release();
+}
+
+InputFile::~InputFile() {
+  if (stream_ != nullptr) std::fclose(stream_);
+}
+
+std::string ReadRegularFile(const fs::path& path, uint64_t maxBytes) {
+  const InputFile file(path, maxBytes);
+  std::string content;
+  content.reserve(static_cast<std::size_t>(file.Size()));
+  char buffer[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.Stream())) > 0) {
+    content.append(buffer, n);
+    // The file may grow while it is read.
+    if (maxBytes != 0 && content.size() > maxBytes) {
+      throw Error(ErrorKind::FileTooLarge, path.string(),
+                  "more than " + std::to_string(maxBytes) + " bytes");
+    }
+  }
+  if (std::ferror(file.Stream()) != 0) ThrowErrno(errno != 0 ? errno : EIO, path, false);
+  return content;
+}
+
+void WriteFileSafely(const fs::path& path, const std::function<void(std::FILE*)>& write) {
+  const fs::path file = FollowLinks(path);
+  struct stat old {};
+  const bool exists = ::stat(file.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT) ThrowErrno(errno, path, true);
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  if (exists) {
+    if (!S_ISREG(old.st_mode)) {
+      throw Error(ErrorKind::NotAFile, path.string(), FileTypeName(old.st_mode));
+    }
+    // A write-protected file is the user's decision: refuse instead of replacing it.
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0) {
+      ThrowErrno(errno, path, true, "the file is write-protected");
+    }
+  }
+  const bool folderWritable = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  if (exists && (old.st_nlink > 1 || !folderWritable)) {
+    WriteInPlace(file, path, write);
+  } else {
+    WriteThroughTemporary(file, exists ? &old : nullptr, path, write);
+  }
+}
+
+void RemovePendingTemporaryFiles() noexcept {
+  for (PendingSlot& slot : g_pending) {
+    if (slot.State.load() == 2) ::unlink(slot.Path);
+  }
+}
+
+}  // namespace kavun
