@@ -36,38 +36,47 @@ uint32_t U32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// A header or data that breaks the format.
 [[noreturn]] void Bad(const std::string& why) {
-  throw Error("invalid BMP file: " + why);
+  throw Error(ErrorKind::CorruptData, {}, why);
+}
+// A valid file of a kind this reader does not handle.
+[[noreturn]] void Unsupported(const std::string& why) {
+  throw Error(ErrorKind::UnsupportedVariant, {}, why);
+}
+[[noreturn]] void EndsEarly(const std::string& why) {
+  throw Error(ErrorKind::FileEndsEarly, {}, why);
+}
+[[noreturn]] void ReadFailed() {
+  throw Error(ErrorKind::ReadFailed, {});
 }
 
 // Random access to the file with every read checked against its length.
 class Source {
  public:
   explicit Source(std::FILE* file) : file_(file) {
-    if (std::fseek(file_, 0, SEEK_END) != 0) throw Error("cannot read the file");
+    if (std::fseek(file_, 0, SEEK_END) != 0) ReadFailed();
     const long size = std::ftell(file_);
-    if (size < 0) throw Error("cannot read the file");
+    if (size < 0) ReadFailed();
     size_ = static_cast<uint64_t>(size);
   }
   uint64_t Size() const { return size_; }
   void Read(uint64_t offset, void* out, std::size_t count, const char* what) {
     if (offset > size_ || count > size_ - offset) {
-      Bad(std::string("the file ends inside the ") + what);
+      EndsEarly(std::string("inside the ") + what);
     }
     if (count == 0) return;
     if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0 ||
         std::fread(out, 1, count, file_) != count) {
-      throw Error("cannot read the file");
+      ReadFailed();
     }
   }
   // Sequential reads after a Seek.
   void Seek(uint64_t offset) {
-    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) {
-      throw Error("cannot read the file");
-    }
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) ReadFailed();
   }
   void ReadNext(void* out, std::size_t count) {
-    if (std::fread(out, 1, count, file_) != count) throw Error("cannot read the file");
+    if (std::fread(out, 1, count, file_) != count) ReadFailed();
   }
 
  private:
@@ -110,15 +119,19 @@ struct Header {
   uint32_t ColorsUsed = 0;
   uint32_t Masks[3] = {};
   bool HasMasks = false;
+  uint32_t AlphaMask = 0;  // an alpha channel the picture cannot keep
   uint64_t PaletteOffset = 0;
   uint64_t PixelOffset = 0;
 };
 
 Header ReadHeader(Source& src) {
   uint8_t file[kFileHeaderSize];
-  if (src.Size() < kFileHeaderSize + kCoreHeaderSize) Bad("the file is too short");
+  if (src.Size() < 2) EndsEarly("inside the file header");
+  src.Read(0, file, 2, "file header");
+  if (file[0] != 'B' || file[1] != 'M') {
+    throw Error(ErrorKind::NotThisFormat, {}, "it does not start with \"BM\"");
+  }
   src.Read(0, file, sizeof file, "file header");
-  if (file[0] != 'B' || file[1] != 'M') Bad("the file does not start with \"BM\"");
   Header h;
   h.PixelOffset = U32(file + 10);
 
@@ -130,7 +143,7 @@ Header ReadHeader(Source& src) {
   h.Core = infoSize == kCoreHeaderSize;
   h.Os2v2 = !windows && infoSize >= 16 && infoSize <= 64;
   if (!windows && !h.Core && !h.Os2v2) {
-    Bad("unknown information header size " + std::to_string(infoSize));
+    Unsupported("information header of " + std::to_string(infoSize) + " bytes");
   }
   uint8_t info[124] = {};
   src.Read(kFileHeaderSize, info, infoSize, "information header");
@@ -155,7 +168,7 @@ Header ReadHeader(Source& src) {
   if (height == 0) Bad("the height is 0");
   h.TopDown = height < 0;
   if (h.TopDown) height = -height;  // 64-bit: INT_MIN negates safely and fails the check below
-  CheckBitmapSize(width, height);
+  CheckDecodeSize(width, height, {});
   h.Width = static_cast<int32_t>(width);
   h.Height = static_cast<int32_t>(height);
   if (planes != 1) Bad("the number of planes is " + std::to_string(planes) + ", not 1");
@@ -170,10 +183,10 @@ Header ReadHeader(Source& src) {
     case 32:
       break;
     default:
-      Bad("unsupported bit count " + std::to_string(h.Bpp));
+      Unsupported(std::to_string(h.Bpp) + " bits per pixel");
   }
   if (h.Core && h.Bpp != 1 && h.Bpp != 4 && h.Bpp != 8 && h.Bpp != 24) {
-    Bad("unsupported bit count " + std::to_string(h.Bpp));
+    Unsupported(std::to_string(h.Bpp) + " bits per pixel");
   }
 
   uint64_t afterHeader = kFileHeaderSize + uint64_t{infoSize};
@@ -187,30 +200,33 @@ Header ReadHeader(Source& src) {
       break;
     case kBitfields:
     case kAlphaBitfields:
-      if (h.Os2v2) Bad("OS/2 Huffman compression is not supported");
+      if (h.Os2v2) Unsupported("OS/2 Huffman compression");
       if (h.Bpp != 16 && h.Bpp != 32) Bad("bit-field masks with the wrong depth");
       h.HasMasks = true;
       if (infoSize >= 52) {
         for (int i = 0; i < 3; ++i) h.Masks[i] = U32(info + 40 + 4 * i);
+        if (infoSize >= 56) h.AlphaMask = U32(info + 52);
       } else {
         // The masks follow the 40-byte header (a fourth, alpha, with kAlphaBitfields).
-        uint8_t masks[12];
-        src.Read(afterHeader, masks, sizeof masks, "colour masks");
+        uint8_t masks[16];
+        const bool alpha = h.Compression == kAlphaBitfields;
+        src.Read(afterHeader, masks, alpha ? 16 : 12, "colour masks");
         for (int i = 0; i < 3; ++i) h.Masks[i] = U32(masks + 4 * i);
-        afterHeader += h.Compression == kAlphaBitfields ? 16 : 12;
+        if (alpha) h.AlphaMask = U32(masks + 12);
+        afterHeader += alpha ? 16 : 12;
       }
       break;
     case kJpeg:
-      if (h.Os2v2) Bad("OS/2 RLE24 compression is not supported");
-      Bad("BMP files holding a JPEG are not supported");
+      if (h.Os2v2) Unsupported("OS/2 RLE24 compression");
+      Unsupported("a JPEG inside a BMP");
     case kPng:
-      Bad("BMP files holding a PNG are not supported");
+      Unsupported("a PNG inside a BMP");
     default:
-      Bad("unknown compression " + std::to_string(h.Compression));
+      Unsupported("compression " + std::to_string(h.Compression));
   }
   h.PaletteOffset = afterHeader;
   if (h.PixelOffset < afterHeader) Bad("the pixel data overlaps the headers");
-  if (h.PixelOffset >= src.Size()) Bad("the pixel data lies past the end of the file");
+  if (h.PixelOffset >= src.Size()) EndsEarly("before its pixel data");
   return h;
 }
 
@@ -245,8 +261,14 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
   std::vector<uint8_t> data(static_cast<std::size_t>(length));
   src.Read(h.PixelOffset, data.data(), data.size(), "pixel data");
 
+  // Some encoders run the last run of a row on into the row's padding (up to a multiple of four
+  // bytes); those pixels belong to no column and are dropped. Beyond the padding a run is wrong.
+  const int64_t paddedWidth = static_cast<int64_t>(Bitmap::StrideFor(
+                                  h.Width, rle4 ? PixelFormat::Bits4 : PixelFormat::Bits8)) *
+                              (rle4 ? 2 : 1);
   auto put = [&](int64_t x, int64_t y, int index) {
-    if (x >= h.Width || y >= h.Height) Bad("RLE data leaves the picture");
+    if (x >= paddedWidth || y >= h.Height) Bad("RLE data leaves the picture");
+    if (x >= h.Width) return;
     const auto row = bitmap.ScanLine(static_cast<int32_t>(h.Height - 1 - y));
     const auto ux = static_cast<std::size_t>(x);
     if (rle4) {
@@ -262,7 +284,7 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
   int64_t y = 0;
   while (true) {
     if (pos + 2 > data.size()) {
-      Bad("the RLE data ends without an end-of-bitmap marker");
+      EndsEarly("the RLE data ends without an end-of-bitmap marker");
     }
     const uint8_t count = data[pos];
     const uint8_t value = data[pos + 1];
@@ -279,14 +301,14 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
     } else if (value == 1) {  // end of bitmap
       return;
     } else if (value == 2) {  // delta
-      if (pos + 2 > data.size()) Bad("the RLE data ends inside a delta");
+      if (pos + 2 > data.size()) EndsEarly("the RLE data ends inside a delta");
       x += data[pos];
       y += data[pos + 1];
       pos += 2;
-      if (x > h.Width || y > h.Height) Bad("an RLE delta leaves the picture");
+      if (x > paddedWidth || y > h.Height) Bad("an RLE delta leaves the picture");
     } else {  // absolute run of `value` pixels, padded to a 16-bit boundary
       const std::size_t bytes = rle4 ? (value + 1u) / 2 : value;
-      if (pos + bytes > data.size()) Bad("the RLE data ends inside a run");
+      if (pos + bytes > data.size()) EndsEarly("the RLE data ends inside a run");
       for (int i = 0; i < value; ++i, ++x) {
         const uint8_t b = data[pos + static_cast<std::size_t>(rle4 ? i / 2 : i)];
         put(x, y, rle4 ? (i % 2 == 0 ? b >> 4 : b & 0x0F) : b);
@@ -298,10 +320,18 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
 
 }  // namespace
 
-Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits) {
+Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
   Source src(file);
   const Header h = ReadHeader(src);
   CheckDecodeSize(h.Width, h.Height, limits);
+  const bool rle = h.Compression == kRle4 || h.Compression == kRle8;
+  const uint64_t stride =
+      (static_cast<uint64_t>(h.Width) * static_cast<uint64_t>(h.Bpp) + 31) / 32 * 4;
+  // Uncompressed rows must all be in the file: checked before the picture is allocated.
+  if (!rle && stride * static_cast<uint64_t>(h.Height) > src.Size() - h.PixelOffset) {
+    EndsEarly("shorter than its " + std::to_string(h.Height) + " rows of pixels");
+  }
+  if (dropped != nullptr && h.Bpp == 32 && h.AlphaMask != 0) dropped->Alpha = true;
 
   std::vector<PaletteEntry> palette;
   if (h.Bpp <= 8) palette = ReadPalette(src, h);
@@ -360,15 +390,11 @@ Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits) {
   Bitmap bitmap(h.Width, h.Height, format);
   bitmap.SetPalette(std::move(palette));
 
-  if (h.Compression == kRle4 || h.Compression == kRle8) {
+  if (rle) {
     DecodeRle(src, h, bitmap);
     return bitmap;
   }
 
-  const uint64_t stride =
-      (static_cast<uint64_t>(h.Width) * static_cast<uint64_t>(h.Bpp) + 31) / 32 * 4;
-  const uint64_t needed = stride * static_cast<uint64_t>(h.Height);
-  if (needed > src.Size() - h.PixelOffset) Bad("the file is shorter than its pixel data");
   src.Seek(h.PixelOffset);
   std::vector<uint8_t> in(static_cast<std::size_t>(stride));
   const auto width = static_cast<std::size_t>(h.Width);
@@ -400,7 +426,7 @@ Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits) {
 }
 
 void EncodeBmp(std::FILE* file, const Bitmap& bitmap) {
-  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as BMP");
+  if (bitmap.IsEmpty()) throw Error(ErrorKind::EmptyPicture, {});
   const PixelFormat format = bitmap.Format();
   const int bpp = BitsPerPixel(format);
   const bool masks = format == PixelFormat::Bits16_565;
@@ -452,7 +478,7 @@ void EncodeBmp(std::FILE* file, const Bitmap& bitmap) {
     head.push_back(0);
   }
   if (std::fwrite(head.data(), 1, head.size(), file) != head.size()) {
-    throw Error("cannot write the BMP header");
+    throw Error(ErrorKind::WriteFailed, {}, "BMP header");
   }
   const std::size_t used = (static_cast<std::size_t>(bitmap.Width()) * bpp + 7) / 8;
   std::vector<uint8_t> row(stride, 0);
@@ -460,7 +486,7 @@ void EncodeBmp(std::FILE* file, const Bitmap& bitmap) {
     const auto src = bitmap.ScanLine(y);
     std::copy(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(used), row.begin());
     if (std::fwrite(row.data(), 1, row.size(), file) != row.size()) {
-      throw Error("cannot write BMP data");
+      throw Error(ErrorKind::WriteFailed, {}, "BMP pixel data");
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <csetjmp>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -73,8 +74,35 @@ bool JpegTry(JpegErrorManager& err, const Step& step) {
   return true;
 }
 
-[[noreturn]] void Fail(const JpegErrorManager& err, const char* fallback) {
-  throw Error(std::string(err.Message[0] != '\0' ? err.Message : fallback));
+// libjpeg's message becomes the detail; its code chooses the kind.
+[[noreturn]] void Fail(const JpegErrorManager& err, ErrorKind kind, const char* fallback) {
+  switch (err.Pub.msg_code) {
+    case JERR_NO_SOI:
+      kind = ErrorKind::NotThisFormat;
+      break;
+    case JWRN_JPEG_EOF:
+    case JERR_INPUT_EOF:
+    case JERR_INPUT_EMPTY:
+      kind = ErrorKind::FileEndsEarly;
+      break;
+    case JERR_OUT_OF_MEMORY:
+      kind = ErrorKind::OutOfMemory;
+      break;
+    case JERR_NO_BACKING_STORE:
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+      kind = ErrorKind::PictureTooLarge;
+      break;
+    case JERR_ARITH_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_BAD_PRECISION:
+    case JERR_CONVERSION_NOTIMPL:
+      kind = ErrorKind::UnsupportedVariant;
+      break;
+    default:
+      break;
+  }
+  throw Error(kind, {}, std::string(err.Message[0] != '\0' ? err.Message : fallback));
 }
 
 class JpegDecoder {
@@ -83,7 +111,7 @@ class JpegDecoder {
     cinfo_.err = jpeg_std_error(&err_.Pub);
     err_.Pub.error_exit = JpegErrorExit;
     err_.Pub.emit_message = JpegEmitMessage;
-    if (!JpegTry(err_, [&] { jpeg_create_decompress(&cinfo_); })) Fail(err_, "JPEG error");
+    if (!JpegTry(err_, [&] { jpeg_create_decompress(&cinfo_); })) throw std::bad_alloc();
     created_ = true;
     progress_.Pub.progress_monitor = JpegProgressMonitor;
     cinfo_.progress = &progress_.Pub;
@@ -108,7 +136,7 @@ class JpegEncoder {
   JpegEncoder() {
     cinfo_.err = jpeg_std_error(&err_.Pub);
     err_.Pub.error_exit = JpegErrorExit;
-    if (!JpegTry(err_, [&] { jpeg_create_compress(&cinfo_); })) Fail(err_, "JPEG error");
+    if (!JpegTry(err_, [&] { jpeg_create_compress(&cinfo_); })) throw std::bad_alloc();
     created_ = true;
   }
   ~JpegEncoder() {
@@ -127,7 +155,9 @@ class JpegEncoder {
 
 }  // namespace
 
-Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
+Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
+  (void)dropped;  // a JPEG has neither transparency nor samples of more than 8 bits here
+  const uint64_t fileBytes = BytesLeft(file);
   JpegDecoder decoder;
   jpeg_decompress_struct& cinfo = decoder.Info();
   JpegErrorManager& err = decoder.Err();
@@ -136,28 +166,43 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
         jpeg_stdio_src(&cinfo, file);
         jpeg_read_header(&cinfo, TRUE);
       })) {
-    Fail(err, "not a valid JPEG file");
+    Fail(err, ErrorKind::CorruptData, "not a valid JPEG file");
   }
   CheckDecodeSize(cinfo.image_width, cinfo.image_height, limits);
+  if (!cinfo.arith_code && fileBytes != 0) {
+    // Huffman coding spends at least one bit on every 8 x 8 block of the first scan, and every
+    // component has at least one block per 32 x 32 pixels: a header whose data cannot be in the
+    // file is refused before the picture is allocated. (Arithmetic coding has no such floor.)
+    const uint64_t blocks =
+        (uint64_t{cinfo.image_width} + 31) / 32 * ((uint64_t{cinfo.image_height} + 31) / 32);
+    if (blocks > 8 * fileBytes) {
+      throw Error(ErrorKind::FileEndsEarly, {},
+                  std::to_string(fileBytes) + " bytes cannot hold a picture of " +
+                      std::to_string(cinfo.image_width) + " x " +
+                      std::to_string(cinfo.image_height) + " pixels");
+    }
+  }
   const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
   if (!grey && cinfo.num_components != 3) {
-    throw Error("JPEG files with " + std::to_string(cinfo.num_components) +
-                " colour components (CMYK) are not supported");
+    throw Error(ErrorKind::UnsupportedVariant, {},
+                std::to_string(cinfo.num_components) + " colour components (CMYK)");
   }
   cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-  // Bound what the decoder may allocate (progressive files keep all coefficients in memory).
-  // libjpeg counts in long, which has 32 bits on 32-bit systems and on 64-bit Windows: the bound
-  // is worked out in 64 bits and clamped to what long holds.
-  const uint64_t memory_bound = limits.MaxPixels != 0 && limits.MaxPixels <= kMaxBitmap24Bytes
-                                    ? limits.MaxPixels * 32
-                                    : uint64_t{3} * kMaxBitmap24Bytes;
+  // Bound what the decoder may allocate by this picture: a progressive file keeps all its
+  // coefficients in memory, two bytes a sample, three samples a pixel at most; plus room for the
+  // decoder's own buffers. libjpeg counts in long, which has 32 bits on 32-bit systems and on
+  // 64-bit Windows: the bound is worked out in 64 bits and clamped to what long holds.
+  const uint64_t pixels = uint64_t{cinfo.image_width} * cinfo.image_height;
+  const uint64_t memoryBound = 6 * pixels + (uint64_t{16} << 20);
   cinfo.mem->max_memory_to_use = static_cast<long>(
-      std::min<uint64_t>(memory_bound, static_cast<uint64_t>(std::numeric_limits<long>::max())));
+      std::min<uint64_t>(memoryBound, static_cast<uint64_t>(std::numeric_limits<long>::max())));
 
-  if (!JpegTry(err, [&] { jpeg_start_decompress(&cinfo); })) Fail(err, "damaged JPEG data");
+  if (!JpegTry(err, [&] { jpeg_start_decompress(&cinfo); })) {
+    Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
+  }
   if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
       cinfo.output_components != (grey ? 1 : 3)) {
-    throw Error("unsupported JPEG format");
+    throw Error(ErrorKind::UnsupportedVariant, {}, "output layout");
   }
   const auto width = static_cast<int32_t>(cinfo.output_width);
   const auto height = static_cast<int32_t>(cinfo.output_height);
@@ -172,12 +217,24 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
   }
   std::vector<uint8_t> row(static_cast<std::size_t>(width) * (grey ? 1 : 3));
   JSAMPROW rows[1] = {row.data()};
+  // Huffman-coded data that ends before the picture does is reported by libjpeg ("premature
+  // end of data segment"). Arithmetic-coded data may legally stop a little early (the decoder
+  // supplies zeros after the last byte), so libjpeg says nothing when a cut file was closed with
+  // an end marker. Such a scan is refused here when its data ended more than the decoder's
+  // look-ahead of two rows of blocks before the last row.
+  const bool watchEnd = cinfo.arith_code != 0 && jpeg_has_multiple_scans(&cinfo) == 0;
+  const int32_t lookAhead = 3 * cinfo.max_v_samp_factor * DCTSIZE;
   for (int32_t y = 0; y < height; ++y) {
     JDIMENSION got = 0;
     if (!JpegTry(err, [&] { got = jpeg_read_scanlines(&cinfo, rows, 1); })) {
-      Fail(err, "damaged JPEG data");
+      Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
     }
-    if (got != 1) throw Error("damaged JPEG data");
+    if (got != 1) throw Error(ErrorKind::CorruptData, {}, "a row is missing");
+    if (watchEnd && cinfo.unread_marker == JPEG_EOI && y + lookAhead < height) {
+      throw Error(ErrorKind::CorruptData, {},
+                  "the arithmetic-coded data ends at row " + std::to_string(y) + " of " +
+                      std::to_string(height));
+    }
     const auto out = bitmap.ScanLine(y);
     if (grey) {
       std::copy(row.begin(), row.end(), out.begin());
@@ -189,12 +246,14 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits) {
       }
     }
   }
-  if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) Fail(err, "damaged JPEG data");
+  if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) {
+    Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
+  }
   return bitmap;
 }
 
 void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
-  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as JPEG");
+  if (bitmap.IsEmpty()) throw Error(ErrorKind::EmptyPicture, {});
   JpegEncoder encoder;
   jpeg_compress_struct& cinfo = encoder.Info();
   JpegErrorManager& err = encoder.Err();
@@ -211,7 +270,7 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
         cinfo.dct_method = JDCT_FLOAT;
         jpeg_start_compress(&cinfo, TRUE);
       })) {
-    Fail(err, "cannot write the JPEG header");
+    Fail(err, ErrorKind::WriteFailed, "cannot write the JPEG header");
   }
   // Each row is taken in the colours the 24-bit conversion gives, one row at a time.
   std::vector<uint8_t> row(3 * width);
@@ -224,10 +283,12 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
       row[3 * x + 2] = c.Blue;
     }
     if (!JpegTry(err, [&] { jpeg_write_scanlines(&cinfo, rows, 1); })) {
-      Fail(err, "cannot write JPEG data");
+      Fail(err, ErrorKind::WriteFailed, "cannot write JPEG data");
     }
   }
-  if (!JpegTry(err, [&] { jpeg_finish_compress(&cinfo); })) Fail(err, "cannot write JPEG data");
+  if (!JpegTry(err, [&] { jpeg_finish_compress(&cinfo); })) {
+    Fail(err, ErrorKind::WriteFailed, "cannot write JPEG data");
+  }
 }
 
 }  // namespace kavun::codec

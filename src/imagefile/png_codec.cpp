@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
+#include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,18 +21,23 @@
 namespace kavun::codec {
 namespace {
 
-// Largest ancillary chunk libpng may allocate; pictures never need more, hostile files ask for
-// gigabytes.
-constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
-// Largest number of ancillary chunks kept (text, sPLT, unknown).
-constexpr png_uint_32 kMaxCachedChunks = 1000;
 // Largest IDAT chunk written.
 constexpr std::size_t kMaxIdatBytes = 65535;
+// The ancillary chunks libpng knows and this reader has no use for: they are skipped unread, so
+// that neither their number nor their size nor an error inside them stops a picture from loading
+// (tRNS, the only ancillary chunk used, is not among them).
+constexpr png_byte kIgnoredChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0"
+    "sBIT\0sCAL\0sPLT\0sRGB\0sTER\0tEXt\0tIME\0zTXt";
+constexpr int kIgnoredChunkCount = 18;
+// zlib's largest expansion: a deflate stream of n bytes inflates to at most about 1032 n bytes.
+constexpr uint64_t kMaxInflateRatio = 1032;
 
 struct PngState {
   png_structp Png = nullptr;
   png_infop Info = nullptr;
   char Message[256] = {};
+  std::FILE* File = nullptr;
 };
 
 extern "C" void PngErrorFn(png_structp png, png_const_charp message) {
@@ -51,19 +59,22 @@ bool PngTry(PngState& state, const Step& step) {
   return true;
 }
 
-[[noreturn]] void Fail(const PngState& state, const char* fallback) {
-  throw Error(std::string(state.Message[0] != '\0' ? state.Message : fallback));
+// libpng's message becomes the detail of an error of `kind`; a read that ran into the end of the
+// file is reported as such.
+[[noreturn]] void Fail(const PngState& state, ErrorKind kind, const char* fallback) {
+  if (state.File != nullptr && std::feof(state.File) != 0) kind = ErrorKind::FileEndsEarly;
+  throw Error(kind, {}, std::string(state.Message[0] != '\0' ? state.Message : fallback));
 }
 
 class PngReader {
  public:
   PngReader() {
     state_.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state_, PngErrorFn, PngWarningFn);
-    if (state_.Png == nullptr) throw Error("Cannot initialise the PNG decoder");
+    if (state_.Png == nullptr) throw std::bad_alloc();
     state_.Info = png_create_info_struct(state_.Png);
     if (state_.Info == nullptr) {
       png_destroy_read_struct(&state_.Png, nullptr, nullptr);
-      throw Error("Cannot initialise the PNG decoder");
+      throw std::bad_alloc();
     }
   }
   ~PngReader() { png_destroy_read_struct(&state_.Png, &state_.Info, nullptr); }
@@ -79,11 +90,11 @@ class PngWriter {
  public:
   PngWriter() {
     state_.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state_, PngErrorFn, PngWarningFn);
-    if (state_.Png == nullptr) throw Error("Cannot initialise the PNG encoder");
+    if (state_.Png == nullptr) throw std::bad_alloc();
     state_.Info = png_create_info_struct(state_.Png);
     if (state_.Info == nullptr) {
       png_destroy_write_struct(&state_.Png, nullptr);
-      throw Error("Cannot initialise the PNG encoder");
+      throw std::bad_alloc();
     }
   }
   ~PngWriter() { png_destroy_write_struct(&state_.Png, &state_.Info); }
@@ -141,23 +152,46 @@ void StoreRow(Target target, const uint8_t* in, std::span<uint8_t> out, int32_t 
   }
 }
 
+// The palette index of pixel i of a row of `bits`-bit indices (leftmost pixel in the high bits).
+int GetIndex(const uint8_t* row, std::size_t i, int bits) {
+  const std::size_t perByte = 8 / static_cast<std::size_t>(bits);
+  const int shift = 8 - bits * static_cast<int>(i % perByte + 1);
+  return (row[i / perByte] >> shift) & ((1 << bits) - 1);
+}
+
+void PutIndex(std::span<uint8_t> row, std::size_t x, int bits, int index) {
+  const std::size_t perByte = 8 / static_cast<std::size_t>(bits);
+  const int shift = 8 - bits * static_cast<int>(x % perByte + 1);
+  const int mask = ((1 << bits) - 1) << shift;
+  uint8_t& byte = row[x / perByte];
+  byte = static_cast<uint8_t>((byte & ~mask) | ((index << shift) & mask));
+}
+
 }  // namespace
 
-Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
+Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
+  const uint64_t fileBytes = BytesLeft(file);
   PngReader reader;
   PngState& s = reader.State();
+  s.File = file;
   png_set_user_limits(s.Png, kMaxBitmapSide, kMaxBitmapSide);
-  png_set_chunk_malloc_max(s.Png, kMaxChunkBytes);
-  png_set_chunk_cache_max(s.Png, kMaxCachedChunks);
-  // libpng treats a chunk longer than the limit as a "benign" error and, when reading, would
-  // only warn and then try to allocate it anyway: make such errors fatal.
-  png_set_benign_errors(s.Png, 0);
+  // No chunk is held whole except the small critical ones and tRNS, so chunk sizes need no limit
+  // of their own: a huge ancillary chunk is skipped, and libpng still checks each IDAT's length
+  // against the picture.
+  png_set_chunk_malloc_max(s.Png, 0);
+  png_set_keep_unknown_chunks(s.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(s.Png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks, kIgnoredChunkCount);
+  // Errors libpng calls benign (a tRNS of the wrong length, surplus image data) are warnings:
+  // libpng then ignores what is wrong, as every viewer built on it does.
+  png_set_benign_errors(s.Png, 1);
 
   if (!PngTry(s, [&] {
         png_init_io(s.Png, file);
         png_read_info(s.Png, s.Info);
       })) {
-    Fail(s, "not a valid PNG file");
+    const bool signature = std::strstr(s.Message, "PNG file") != nullptr ||
+                           std::strstr(s.Message, "signature") != nullptr;
+    Fail(s, signature ? ErrorKind::NotThisFormat : ErrorKind::CorruptData, "not a valid PNG file");
   }
   png_uint_32 width = 0;
   png_uint_32 height = 0;
@@ -168,10 +202,32 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
         png_get_IHDR(s.Png, s.Info, &width, &height, &bitDepth, &colorType, &interlace, nullptr,
                      nullptr);
       })) {
-    Fail(s, "invalid PNG header");
+    Fail(s, ErrorKind::CorruptData, "invalid PNG header");
   }
   CheckDecodeSize(width, height, limits);
+  const int passes = interlace == PNG_INTERLACE_ADAM7 ? 7 : 1;
+  {
+    // The rows as stored (a filter byte each) cannot inflate from less than 1/1032 of their size:
+    // a header whose data cannot be in the file is refused before the picture is allocated.
+    const int channels = png_get_channels(s.Png, s.Info);
+    const uint64_t pixelBits = static_cast<uint64_t>(channels) * static_cast<unsigned>(bitDepth);
+    uint64_t stored = 0;
+    for (int pass = 0; pass < passes; ++pass) {
+      const uint64_t cols = passes == 1 ? width : PNG_PASS_COLS(uint64_t{width}, pass);
+      const uint64_t rows = passes == 1 ? height : PNG_PASS_ROWS(uint64_t{height}, pass);
+      if (cols != 0) stored += rows * (1 + (cols * pixelBits + 7) / 8);
+    }
+    if (fileBytes != 0 && stored > kMaxInflateRatio * fileBytes + 4096) {
+      throw Error(ErrorKind::FileEndsEarly, {},
+                  std::to_string(fileBytes) + " bytes cannot hold a picture of " +
+                      std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    }
+  }
   const bool transparent = png_get_valid(s.Png, s.Info, PNG_INFO_tRNS) != 0;
+  if (dropped != nullptr) {
+    dropped->Alpha = transparent || (colorType & PNG_COLOR_MASK_ALPHA) != 0;
+    dropped->DeepSamples = bitDepth == 16;
+  }
 
   Target target = Target::Rgb24;
   std::vector<PaletteEntry> palette;
@@ -179,7 +235,7 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
     png_colorp entries = nullptr;
     int count = 0;
     if (png_get_PLTE(s.Png, s.Info, &entries, &count) == 0 || entries == nullptr) {
-      throw Error("the PNG palette is missing");
+      throw Error(ErrorKind::CorruptData, {}, "the palette is missing");
     }
     for (int i = 0; i < count; ++i) {
       palette.push_back({entries[i].blue, entries[i].green, entries[i].red});
@@ -204,7 +260,8 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
     target = Target::Bgr24;
   }
 
-  int passes = 1;
+  // Interlace handling is left off: each pass's rows come as they are stored and are put in
+  // their places here, so an interlaced picture needs no second buffer of its full size.
   if (!PngTry(s, [&] {
         if (target == Target::Bgr24) png_set_bgr(s.Png);
         if (target == Target::Rgb24) {
@@ -213,18 +270,15 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
           png_set_gray_to_rgb(s.Png);
           png_set_filler(s.Png, 0xFF, PNG_FILLER_AFTER);
         }
-        passes = png_set_interlace_handling(s.Png);
         png_read_update_info(s.Png, s.Info);
       })) {
-    Fail(s, "unsupported PNG format");
+    Fail(s, ErrorKind::UnsupportedVariant, "unsupported PNG format");
   }
   const std::size_t rowBytes = png_get_rowbytes(s.Png, s.Info);
+  const int sourceBits = target == Target::Rgb24 ? 32 : target == Target::Bgr24 ? 24 : bitDepth;
   const std::size_t expected =
-      target == Target::Bgr24 ? 3 * static_cast<std::size_t>(width)
-      : target == Target::Rgb24
-          ? 4 * static_cast<std::size_t>(width)
-          : (static_cast<std::size_t>(width) * static_cast<unsigned>(bitDepth) + 7) / 8;
-  if (rowBytes != expected) throw Error("unsupported PNG format");
+      (static_cast<std::size_t>(width) * static_cast<unsigned>(sourceBits) + 7) / 8;
+  if (rowBytes != expected) throw Error(ErrorKind::UnsupportedVariant, {}, "row layout");
 
   const PixelFormat format = target == Target::Indexed1   ? PixelFormat::Bits1
                              : target == Target::Indexed8 ? PixelFormat::Bits8
@@ -236,29 +290,54 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits) {
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);
 
-  if (passes > 1) {
-    // Interlaced: libpng fills in the whole picture over several passes.
-    std::vector<uint8_t> image(rowBytes * height);
-    std::vector<png_bytep> rows(height);
-    for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.data() + rowBytes * y;
-    if (!PngTry(s, [&] { png_read_image(s.Png, rows.data()); })) Fail(s, "damaged PNG data");
-    for (int32_t y = 0; y < h; ++y) StoreRow(target, rows[y], bitmap.ScanLine(y), w);
-  } else if (target == Target::Bgr24) {
+  std::vector<uint8_t> row(rowBytes);
+  if (passes == 1 && target == Target::Bgr24) {
     // The rows arrive in the bitmap's layout: no copy.
     for (int32_t y = 0; y < h; ++y) {
-      png_bytep row = bitmap.ScanLine(y).data();
-      if (!PngTry(s, [&] { png_read_row(s.Png, row, nullptr); })) Fail(s, "damaged PNG data");
+      png_bytep out = bitmap.ScanLine(y).data();
+      if (!PngTry(s, [&] { png_read_row(s.Png, out, nullptr); })) {
+        Fail(s, ErrorKind::CorruptData, "damaged PNG data");
+      }
     }
-  } else {
-    std::vector<uint8_t> row(rowBytes);
+  } else if (passes == 1) {
     for (int32_t y = 0; y < h; ++y) {
       if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
-        Fail(s, "damaged PNG data");
+        Fail(s, ErrorKind::CorruptData, "damaged PNG data");
       }
       StoreRow(target, row.data(), bitmap.ScanLine(y), w);
     }
+  } else {
+    const int outBits = BitsPerPixel(format);
+    for (int pass = 0; pass < passes; ++pass) {
+      const auto cols = static_cast<int32_t>(PNG_PASS_COLS(width, pass));
+      const auto rows = static_cast<int32_t>(PNG_PASS_ROWS(height, pass));
+      if (cols == 0 || rows == 0) continue;  // libpng skips empty passes as well
+      for (int32_t j = 0; j < rows; ++j) {
+        if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
+          Fail(s, ErrorKind::CorruptData, "damaged PNG data");
+        }
+        const auto y = static_cast<int32_t>(PNG_ROW_FROM_PASS_ROW(j, pass));
+        const auto out = bitmap.ScanLine(y);
+        for (int32_t i = 0; i < cols; ++i) {
+          const auto x = static_cast<std::size_t>(PNG_COL_FROM_PASS_COL(i, pass));
+          if (target == Target::Bgr24) {
+            std::memcpy(out.data() + 3 * x, row.data() + 3 * static_cast<std::size_t>(i), 3);
+          } else if (target == Target::Rgb24) {
+            const uint8_t* p = row.data() + 4 * static_cast<std::size_t>(i);
+            uint8_t* q = out.data() + 3 * x;
+            q[0] = Flatten(p[2], p[3]);
+            q[1] = Flatten(p[1], p[3]);
+            q[2] = Flatten(p[0], p[3]);
+          } else {
+            PutIndex(out, x, outBits, GetIndex(row.data(), static_cast<std::size_t>(i), bitDepth));
+          }
+        }
+      }
+    }
   }
-  if (!PngTry(s, [&] { png_read_end(s.Png, nullptr); })) Fail(s, "damaged PNG data");
+  if (!PngTry(s, [&] { png_read_end(s.Png, nullptr); })) {
+    Fail(s, ErrorKind::CorruptData, "damaged PNG data");
+  }
   return bitmap;
 }
 
@@ -380,12 +459,12 @@ void WritePngHeader(PngState& s, std::FILE* file, const Bitmap& bitmap, const Pn
         png_set_compression_buffer_size(s.Png, kMaxIdatBytes);
         png_write_info(s.Png, s.Info);
       })) {
-    Fail(s, "cannot write the PNG header");
+    Fail(s, ErrorKind::WriteFailed, "cannot write the PNG header");
   }
 }
 
 void CheckSavable(const Bitmap& bitmap) {
-  if (bitmap.IsEmpty()) throw Error("a picture without pixels cannot be saved as PNG");
+  if (bitmap.IsEmpty()) throw Error(ErrorKind::EmptyPicture, {});
 }
 
 }  // namespace
@@ -399,9 +478,11 @@ void EncodePngSingleThreaded(std::FILE* file, const Bitmap& bitmap) {
   std::vector<uint8_t> row(image.RowBytes());
   for (int32_t y = 0; y < bitmap.Height(); ++y) {
     image.Row(y, row.data());
-    if (!PngTry(s, [&] { png_write_row(s.Png, row.data()); })) Fail(s, "cannot write PNG data");
+    if (!PngTry(s, [&] { png_write_row(s.Png, row.data()); }))
+      Fail(s, ErrorKind::WriteFailed, "cannot write PNG data");
   }
-  if (!PngTry(s, [&] { png_write_end(s.Png, nullptr); })) Fail(s, "cannot write PNG data");
+  if (!PngTry(s, [&] { png_write_end(s.Png, nullptr); }))
+    Fail(s, ErrorKind::WriteFailed, "cannot write PNG data");
 }
 
 void EncodePngParallel(std::FILE* file, const Bitmap& bitmap, const PngParallelSettings& settings) {
@@ -420,7 +501,7 @@ void EncodePngParallel(std::FILE* file, const Bitmap& bitmap, const PngParallelS
           png_write_chunk(s.Png, reinterpret_cast<png_const_bytep>("IDAT"), idat.data(),
                           idat.size());
         })) {
-      Fail(s, "cannot write PNG data");
+      Fail(s, ErrorKind::WriteFailed, "cannot write PNG data");
     }
     idat.clear();
   };
@@ -446,7 +527,7 @@ void EncodePngParallel(std::FILE* file, const Bitmap& bitmap, const PngParallelS
   if (!PngTry(s, [&] {
         png_write_chunk(s.Png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
       })) {
-    Fail(s, "cannot write PNG data");
+    Fail(s, ErrorKind::WriteFailed, "cannot write PNG data");
   }
 }
 

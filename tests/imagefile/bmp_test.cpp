@@ -186,7 +186,7 @@ TEST(BmpDecode, HostileHeadersAreRefusedBeforeAnythingLargeIsAllocated) {
       {"rle-below-picture.bmp", HandMadeBmp(4, 1, 8, 1, 2, {0, 0, 2, 1, 0, 1})},
       {"rle-absolute-cut.bmp", HandMadeBmp(4, 1, 8, 1, 2, {0, 4, 1, 1})},
       {"rle-no-end.bmp", HandMadeBmp(4, 2, 8, 1, 2, {4, 1})},
-      {"rle4-too-long.bmp", HandMadeBmp(3, 1, 4, 2, 2, {4, 0x11, 0, 1})},
+      {"rle4-too-long.bmp", HandMadeBmp(3, 1, 4, 2, 2, {9, 0x11, 0, 1})},
       {"bitfields-cut.bmp", HandMadeBmp(1, 1, 16, 3, 0, {})},
       {"rle-top-down.bmp", HandMadeBmp(4, -2, 8, 1, 2, {0, 1})},
   };
