@@ -8,13 +8,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -29,6 +34,7 @@
 #include "engine/password.h"
 #include "engine/transform_frame.h"
 #include "engine/transform_params.h"
+#include "imagefile/file_io.h"
 #include "imagefile/imagefile.h"
 #include "kavun_version.h"
 
@@ -44,6 +50,7 @@ constexpr int kExitUsage = 2;
 std::string Str(int32_t value) {
   return std::to_string(value);
 }
+constexpr uint64_t kMaxPasswordFileBytes = uint64_t{1} << 20;
 
 // "W and H 2 to 50", or each with its own range when they differ.
 std::string RangePair(TParamId a, const char* aName, TParamId b, const char* bName) {
@@ -76,9 +83,11 @@ Scrambles a rectangle of a PNG, JPEG or BMP picture reversibly, and restores it.
 
 Commands:
   mosaic IN OUT [--rect L,T,R,B] [--block WxH] [--keys K1,K2] [--decode]
+                [--allow-irreversible]
       Reversible mosaic: permutes the pixels of every WxH block by (K1 * i + K2) mod (W * H);
       --decode applies the inverse. Defaults: --block {BLOCK} --keys {KEYS}, encode.
-      {BLOCK_RANGE}, {KEYS_RANGE}.
+      {BLOCK_RANGE}, {KEYS_RANGE}. Coefficients that cannot be undone (see check)
+      are refused unless --allow-irreversible is given.
   shift IN OUT [--rect L,T,R,B] --bits N
       Bit-shift rotation of every row: N > 0 rotates right, N < 0 left, |N| {BITS_RANGE}.
       Restore with the negated N.
@@ -86,7 +95,8 @@ Commands:
              (--password-file F | --password-stdin | --password P)
       XOR with a keystream derived from the password (default mode {MODE}).
       Running the same command again restores the picture.
-      --password-file F  the content of F, one trailing newline removed
+      --password-file F  the content of F (a regular file of at most 1 MiB), one trailing
+                         newline removed
       --password-stdin   one line read from standard input
       --password P       P itself (other users can see it in the process list)
   check [--block WxH] [--keys K1,K2]
@@ -97,7 +107,8 @@ Commands:
 
 Batch form: mosaic, shift and xor also take several inputs and an output folder,
   kavun-cli xor a.png b.bmp --out-dir DIR --password-file F
-which writes DIR/a.png and DIR/b.bmp; files are processed in parallel.
+which writes DIR/a.png and DIR/b.bmp; files are processed in parallel, as many at once as the
+processors and the memory allow.
 
 The rectangle is in image pixels, left and top inclusive, right and bottom exclusive, and must
 lie inside the picture; the default is the whole picture. The output format follows OUT's
@@ -107,6 +118,8 @@ longer be restored exactly. Text is UTF-8; the password is hashed as its CP932 b
 --version prints the program's version.
 
 Exit status: 0 success, 1 failure, 2 usage error. Nothing is written for a failed file.
+SIGINT, SIGTERM or SIGHUP ends the program (status 128 + the signal's number) after removing
+the unfinished output files; a file-size limit (SIGXFSZ) fails the file concerned (status 1).
 )";
 
 std::string HelpText() {
@@ -163,6 +176,7 @@ struct Options {
   // The transform and its parameters; the password is read once the arguments are checked.
   TransformRequest Request;
   bool HasBits = false;
+  bool AllowIrreversible = false;
   std::optional<std::string> PasswordFile;
   bool PasswordStdin = false;
   std::optional<std::string> PasswordText;
@@ -230,12 +244,12 @@ Options Parse(const std::vector<std::string>& args) {
   if (o.Cmd == Command::Mosaic || o.Cmd == Command::Check) {
     allowed.insert({"--block", "--keys"});
   }
-  if (o.Cmd == Command::Mosaic) allowed.insert(kDecodeOption);
+  if (o.Cmd == Command::Mosaic) allowed.insert({kDecodeOption, "--allow-irreversible"});
   if (o.Cmd == Command::Shift) allowed.insert("--bits");
   if (o.Cmd == Command::Xor) {
     allowed.insert({kXorModeOption, "--password-file", "--password-stdin", "--password"});
   }
-  const std::set<std::string> flags = {kDecodeOption, "--password-stdin"};
+  const std::set<std::string> flags = {kDecodeOption, "--password-stdin", "--allow-irreversible"};
 
   std::set<std::string> seen;
   bool optionsEnded = false;
@@ -280,6 +294,8 @@ Options Parse(const std::vector<std::string>& args) {
       o.Request.Key2 = CheckedParam(v, TParamId::Key2);
     } else if (arg == kDecodeOption) {
       o.Request.Decode = true;
+    } else if (arg == "--allow-irreversible") {
+      o.AllowIrreversible = true;
     } else if (arg == NumericParam(TParamId::ShiftLen).CliOption) {
       const int32_t bits = ParseInt(*value, arg);
       if (bits == 0) throw UsageError(arg + " must not be 0");
@@ -354,46 +370,11 @@ std::string StripOneNewline(std::string text) {
   return text;
 }
 
-// Larger password files are refused rather than read into memory whole.
-constexpr std::size_t kMaxPasswordFileBytes = std::size_t{64} << 20;
-
-// The bytes of a password file. Pipes are fine (--password-file <(command)); a folder is not,
-// and a source that never ends (a device) stops at the size limit.
-std::string ReadPasswordFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const int err = errno;
-    throw Error(KindFromErrno(err, false), path, std::strerror(err));
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) throw Error(ErrorKind::NotAFile, path);
-  std::string bytes;
-  char buffer[65536];
-  while (true) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      const int err = errno;
-      if (err == EINTR) continue;
-      throw Error(err == EISDIR ? ErrorKind::NotAFile : KindFromErrno(err, false), path,
-                  std::strerror(err));
-    }
-    if (bytes.size() + static_cast<std::size_t>(got) > kMaxPasswordFileBytes) {
-      throw Error(ErrorKind::FileTooLarge, path);
-    }
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  return bytes;
-}
-
 std::string ReadPassword(const Options& o) {
   std::string utf8;
   if (o.PasswordFile) {
-    utf8 = StripOneNewline(ReadPasswordFile(*o.PasswordFile));
+    // A regular file only (a FIFO or /dev/zero would never end), and a small one.
+    utf8 = StripOneNewline(ReadRegularFile(*o.PasswordFile, kMaxPasswordFileBytes));
   } else if (o.PasswordStdin) {
     if (!std::getline(std::cin, utf8) && utf8.empty()) {
       throw Error(ErrorKind::NoPassword, "", "on standard input");
@@ -421,6 +402,49 @@ struct Job {
   std::string Out;
 };
 
+// The memory the files of a batch may take at once: half of what the system has available.
+uint64_t MemoryBudget() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  uint64_t kib = 0;
+  std::string unit;
+  while (meminfo >> key >> kib >> unit) {
+    if (key == "MemAvailable:") return kib * 1024 / 2;
+  }
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && pageSize > 0) return static_cast<uint64_t>(pages) * pageSize / 2;
+  return uint64_t{1} << 30;
+}
+
+// Admits files while the memory they may need together stays within the budget; one file is
+// always admitted, however large, so that every file gets its turn.
+class MemoryGate {
+ public:
+  explicit MemoryGate(uint64_t budget) : budget_(budget) {}
+  void Acquire(uint64_t cost) {
+    std::unique_lock lock(mutex_);
+    admitted_.wait(lock, [&] { return running_ == 0 || used_ + cost <= budget_; });
+    used_ += cost;
+    ++running_;
+  }
+  void Release(uint64_t cost) {
+    {
+      const std::lock_guard lock(mutex_);
+      used_ -= cost;
+      --running_;
+    }
+    admitted_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable admitted_;
+  const uint64_t budget_;
+  uint64_t used_ = 0;
+  int running_ = 0;
+};
+
 // Processes one file; returns its exit status and reports on stderr.
 int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, const Job& job,
            std::mutex& errLock) {
@@ -429,7 +453,18 @@ int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, 
     std::cerr << "kavun-cli: " << message << "\n";
   };
   try {
-    Bitmap bitmap = LoadImageFile(job.In);
+    DroppedOnLoad dropped;
+    Bitmap bitmap = LoadImageFile(job.In, &dropped);
+    if (dropped.Alpha) {
+      warn("warning: \"" + job.In +
+           "\" has transparency, which is flattened onto white on loading; \"" + job.Out +
+           "\" cannot restore it");
+    }
+    if (dropped.DeepSamples) {
+      warn("warning: \"" + job.In +
+           "\" has 16-bit samples, which are rounded to 8 bits on loading; \"" + job.Out +
+           "\" cannot restore them");
+    }
     // The transforms refuse a rectangle outside the picture before touching a pixel; an empty
     // one they accept anywhere, so that one is refused here.
     const TRect rect = wanted.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
@@ -480,14 +515,20 @@ int RunTransform(const Options& o) {
     jobs.push_back({o.Positional[0], o.Positional[1]});
   }
 
-  // A decode with coefficients that do not give a permutation cannot restore anything.
+  // Coefficients that do not give a permutation cannot restore anything when decoding, and when
+  // encoding they destroy the picture for good: refused unless the user asks for exactly that.
   TransformRequest request = o.Request;
   if (o.Cmd == Command::Mosaic) {
     const bool reversible = MosaicIsReversible(request);
+    const std::string which = "K1 " + Str(request.Key1) + ", K2 " + Str(request.Key2) + ", block " +
+                              Str(request.BlockW) + "x" + Str(request.BlockH);
     if (request.Decode && !reversible) {
       throw Error(ErrorKind::Irreversible, jobs.size() == 1 ? jobs[0].In : std::string(),
-                  "K1 " + Str(request.Key1) + ", K2 " + Str(request.Key2) + ", block " +
-                      Str(request.BlockW) + "x" + Str(request.BlockH) + "; nothing was written");
+                  which + "; nothing was written");
+    }
+    if (!reversible && !o.AllowIrreversible) {
+      throw Error(ErrorKind::Irreversible, jobs.size() == 1 ? jobs[0].In : std::string(),
+                  which + "; nothing was written; --allow-irreversible applies them anyway");
     }
     if (!reversible) {
       std::cerr << "kavun-cli: warning: these coefficients are not reversible; the mosaic "
@@ -499,9 +540,14 @@ int RunTransform(const Options& o) {
   std::vector<int> results(jobs.size(), kExitOk);
   std::mutex errLock;
   std::atomic<std::size_t> next{0};
+  MemoryGate gate(MemoryBudget());
   auto worker = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) {
+      // The decoded picture, its 24-bit form made by the transform, and the coders' buffers.
+      const uint64_t cost = 2 * PictureBytes24(jobs[i].In) + (uint64_t{16} << 20);
+      gate.Acquire(cost);
       results[i] = RunJob(request, o.Rect, jobs[i], errLock);
+      gate.Release(cost);
     }
   };
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
@@ -571,10 +617,44 @@ int Run(const std::vector<std::string>& args) {
   }
 }
 
+// Ends the program on SIGINT, SIGTERM and SIGHUP without leaving unfinished output files behind:
+// removes them, says which signal came, and dies of the signal (status 128 + its number).
+// Only async-signal-safe calls.
+extern "C" void OnTerminatingSignal(int sig) {
+  RemovePendingTemporaryFiles();
+  const char* text = sig == SIGINT ? "kavun-cli: interrupted by SIGINT; unfinished files removed\n"
+                     : sig == SIGTERM
+                         ? "kavun-cli: terminated by SIGTERM; unfinished files removed\n"
+                         : "kavun-cli: hung up (SIGHUP); unfinished files removed\n";
+  std::size_t length = 0;
+  while (text[length] != '\0') ++length;
+  if (::write(STDERR_FILENO, text, length) < 0) {
+    // Nothing more can be done about a closed standard error.
+  }
+  ::raise(sig);  // the handler was reset to the default on entry
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
+  }
+  // A file-size limit makes the write fail (EFBIG) instead of killing the process: the file
+  // concerned fails, its temporary file is removed and the others go on.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
 }  // namespace
 }  // namespace kavun::cli
 
 int main(int argc, char** argv) {
+  kavun::cli::InstallSignalHandlers();
   std::vector<std::string> args(argv + 1, argv + argc);
   return kavun::cli::Run(args);
 }

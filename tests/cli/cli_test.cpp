@@ -1,10 +1,13 @@
 // Runs the kavun-cli program itself and checks exit status, messages and the pixels it writes.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -380,6 +383,110 @@ TEST_F(Cli, BatchFormProcessesEveryFileLikeTheSingleForm) {
   EXPECT_TRUE(Exists("mixed/a.png"));
   EXPECT_TRUE(Exists("mixed/b.bmp"));
   EXPECT_FALSE(Exists("mixed/z.png"));
+}
+
+TEST_F(Cli, MosaicRefusesCoefficientsThatCannotBeUndoneUnlessAskedTo) {
+  const Bitmap original = MakeInput("in.png");
+  // Encoding in place would destroy the original for good.
+  const Result refused = Run("mosaic in.png in.png --keys 2,7");
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("cannot be undone"), std::string::npos) << refused.Err;
+  EXPECT_NE(refused.Err.find("--allow-irreversible"), std::string::npos) << refused.Err;
+  EXPECT_TRUE(SamePixels(original, Load("in.png")));
+  const Result allowed = Run("mosaic in.png out.png --keys 2,7 --allow-irreversible");
+  EXPECT_EQ(allowed.Status, 0) << allowed.Err;
+  EXPECT_TRUE(Exists("out.png"));
+  EXPECT_EQ(Run("mosaic in.png out2.png --decode --keys 2,7 --allow-irreversible").Status, 1);
+}
+
+TEST_F(Cli, PasswordFilesMustBeSmallRegularFiles) {
+  MakeInput("in.png");
+  ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0600), 0);  // without a writer: reading would block
+  fs::create_symlink("/dev/zero", dir_ / "zero");
+  std::ofstream(P("huge.txt")) << std::string((1 << 20) + 1, 'p');
+  for (const char* file : {"fifo", "zero", "huge.txt", "."}) {
+    SCOPED_TRACE(file);
+    const Result r = Run(std::string("xor in.png out.png --password-file ") + file);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find(file), std::string::npos) << r.Err;
+    EXPECT_FALSE(Exists("out.png"));
+  }
+  std::ofstream(P("max.txt")) << std::string(1 << 20, 'p');
+  EXPECT_EQ(Run("xor in.png out.png --password-file max.txt").Status, 0);
+}
+
+TEST_F(Cli, WarnsWhenThePictureLosesTransparencyOrDepthOnLoading) {
+  // A 16-bit RGBA picture of the PNG suite.
+  const fs::path rgba16 = fs::path(KAVUN_TEST_DATA_DIR) / "pngsuite" / "basn6a16.png";
+  fs::copy_file(rgba16, dir_ / "a.png");
+  const Result r = Run("shift a.png out.png --bits 1");
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Err.find("transparency"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("16-bit"), std::string::npos) << r.Err;
+  MakeInput("plain.png");
+  EXPECT_EQ(Run("shift plain.png out2.png --bits 1").Err, "");
+}
+
+// kavun-cli killed while it writes: no temporary file stays behind, the signal is reported and
+// the process dies of it (so a calling shell sees 128 + the signal's number).
+TEST_F(Cli, TerminatingSignalsRemoveTheUnfinishedFile) {
+#ifdef KAVUN_CLI_EMULATED
+  GTEST_SKIP() << "signals reach kavun-cli through the emulator";
+#endif
+  MakeInput("big.bmp", 3, 3000, 2000);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    const std::string err = P("err.txt");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(fd, 2);
+      ::chdir(dir_.c_str());
+      ::execl(KAVUN_CLI, KAVUN_CLI, "xor", "big.bmp", "out.png", "--password", "p",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    // Wait for the temporary file, then send the signal while it is being written.
+    bool seen = false;
+    for (int i = 0; i < 60000 && !seen; ++i) {
+      for (const auto& e : fs::directory_iterator(dir_)) {
+        if (e.path().filename().string().rfind(".kv", 0) == 0) seen = true;
+      }
+      if (!seen) ::usleep(500);
+    }
+    ::kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(seen) << "never saw the temporary file";
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), sig);
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      EXPECT_NE(e.path().filename().string().rfind(".kv", 0), 0u) << e.path();
+    }
+    EXPECT_FALSE(Exists("out.png"));
+    EXPECT_NE(Slurp(err).find(sig == SIGINT    ? "SIGINT"
+                              : sig == SIGTERM ? "SIGTERM"
+                                               : "SIGHUP"),
+              std::string::npos)
+        << Slurp(err);
+  }
+}
+
+TEST_F(Cli, AFileSizeLimitFailsTheFileAndLeavesNothingBehind) {
+  MakeInput("in.bmp", 5, 300, 300);
+  std::ofstream(P("out.bmp")) << "old";
+  // ulimit -f counts blocks of 1024 bytes: the 270 kB picture does not fit.
+  const std::string command = "cd '" + dir_.string() + "' && ulimit -f 100 && '" + KAVUN_CLI +
+                              "' xor in.bmp out.bmp --password p 2> err.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_NE(Slurp(P("err.txt")).find("SIGXFSZ"), std::string::npos) << Slurp(P("err.txt"));
+  EXPECT_EQ(Slurp(P("out.bmp")), "old");
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    EXPECT_NE(e.path().filename().string().rfind(".kv", 0), 0u) << e.path();
+  }
 }
 
 }  // namespace
