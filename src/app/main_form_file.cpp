@@ -9,6 +9,7 @@
 #include "app/busy_scope.h"
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
+#include "engine/error.h"
 #include "imagefile/imagefile.h"
 
 using mainform::AddMenuAction;
@@ -122,7 +123,7 @@ void TMainForm::LoadPicture(const QString& path) {
 }
 
 void TMainForm::SavePicture(const QString& path, const QString& extension) {
-  // The writer goes through a temporary file and a rename: the old file survives a failure.
+  // The writer follows links, refuses write-protected files and keeps the old file on failure.
   kavun::SaveImageFile(ToPath(path), extension.toStdString(), GlobalValue->WorkBitmap);
 }
 
@@ -184,6 +185,13 @@ void TMainForm::MainMenu_F_SaveAsClick() {
                         : filterIndex == 2 ? QStringLiteral(".jpg")
                                            : QStringLiteral(".bmp");
     const QString target = ReplaceExtension(*name, ext);
+    // A folder (or a FIFO or device) of that name can never become the picture: refused before
+    // any question, instead of asking "overwrite?" and then failing.
+    const QFileInfo existing(target);
+    if (existing.exists() && !existing.isFile()) {
+      throw kavun::Error(kavun::ErrorKind::NotAFile, target.toStdString(),
+                         existing.isDir() ? "it is a folder" : "it is not a regular file");
+    }
     if (ext == QLatin1String(".jpg") && MainMenu_S_JpgSavChkDlg->isChecked()) {
       if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
     }

@@ -106,12 +106,15 @@ class TemporaryFile {
       char name[32];
       std::snprintf(name, sizeof name, ".kv%06u.tmp", n);
       path_ = (folder / name).string();
+      // Registered before it exists, so that a signal arriving just after its creation finds it
+      // (a signal while the name is found taken would remove another's file of that name: that
+      // needs a collision of names and a signal in the same instant).
+      slot_ = RegisterPending(path_);
       fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
-      if (fd_ >= 0) {
-        slot_ = RegisterPending(path_);
-        return;
-      }
+      if (fd_ >= 0) return;
       const int error = errno;
+      UnregisterPending(slot_);
+      slot_ = -1;
       if (error != EEXIST) ThrowErrno(error, target, true, "cannot create a file in its folder");
     }
     ThrowErrno(EEXIST, target, true, "cannot create a file in its folder");

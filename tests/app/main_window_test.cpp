@@ -2,7 +2,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -569,6 +571,18 @@ TEST_F(MainFormTest, AFailedSaveKeepsTheFileNameAndTheOldFile) {
   EXPECT_EQ(dialogs_.errors.size(), 1u);
   EXPECT_EQ(form_->Global().FileName, path);
   EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(path));
+
+  // A folder named like the target is refused before any question is asked.
+  QDir().mkpath(TempPath(QStringLiteral("taken.jpg")));
+  dialogs_.saveName = TempPath(QStringLiteral("taken"));
+  dialogs_.saveFilterIndex = 2;
+  dialogs_.questions.clear();
+  dialogs_.errors.clear();
+  form_->MainMenu_F_SaveAs->trigger();
+  EXPECT_TRUE(dialogs_.questions.empty());
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_TRUE(QFileInfo(TempPath(QStringLiteral("taken.jpg"))).isDir());
+  EXPECT_EQ(form_->Global().FileName, path);
 }
 
 TEST(ErrorBoxTest, AppendsAPeriodAfterCharactersAboveIt) {

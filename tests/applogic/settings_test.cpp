@@ -381,7 +381,7 @@ TEST_F(SettingsFileTest, ReadmeFromTheCurrentFolderThenTheInstallation) {
 TEST_F(SettingsFileTest, TheFileIsWrittenThroughLinksKeepingItsPermissions) {
   // The settings writer is the picture writer: a link stays a link, a private file private.
   fs::create_directories(dir_ / "dotfiles");
-  Put(dir_ / "dotfiles" / "kavun.ini", "[Setup]\r\nFormWidth=640\r\n");
+  Put(dir_ / "dotfiles" / "kavun.ini", "");
   ::chmod((dir_ / "dotfiles" / "kavun.ini").c_str(), 0600);
   fs::create_symlink("../dotfiles/kavun.ini", ini_);
   SaveSettingsValues(ResolveSettingsPath(exe_, {}), TSettingsValues{});

@@ -123,13 +123,15 @@ TEST(PngDecode, EveryPngSuiteFileMatchesAnIndependentReader) {
 // --- malformed PNG ---------------------------------------------------------------------------
 
 TEST(PngDecode, CrashFilesAreRefusedQuicklyWithAMessageNamingTheFile) {
-  // Chunks claiming gigabytes are refused at their header, before anything is allocated.
+  // Chunks claiming gigabytes are refused at their header, before anything is allocated. A file
+  // whose only fault lies in ancillary chunks the picture does not use loads: they are skipped.
   for (const auto& entry : fs::directory_iterator(Data("png-crashers"))) {
     if (entry.path().extension() != ".png") continue;
     const std::string name = entry.path().filename().string();
     SCOPED_TRACE(name);
     try {
       LoadImageFile(entry.path());
+      if (name == "empty_ancillary_chunks.png") continue;
       ADD_FAILURE() << "loaded";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
