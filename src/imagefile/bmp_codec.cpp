@@ -129,7 +129,7 @@ Header ReadHeader(Source& src) {
   if (src.Size() < 2) EndsEarly("inside the file header");
   src.Read(0, file, 2, "file header");
   if (file[0] != 'B' || file[1] != 'M') {
-    throw Error(ErrorKind::NotThisFormat, {}, "it does not start with \"BM\"");
+    throw Error(ErrorKind::NotThisFormat, {}, "BMP");
   }
   src.Read(0, file, sizeof file, "file header");
   Header h;

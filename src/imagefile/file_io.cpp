@@ -29,10 +29,12 @@ std::string ErrnoText(int error) {
 
 [[noreturn]] void ThrowErrno(int error, const fs::path& path, bool writing,
                              const std::string& what = {}) {
-  // EFBIG while writing: the process's file-size limit (the signal SIGXFSZ is ignored so that
-  // the write fails instead of killing the process).
-  const std::string text =
-      error == EFBIG && writing ? "the file-size limit (SIGXFSZ) was reached" : ErrnoText(error);
+  const std::string text = ErrnoText(error);
+  // EFBIG while writing: the process's file-size limit (SIGXFSZ is ignored by kavun-cli so that
+  // the write fails instead of killing the process). Not a full disk.
+  if (error == EFBIG && writing) {
+    throw Error(ErrorKind::WriteFailed, path.string(), "the file-size limit (SIGXFSZ) was reached");
+  }
   throw Error(KindFromErrno(error, writing), path.string(),
               what.empty() ? text : what + ": " + text);
 }
@@ -294,8 +296,7 @@ InputFile::InputFile(const fs::path& path, uint64_t maxBytes) {
   }
   size_ = static_cast<uint64_t>(st.st_size);
   if (maxBytes != 0 && size_ > maxBytes) {
-    throw Error(ErrorKind::FileTooLarge, path.string(),
-                std::to_string(size_) + " bytes; at most " + std::to_string(maxBytes));
+    throw Error(ErrorKind::FileTooLarge, path.string(), std::to_string(size_));
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   stream_ = ::fdopen(fd, "rb");
@@ -317,8 +318,7 @@ std::string ReadRegularFile(const fs::path& path, uint64_t maxBytes) {
     content.append(buffer, n);
     // The file may grow while it is read.
     if (maxBytes != 0 && content.size() > maxBytes) {
-      throw Error(ErrorKind::FileTooLarge, path.string(),
-                  "more than " + std::to_string(maxBytes) + " bytes");
+      throw Error(ErrorKind::FileTooLarge, path.string(), "more than " + std::to_string(maxBytes));
     }
   }
   if (std::ferror(file.Stream()) != 0) ThrowErrno(errno != 0 ? errno : EIO, path, false);

@@ -13,9 +13,7 @@ namespace kavun {
 namespace codec {
 
 void CheckDecodeSize(int64_t width, int64_t height, const DecodeLimits& limits) {
-  const auto size = [&] {
-    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
-  };
+  const auto size = [&] { return std::to_string(width) + " x " + std::to_string(height); };
   if (width < 0 || height < 0) throw Error(ErrorKind::CorruptData, {}, size());
   if (width > kMaxBitmapSide || height > kMaxBitmapSide ||
       static_cast<uint64_t>(Bitmap::StrideFor(static_cast<int32_t>(width), PixelFormat::Bits24)) *
@@ -27,7 +25,7 @@ void CheckDecodeSize(int64_t width, int64_t height, const DecodeLimits& limits) 
   if (limits.MaxPixels != 0 &&
       static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > limits.MaxPixels) {
     throw Error(ErrorKind::PictureTooLarge, {},
-                std::to_string(width) + " x " + std::to_string(height) + " pixels");
+                std::to_string(width) + " x " + std::to_string(height));
   }
 }
 

@@ -102,6 +102,7 @@ bool JpegTry(JpegErrorManager& err, const Step& step) {
     default:
       break;
   }
+  if (kind == ErrorKind::NotThisFormat) throw Error(kind, {}, "JPEG");
   throw Error(kind, {}, std::string(err.Message[0] != '\0' ? err.Message : fallback));
 }
 

@@ -63,6 +63,7 @@ bool PngTry(PngState& state, const Step& step) {
 // file is reported as such.
 [[noreturn]] void Fail(const PngState& state, ErrorKind kind, const char* fallback) {
   if (state.File != nullptr && std::feof(state.File) != 0) kind = ErrorKind::FileEndsEarly;
+  if (kind == ErrorKind::NotThisFormat) throw Error(kind, {}, "PNG");
   throw Error(kind, {}, std::string(state.Message[0] != '\0' ? state.Message : fallback));
 }
 
