@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     kavun::codec::DecodeLimits limits;
     limits.MaxPixels = kMaxFuzzPixels;
-    const kavun::Bitmap bitmap = kDecode(in, limits);
+    const kavun::Bitmap bitmap = kDecode(in, limits, nullptr);
     // Touch every pixel so that the sanitizers see any byte left uninitialised or out of range.
     unsigned sum = 0;
     for (int32_t y = 0; y < bitmap.Height(); ++y) {
