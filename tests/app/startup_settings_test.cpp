@@ -19,6 +19,10 @@
 #include "app/error_box.h"
 #include "app_test_support.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 namespace {
 
 QByteArray ReadAll(const QString& path) {
@@ -42,12 +46,26 @@ TEST_F(MainFormTest, FirstStartCreatesAnEmptyFileAndExitWritesTheDefaults) {
 }
 
 TEST_F(MainFormTest, SettingsReadButNotWritableAreStillApplied) {
-  // A name so long that no temporary file can be made beside it: readable, never writable.
-  const QString ini = TempPath(QString(240, u'k') + QStringLiteral(".ini"));
+  // A file-size limit below the file's size: readable, never writable (as on a full disk).
+  const QString ini = TempPath(QStringLiteral("limited.ini"));
   QFile file(ini);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("[Setup]\r\nisShowSaveChkDlg=0\r\nFormWidth=700\r\n");
   file.close();
+  struct SizeLimit {
+    rlimit old{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    SizeLimit() {
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      rlimit small = old;
+      small.rlim_cur = 16;
+      ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~SizeLimit() {
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      std::signal(SIGXFSZ, handler);
+    }
+  } limit;
   TFakeDialogs dialogs;
   TMainFormOptions options;
   options.Dialogs = &dialogs;
