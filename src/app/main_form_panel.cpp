@@ -53,8 +53,8 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x
 
 // A numeric field: its component name and its text at start from the field's row of the table.
 QLineEdit* AddNumberEdit(QWidget* parent, kavun::TNumberField field, int x, int y, int w) {
-  const kavun::TNumberFieldSpec& spec = kavun::NumberFieldSpec(field);
-  return AddEdit(parent, spec.name, QString::fromStdU16String(spec.initial), x, y, w);
+  const kavun::TNumberFieldSpec& row = kavun::NumberFieldSpec(field);
+  return AddEdit(parent, row.name, QString::fromStdU16String(row.initial), x, y, w);
 }
 
 // The label under a numeric field that states its range, e.g. "2～50".

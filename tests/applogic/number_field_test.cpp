@@ -113,20 +113,20 @@ class NumberFieldTableTest : public ::testing::TestWithParam<FieldCase> {};
 
 TEST_P(NumberFieldTableTest, Row) {
   const FieldCase& c = GetParam();
-  const TNumberFieldSpec& spec = NumberFieldSpec(c.field);
-  EXPECT_STREQ(spec.name, c.name);
-  EXPECT_EQ(spec.limit, c.limit);
-  EXPECT_EQ(spec.defaultOnExit, c.defaultOnExit);
-  EXPECT_EQ(spec.low, c.low);
-  EXPECT_EQ(spec.high, c.high);
-  EXPECT_EQ(std::u16string(spec.initial), std::u16string(c.initial));
+  const TNumberFieldSpec& row = NumberFieldSpec(c.field);
+  EXPECT_STREQ(row.name, c.name);
+  EXPECT_EQ(row.limit, c.limit);
+  EXPECT_EQ(row.defaultOnExit, c.defaultOnExit);
+  EXPECT_EQ(row.low, c.low);
+  EXPECT_EQ(row.high, c.high);
+  EXPECT_EQ(std::u16string(row.initial), std::u16string(c.initial));
   EXPECT_EQ(RangeLabel(c.field), std::u16string(c.label));
   // Both ends of the range fit into the key limit and survive the range check; one beyond each
   // end is pulled back.
   for (const int32_t end : {c.low, c.high}) {
     const std::string digits = std::to_string(end);
     const std::u16string text(digits.begin(), digits.end());
-    EXPECT_LE(static_cast<int>(text.size()), spec.limit) << end;
+    EXPECT_LE(static_cast<int>(text.size()), row.limit) << end;
     EXPECT_EQ(RangeCheckText(text, c.field), text);
   }
   const std::string below = std::to_string(c.low - 1);
