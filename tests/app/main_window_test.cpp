@@ -19,9 +19,16 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/busy_scope.h"
@@ -296,6 +303,132 @@ TEST_F(MainFormTest, AFailedLoadKeepsTheDocumentAndShowsTheErrorBox) {
   form_->MainMenu_F_Open->trigger();
   EXPECT_EQ(dialogs_.errors.size(), 2u);
   EXPECT_EQ(form_->Global().FileName, good);
+}
+
+// A folder on a tiny file system that is already full, as a full disk is met. Mounting needs
+// root (CI runs the tests as root); elsewhere Mounted() is false and the case is skipped.
+class TFullFolder {
+ public:
+  explicit TFullFolder(const QString& path) : path_(QFile::encodeName(path).toStdString()) {
+    QDir().mkpath(path);
+    mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k") == 0;
+    if (!mounted_) return;
+    const int fd = ::open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::string block(4096, 'x');
+    while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0) {
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~TFullFolder() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+  }
+  TFullFolder(const TFullFolder&) = delete;
+  TFullFolder& operator=(const TFullFolder&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+// Checks file permissions as the ordinary user "nobody" would meet them, also when the tests
+// run as root (who may write anywhere): the filesystem user id of this thread is changed, which
+// drops root's right to override permissions until it is changed back.
+class TOrdinaryFileUser {
+ public:
+  TOrdinaryFileUser() : root_(::geteuid() == 0) {
+    if (root_) ::setfsuid(kNobody);
+  }
+  ~TOrdinaryFileUser() {
+    if (root_) ::setfsuid(0);
+  }
+  TOrdinaryFileUser(const TOrdinaryFileUser&) = delete;
+  TOrdinaryFileUser& operator=(const TOrdinaryFileUser&) = delete;
+
+ private:
+  static constexpr uid_t kNobody = 65534;
+  bool root_;
+};
+
+bool HasJapanese(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) {
+    return (c.unicode() >= 0x3040 && c.unicode() <= 0x30FF) ||
+           (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF);
+  });
+}
+
+// Whatever goes wrong while opening or saving, the error box says it in Japanese, names the
+// file, and the document stays as it was. The kind is checked, not the wording.
+TEST_F(MainFormTest, FailuresShowAJapaneseMessageNamingTheFile) {
+  const QString good = WritePicture(QStringLiteral("good.png"), 30, 20);
+  ASSERT_TRUE(QFile::copy(good, TempPath(QStringLiteral("fake.jpg"))));  // a PNG named .jpg
+  {
+    QFile in(good);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QFile out(TempPath(QStringLiteral("cut.png")));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes.left(bytes.size() * 2 / 3));
+  }
+  ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("locked")));
+  QFile::setPermissions(TempPath(QStringLiteral("locked")),
+                        QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  const auto open = [this](const QString& path) {
+    return [this, path] {
+      dialogs_.openName = path;
+      form_->MainMenu_F_Open->trigger();
+    };
+  };
+  const auto saveAsBmp = [this](const QString& path) {
+    dialogs_.saveName = path;
+    dialogs_.saveFilterIndex = 3;
+    form_->MainMenu_F_SaveAs->trigger();
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    kavun::ErrorKind kind;
+    QString file;
+  };
+  const Case cases[] = {
+      {"missing file", open(TempPath(QStringLiteral("missing.png"))),
+       kavun::ErrorKind::FileNotFound, TempPath(QStringLiteral("missing.png"))},
+      {"PNG named .jpg", open(TempPath(QStringLiteral("fake.jpg"))),
+       kavun::ErrorKind::NotThisFormat, TempPath(QStringLiteral("fake.jpg"))},
+      {"truncated PNG", open(TempPath(QStringLiteral("cut.png"))), kavun::ErrorKind::FileEndsEarly,
+       TempPath(QStringLiteral("cut.png"))},
+      {"full disk", [&] { saveAsBmp(TempPath(QStringLiteral("full/new.bmp"))); },
+       kavun::ErrorKind::DiskFull, TempPath(QStringLiteral("full/new.bmp"))},
+      {"unwritable folder",
+       [&] {
+         const TOrdinaryFileUser user;
+         saveAsBmp(TempPath(QStringLiteral("locked/new.bmp")));
+       },
+       kavun::ErrorKind::PermissionDenied, TempPath(QStringLiteral("locked/new.bmp"))},
+  };
+  const TFullFolder full(TempPath(QStringLiteral("full")));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.kind == kavun::ErrorKind::DiskFull && !full.Mounted()) {
+      std::printf("skipped \"%s\": a full file system can be mounted by root only\n", c.name);
+      continue;
+    }
+    form_->LoadPicture(good);
+    dialogs_.errors.clear();
+    c.act();
+    ASSERT_EQ(dialogs_.errors.size(), 1u);
+    const TFakeDialogs::TMessage& shown = dialogs_.errors[0];
+    EXPECT_EQ(shown.kind, c.kind) << kavun::ErrorKindName(shown.kind) << ": "
+                                  << shown.text.toStdString();
+    EXPECT_TRUE(shown.text.contains(c.file)) << shown.text.toStdString();
+    EXPECT_TRUE(HasJapanese(shown.text)) << shown.text.toStdString();
+    EXPECT_EQ(shown.caption, ApplicationTitle());
+    EXPECT_EQ(form_->Global().FileName, good);
+    EXPECT_EQ(form_->windowTitle(), TMainForm::CaptionFor(good));
+    if (c.kind == kavun::ErrorKind::DiskFull || c.kind == kavun::ErrorKind::PermissionDenied) {
+      EXPECT_FALSE(QFile::exists(c.file));  // nothing half-written is left behind
+    }
+  }
 }
 
 TEST_F(MainFormTest, UpperCaseExtensionsOpen) {

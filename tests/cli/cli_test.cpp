@@ -294,6 +294,7 @@ TEST_F(Cli, FailuresWriteNothingAndKeepAnExistingOutput) {
 TEST_F(Cli, FailuresNameTheFileAndSayWhatHappened) {
   MakeInput("in.png");
   fs::create_directory(dir_ / "pwdir");
+  std::ofstream(P("cut.png"), std::ios::binary) << Slurp(P("in.png")).substr(0, 100);
   const struct {
     std::string args;
     std::string input;
@@ -305,6 +306,9 @@ TEST_F(Cli, FailuresNameTheFileAndSayWhatHappened) {
       {"xor in.png out.png --password-file pwdir", "", 1, ErrorKind::NotAFile, "pwdir"},
       {"xor in.png out.png --password-file nope.txt", "", 1, ErrorKind::FileNotFound, "nope.txt"},
       {"xor in.png out.png --password-stdin", "", 1, ErrorKind::NoPassword, ""},
+      {"shift missing.png out.png --bits 2", "", 1, ErrorKind::FileNotFound, "missing.png"},
+      {"shift cut.png out.png --bits 2", "", 1, ErrorKind::FileEndsEarly, "cut.png"},
+      {"info missing.png", "", 1, ErrorKind::FileNotFound, "missing.png"},
       {"shift in.png out.png --bits 3 --rect 0,0,46,37", "", 2, ErrorKind::OutsideRectangle,
        "in.png", std::string("0,0,46,37") + kDetailSeparator + "45 x 37"},
       {"mosaic in.png out.png --keys 2,7 --decode", "", 1, ErrorKind::Irreversible, "in.png"},
