@@ -1,23 +1,19 @@
 #!/usr/bin/env bash
 # End-to-end test of the installed desktop program on a real X server (Xvfb) driven by real
-# input (xdotool):
-#   open the sample picture through "ファイル" > "開く", drag a selection on the image, press
-#   "実行" (default reversible mosaic 16x16, keys 3,7, encode), "上書き保存" answered with Yes,
-#   "ファイル" > "終了";
+# input (xdotool). Two ways through the same job:
+#   by mouse (the default): open the sample picture through "ファイル" > "開く", drag a
+#   selection on the image, press "実行" (default reversible mosaic 16x16, keys 3,7, encode),
+#   "上書き保存" answered with Yes, "ファイル" > "終了";
+#   by keyboard (--keys): Ctrl+O, the path typed and Return; Ctrl+A, then Shift+arrows to
+#   shrink the selection and arrows to move it; Ctrl+Return; Ctrl+S answered with Return;
+#   Ctrl+Q;
 # then checks that the program has ended, that the saved picture is exactly the original
 # scrambled inside the selection (compared with kavun-cli's result and pixel by pixel), that
 # kavun-cli restores the original pixels, and that the settings file beside the executable was
 # written at exit.
 #
-#   bash scripts/e2e_gui.sh
+#   bash scripts/e2e_gui.sh [--keys]
 #
-# Environment: KAVUN_E2E_BUILD_DIR (default build, reused when present), KAVUN_E2E_JOBS (build
-# jobs, default nproc), KAVUN_E2E_DISPLAY (X display number, default: a free one),
-# KAVUN_E2E_LIMIT (seconds allowed after the build, default 180).
-# The build runs first; everything after it is limited to three minutes. On failure the screen
-# (XWD), the program's output and the pictures are kept in BUILD_DIR/e2e-failure/.
-# Needs: cmake, ninja, Xvfb, xdotool, od, cmp, timeout (coreutils, diffutils).
-
 # Many functions below run only through wait_until, traps or command substitution.
 # shellcheck disable=SC2317
 set -euo pipefail
@@ -27,9 +23,20 @@ ROOT=$PWD
 BUILD=${KAVUN_E2E_BUILD_DIR:-build}
 LIMIT_SECONDS=${KAVUN_E2E_LIMIT:-180}
 
-# Rectangle dragged on the image, in image pixels (left/top inclusive, right/bottom exclusive);
-# whole 16x16 blocks over the coloured panel of the sample picture.
-SEL_L=96 SEL_T=16 SEL_R=224 SEL_B=112
+MODE=mouse
+case "${1:-}" in
+  --keys) MODE=keys ;;
+  --gui-phase) MODE=$3 ;; # the second run of this script, under the time limit
+esac
+
+# The selection, in image pixels (left/top inclusive, right/bottom exclusive). By mouse: whole
+# 16x16 blocks over the coloured panel of the sample picture, dragged. By keyboard: the whole
+# 240x160 picture shrunk by 32 pixels each way, then moved 16 right and 16 down.
+if [ "$MODE" = keys ]; then
+  SEL_L=16 SEL_T=16 SEL_R=224 SEL_B=144
+else
+  SEL_L=96 SEL_T=16 SEL_R=224 SEL_B=112
+fi
 
 # ----------------------------------------------------------------------------------------------
 # Phase 2 (under a time limit): the X server, the program and the checks.
@@ -73,26 +80,20 @@ gui_phase() {
   start_xvfb
   start_kavun
 
+  if [ "$MODE" = keys ]; then by_keyboard; else by_mouse; fi
+
+  check_results
+  rm -rf "$FAILDIR" # what an earlier failed run kept
+  log "PASS ($MODE)"
+}
+
+# ----------------------------------------------------------------------------------------------
+# The two ways through the job.
+
+by_mouse() {
   # --- Open through the menu ---
   run_menu_item 1 # "開く": the first item
-  local dialog
-  # Qt's own texts are Japanese (開く); "Open" where its translation is not installed.
-  dialog=$(wait_for_window '^(開く|Open)$' 10) || fail "the open dialog did not appear"
-  focus_window "$dialog"
-  xdo type --delay 15 "$PIC"
-  local expected="Kavun  \"$PIC\""
-  local tries=0
-  until [ "$(window_name "$WIN")" = "$expected" ]; do
-    tries=$((tries + 1))
-    [ "$tries" -le 5 ] || fail "caption did not become $expected"
-    # A completion list may take the first Return; press it again while the dialog is there.
-    if window_exists "$dialog"; then
-      focus_window "$dialog"
-      xdo key Return
-    fi
-    sleep 1
-  done
-  log "opened: $(window_name "$WIN")"
+  type_path_into_open_dialog
 
   # --- Find the image on the screen and drag the selection ---
   locate_image
@@ -116,34 +117,95 @@ gui_phase() {
   screen_before=$(screen_pixels_in_selection)
   move_to "$EXEC_X" "$EXEC_Y"
   xdo click 1
-  wait_until 10 screen_changed_from "$screen_before" ||
-    fail "the image on the screen did not change after 実行"
-  log "executed"
+  wait_for_execute "$screen_before"
 
   # --- "上書き保存", answered with Yes ---
   cp "$PIC" "$WORK/before-save.png"
   run_menu_item 4 # 開く, 閉じる, 同じファイルを開きなおす, 上書き保存
-  local question
-  question=$(wait_for_window '^確認$' 10) || fail "the overwrite question did not appear"
-  focus_window "$question"
-  xdo key Return # Yes is the default button
-  wait_until 10 file_differs "$PIC" "$WORK/before-save.png" || fail "the picture was not saved"
-  wait_until 5 window_gone "$question" || fail "the question stayed open"
-  log "saved"
+  answer_overwrite_question
 
   # --- "終了" ---
   run_menu_item 6
-  wait_until 10 process_gone "$KAVUN_PID" || fail "the program did not end after 終了"
+  wait_for_exit
+}
+
+by_keyboard() {
+  focus_window "$WIN"
+  xdo key ctrl+o
+  type_path_into_open_dialog
+
+  # The view has the focus once a picture is open: the arrows act on the selection there.
+  locate_image
+  focus_window "$WIN"
+  xdo key ctrl+a
+  local keys=() i
+  for ((i = 0; i < 32; i++)); do keys+=(shift+Left shift+Up); done
+  for ((i = 0; i < 16; i++)); do keys+=(Right Down); done
+  xdo key --delay 20 "${keys[@]}"
+  sleep 0.3
+  log "selected by keys: image rect $SEL_L,$SEL_T,$SEL_R,$SEL_B"
+
+  local screen_before
+  screen_before=$(screen_pixels_in_selection)
+  xdo key ctrl+Return
+  wait_for_execute "$screen_before"
+
+  cp "$PIC" "$WORK/before-save.png"
+  focus_window "$WIN"
+  xdo key ctrl+s
+  answer_overwrite_question
+
+  focus_window "$WIN"
+  xdo key ctrl+q
+  wait_for_exit
+}
+
+# Waits for the open dialog, types the picture's path into it and waits for the caption.
+type_path_into_open_dialog() {
+  local dialog
+  # Qt's own texts are Japanese (開く); "Open" where its translation is not installed.
+  dialog=$(wait_for_window '^(開く|Open)$' 10) || fail "the open dialog did not appear"
+  focus_window "$dialog"
+  xdo type --delay 15 "$PIC"
+  local expected="Kavun  \"$PIC\""
+  local tries=0
+  until [ "$(window_name "$WIN")" = "$expected" ]; do
+    tries=$((tries + 1))
+    [ "$tries" -le 5 ] || fail "caption did not become $expected"
+    # A completion list may take the first Return; press it again while the dialog is there.
+    if window_exists "$dialog"; then
+      focus_window "$dialog"
+      xdo key Return
+    fi
+    sleep 1
+  done
+  log "opened: $(window_name "$WIN")"
+}
+
+wait_for_execute() {
+  wait_until 10 screen_changed_from "$1" || fail "the image on the screen did not change after 実行"
+  log "executed"
+}
+
+# The overwrite question ("確認"), answered with Return: Yes is its default button.
+answer_overwrite_question() {
+  local question
+  question=$(wait_for_window '^確認$' 10) || fail "the overwrite question did not appear"
+  focus_window "$question"
+  xdo key Return
+  wait_until 10 file_differs "$PIC" "$WORK/before-save.png" || fail "the picture was not saved"
+  wait_until 5 window_gone "$question" || fail "the question stayed open"
+  log "saved"
+}
+
+wait_for_exit() {
+  wait_until 10 process_gone "$KAVUN_PID" || fail "the program did not end"
   local status=0
   wait "$KAVUN_PID" || status=$?
   KAVUN_PID=
   rm -f "$TMP/kavun.pid"
   [ "$status" -eq 0 ] || fail "the program ended with status $status"
   log "exited"
-
-  check_results
-  rm -rf "$FAILDIR" # what an earlier failed run kept
-  log "PASS"
 }
 
 # ----------------------------------------------------------------------------------------------
@@ -476,7 +538,7 @@ echo "e2e: built and installed in $((SECONDS - started)) s"
 
 started=$SECONDS
 status=0
-timeout --kill-after=10 "$LIMIT_SECONDS" bash "$0" --gui-phase "$TMP" || status=$?
+timeout --kill-after=10 "$LIMIT_SECONDS" bash "$0" --gui-phase "$TMP" "$MODE" || status=$?
 [ "$status" -ne 124 ] || echo "e2e: FAILED: time limit of $LIMIT_SECONDS s reached" >&2
 echo "e2e: GUI phase took $((SECONDS - started)) s"
 exit "$status"

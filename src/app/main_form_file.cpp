@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QToolButton>
 
 #include "app/busy_scope.h"
@@ -120,6 +121,9 @@ void TMainForm::LoadPicture(const QString& path) {
   GlobalValue->SetRatio(1);
   SetDocumentCommandsEnabled(true);
   setWindowTitle(CaptionFor(path));
+  // Selecting comes next: the view takes the keyboard, so Ctrl+A and the arrows act on the
+  // picture at once.
+  ImgBaseScrollBox->setFocus(Qt::OtherFocusReason);
 }
 
 void TMainForm::SavePicture(const QString& path, const QString& extension) {
