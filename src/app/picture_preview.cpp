@@ -79,6 +79,7 @@ void TPicturePreview::ShowFile(const QString& path) {
     Show({});
     return;
   }
+  if (path == wanted_) return;  // being decoded or shown already
   wanted_ = path;
   if (!running_) StartDecode(path);
 }

@@ -7,8 +7,10 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeView>
 
 QStringList ToQtNameFilters(const QString& filter) {
@@ -79,6 +81,14 @@ void AddPicturePreview(QFileDialog& dialog) {
   auto* preview = new TPicturePreview(&dialog);
   grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
   QObject::connect(&dialog, &QFileDialog::currentChanged, preview, &TPicturePreview::ShowFile);
+  // A name typed into the name field is selected in the list without becoming its current
+  // entry, so currentChanged says nothing of it: follow the field too.
+  if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    QObject::connect(
+        name, &QLineEdit::textChanged, preview, [&dialog, preview](const QString& text) {
+          preview->ShowFile(text.isEmpty() ? QString() : dialog.directory().absoluteFilePath(text));
+        });
+  }
 }
 
 // The detail view's columns never cut their texts off: size, type and date take the width their
@@ -105,6 +115,12 @@ void FitColumns(QFileDialog& dialog) {
   const int columns =
       widthOf(QStringLiteral("1023.99 KiB")) + type + widthOf(QStringLiteral("2026/12/31 23:59"));
   const int name = metrics.horizontalAdvance(u'M') * 16;
+  // The side bar shows its places' names whole: "コンピューター" is the longest, after an icon.
+  if (auto* sidebar = dialog.findChild<QWidget*>(QStringLiteral("sidebar"))) {
+    const int icon = sidebar->style()->pixelMetric(QStyle::PM_SmallIconSize);
+    sidebar->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("コンピューター")) + icon +
+                             padding);
+  }
   const QSize hint = dialog.sizeHint();
   const int besideTree = hint.width() - tree->sizeHint().width();
   QSize size(qMax(hint.width(), besideTree + columns + name), qMax(hint.height(), 480));

@@ -87,8 +87,9 @@ TEST(QtDialogsTest, TheSaveDialogReportsAndRemembersTheChosenFilter) {
   }
 }
 
-// The open dialog's preview shows the file under the cursor without blocking the dialog: a
-// picture with its size and depth, a damaged file as a line saying so, a folder as nothing.
+// The open dialog's preview shows the file under the cursor, or the one whose name is typed,
+// without blocking the dialog: a picture with its size and depth, a damaged file as a line
+// saying so, a folder as nothing.
 TEST(QtDialogsTest, TheOpenDialogPreviewsTheFileUnderTheCursor) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -105,11 +106,12 @@ TEST(QtDialogsTest, TheOpenDialogPreviewsTheFileUnderTheCursor) {
     QString path;
     QString info;     // what the line under the picture starts with
     QSize thumbnail;  // empty: no picture shown
+    bool typed;       // typed into the name field rather than chosen in the list
   };
   const Case cases[] = {
-      {picture, QStringLiteral("600 × 100 ピクセル  24 ビット"), QSize(200, 33)},
-      {damaged, QStringLiteral("プレビューできません。"), QSize()},
-      {dir.path(), QString(), QSize()},
+      {picture, QStringLiteral("600 × 100 ピクセル  24 ビット"), QSize(200, 33), true},
+      {damaged, QStringLiteral("プレビューできません。"), QSize(), false},
+      {dir.path(), QString(), QSize(), false},
   };
   QWidget owner;
   TQtUserDialogs dialogs(&owner);
@@ -119,8 +121,14 @@ TEST(QtDialogsTest, TheOpenDialogPreviewsTheFileUnderTheCursor) {
     ASSERT_NE(dialog, nullptr);
     auto* preview = dialog->findChild<TPicturePreview*>();
     ASSERT_NE(preview, nullptr);
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
     for (const Case& c : cases) {
-      emit dialog->currentChanged(c.path);
+      if (c.typed) {
+        QTest::keyClicks(name, c.path);
+      } else {
+        emit dialog->currentChanged(c.path);
+      }
       QTRY_VERIFY(!preview->IsBusy());
       seen.emplace_back(preview->InfoText(), preview->Thumbnail().size());
     }
