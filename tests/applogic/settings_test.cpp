@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -239,16 +240,41 @@ TEST_F(SettingsFileTest, UnwritableFolderFallsBackToConfigFolder) {
   EXPECT_EQ(Slurp(config / "kavun.ini"), kDefaultFile);
 }
 
+// Runs `check` in a child process as an ordinary user: as "nobody" when the tests run as root
+// (whom permissions do not bind), the files under `tree` given to it first; else as the user
+// itself. Returns the child's exit status: 0 when `check` held.
+int AsOrdinaryUser(const fs::path& tree, const std::function<bool()>& check) {
+  constexpr uid_t kNobody = 65534;
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    if (::chown(tree.c_str(), kNobody, kNobody) != 0) return -2;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree)) {
+      if (::chown(entry.path().c_str(), kNobody, kNobody) != 0) return -2;
+    }
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(3);
+    ::_exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(SettingsFileTest, ReadOnlyFolderSeedsTheConfigCopy) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   Put(ini_, "[Setup]\r\nFormWidth=640\r\n");
   fs::permissions(dir_ / "bin",
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  const TSettingsLocation loc = ResolveSettingsPath(exe_, dir_ / "config");
-  EXPECT_EQ(loc.file, dir_ / "config" / "kavun.ini");
-  EXPECT_EQ(loc.seed, ini_);
-  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 640);
+  EXPECT_EQ(AsOrdinaryUser(dir_,
+                           [&] {
+                             const TSettingsLocation loc =
+                                 ResolveSettingsPath(exe_, dir_ / "config");
+                             return loc.file == dir_ / "config" / "kavun.ini" && loc.seed == ini_ &&
+                                    LoadSettingsValues(loc, 594, 477).FormWidth == 640;
+                           }),
+            0);
   fs::permissions(dir_ / "bin", fs::perms::owner_all, fs::perm_options::add);
 }
 
