@@ -50,6 +50,12 @@ constexpr int kExitUsage = 2;
 std::string Str(int32_t value) {
   return std::to_string(value);
 }
+
+// "K1 2, K2 7, block 16x16": the mosaic's coefficients, as the messages name them.
+std::string MosaicCoefficients(const TransformRequest& request) {
+  return "K1 " + Str(request.Key1) + ", K2 " + Str(request.Key2) + ", block " +
+         Str(request.BlockW) + "x" + Str(request.BlockH);
+}
 constexpr uint64_t kMaxPasswordFileBytes = uint64_t{1} << 20;
 
 // "W and H 2 to 50", or each with its own range when they differ.
@@ -520,8 +526,7 @@ int RunTransform(const Options& o) {
   TransformRequest request = o.Request;
   if (o.Cmd == Command::Mosaic) {
     const bool reversible = MosaicIsReversible(request);
-    const std::string which = "K1 " + Str(request.Key1) + ", K2 " + Str(request.Key2) + ", block " +
-                              Str(request.BlockW) + "x" + Str(request.BlockH);
+    const std::string which = MosaicCoefficients(request);
     if (request.Decode && !reversible) {
       throw Error(ErrorKind::Irreversible, jobs.size() == 1 ? jobs[0].In : std::string(),
                   which + "; nothing was written");
@@ -602,7 +607,9 @@ int Run(const std::vector<std::string>& args) {
     switch (o.Cmd) {
       case Command::Check: {
         const bool ok = MosaicIsReversible(o.Request);
-        std::cout << ReversibilityText(ok) << "\n";
+        std::cout << (ok ? "reversible: " : "irreversible: ") << MosaicCoefficients(o.Request)
+                  << (ok ? " can be undone\n"
+                         : " cannot be undone; a picture scrambled with them cannot be restored\n");
         return ok ? kExitOk : kExitFailure;
       }
       case Command::Info:

@@ -329,10 +329,12 @@ TEST_F(Cli, FailuresNameTheFileAndSayWhatHappened) {
 TEST_F(Cli, CheckPrintsTheAnswerAndInfoTheFormat) {
   const Result ok = Run("check");
   EXPECT_EQ(ok.Status, 0);
-  EXPECT_EQ(ok.Out, "可逆です。\n");
+  EXPECT_EQ(ok.Out, "reversible: K1 3, K2 7, block 16x16 can be undone\n");
   const Result bad = Run("check --keys 2,7 --block 16x16");
   EXPECT_EQ(bad.Status, 1);
-  EXPECT_EQ(bad.Out, "非可逆です。\nモザイクを掛けた画像を戻すことは出来ません。\n");
+  EXPECT_EQ(bad.Out,
+            "irreversible: K1 2, K2 7, block 16x16 cannot be undone; a picture scrambled with "
+            "them cannot be restored\n");
   EXPECT_EQ(Run("check --keys 2,7 --block 5x3").Status, 0);
 
   MakeInput("in.bmp", 1, 12, 5);
