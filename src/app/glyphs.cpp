@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPolygonF>
 
 namespace {
 
@@ -26,6 +27,27 @@ void DrawMagnifier(QPainter& p, bool plus) {
   p.setPen(QPen(QColor(20, 20, 20), 2));
   p.drawLine(5, 8, 10, 8);
   if (plus) p.drawLine(8, 5, 8, 11);
+}
+
+// A green arrow running round `arc` from `startDegrees` through `spanDegrees`, its head the
+// triangle `head`: "again".
+void DrawTurningArrow(QPainter& p, const QRectF& arc, int startDegrees, int spanDegrees,
+                      const QPolygonF& head) {
+  const QColor green(30, 120, 40);
+  p.setPen(QPen(green, 2));
+  p.setBrush(Qt::NoBrush);
+  p.drawArc(arc, startDegrees * 16, spanDegrees * 16);
+  p.setPen(Qt::NoPen);
+  p.setBrush(green);
+  p.drawPolygon(head);
+}
+
+// The dashed frame of a selection, filled with `fill`, drawn without smoothing.
+void DrawSelectionFrame(QPainter& p, const QRect& frame, const QColor& fill) {
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
+  p.setBrush(fill);
+  p.drawRect(frame);
 }
 
 }  // namespace
@@ -56,20 +78,9 @@ QIcon MakeGlyph(TGlyph glyph) {
       p.drawLine(4, 4, 15, 15);
       p.drawLine(15, 4, 4, 15);
       break;
-    case TGlyph::Reopen: {
-      p.setPen(QPen(QColor(30, 120, 40), 2));
-      p.setBrush(Qt::NoBrush);
-      p.drawArc(QRectF(3, 3, 13, 13), 60 * 16, 290 * 16);
-      QPainterPath head;
-      head.moveTo(11, 1);
-      head.lineTo(17, 4);
-      head.lineTo(11, 8);
-      head.closeSubpath();
-      p.setPen(Qt::NoPen);
-      p.setBrush(QColor(30, 120, 40));
-      p.drawPath(head);
+    case TGlyph::Reopen:
+      DrawTurningArrow(p, QRectF(3, 3, 13, 13), 60, 290, {{11, 1}, {17, 4}, {11, 8}});
       break;
-    }
     case TGlyph::Save:
       DrawFloppy(p);
       break;
@@ -85,10 +96,7 @@ QIcon MakeGlyph(TGlyph glyph) {
       DrawMagnifier(p, false);
       break;
     case TGlyph::SelectAll:
-      p.setRenderHint(QPainter::Antialiasing, false);
-      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
-      p.setBrush(QColor(200, 220, 255));
-      p.drawRect(2, 3, 15, 13);
+      DrawSelectionFrame(p, QRect(2, 3, 15, 13), QColor(200, 220, 255));
       p.fillRect(1, 2, 3, 3, Qt::black);
       p.fillRect(16, 2, 3, 3, Qt::black);
       p.fillRect(1, 15, 3, 3, Qt::black);
@@ -96,10 +104,7 @@ QIcon MakeGlyph(TGlyph glyph) {
       break;
     case TGlyph::SelectByNumber: {
       // A dashed frame with a small "12" in it: the rectangle typed in as numbers.
-      p.setRenderHint(QPainter::Antialiasing, false);
-      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
-      p.setBrush(QColor(255, 245, 200));
-      p.drawRect(1, 2, 17, 15);
+      DrawSelectionFrame(p, QRect(1, 2, 17, 15), QColor(255, 245, 200));
       QFont font = p.font();
       font.setPixelSize(10);
       font.setBold(true);
@@ -110,22 +115,9 @@ QIcon MakeGlyph(TGlyph glyph) {
     }
     case TGlyph::SelectLast: {
       // A dashed frame and a turning arrow: the last rectangle again.
-      p.setRenderHint(QPainter::Antialiasing, false);
-      p.setPen(QPen(QColor(30, 30, 30), 1, Qt::DashLine));
-      p.setBrush(QColor(200, 220, 255));
-      p.drawRect(1, 5, 13, 12);
+      DrawSelectionFrame(p, QRect(1, 5, 13, 12), QColor(200, 220, 255));
       p.setRenderHint(QPainter::Antialiasing, true);
-      p.setPen(QPen(QColor(30, 120, 40), 2));
-      p.setBrush(Qt::NoBrush);
-      p.drawArc(QRectF(9, 1, 9, 9), 90 * 16, 270 * 16);
-      QPainterPath head;
-      head.moveTo(12, 0);
-      head.lineTo(16, 2);
-      head.lineTo(12, 5);
-      head.closeSubpath();
-      p.setPen(Qt::NoPen);
-      p.setBrush(QColor(30, 120, 40));
-      p.drawPath(head);
+      DrawTurningArrow(p, QRectF(9, 1, 9, 9), 90, 270, {{12, 0}, {16, 2}, {12, 5}});
       break;
     }
   }

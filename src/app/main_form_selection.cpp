@@ -114,27 +114,33 @@ void TMainForm::MainPBoxMouseUp(Qt::MouseButton button, int x, int y) {
   MirrorSelection();
 }
 
+namespace {
+
+// A point of the frame widget in the model's terms: the widget sits at the geometric corner,
+// the model counts the frame's events from its Left/Top.
+kavun::TViewPoint FromFrameWidget(const kavun::TSelectionModel& selection, int x, int y) {
+  const kavun::TViewBox box = selection.ShapeGeometry();
+  const kavun::TViewPoint origin = selection.ShapeEventOrigin();
+  return {x + box.Left - origin.X, y + box.Top - origin.Y};
+}
+
+}  // namespace
+
 void TMainForm::ImgSelShapeMouseDown(Qt::MouseButton button, int x, int y) {
-  // The widget sits at the geometric corner; the model counts from its Left/Top.
-  const kavun::TViewBox box = selection_.ShapeGeometry();
-  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
-  selection_.ImgSelShapeMouseDown(ToModelButton(button), x + box.Left - origin.X,
-                                  y + box.Top - origin.Y);
+  const kavun::TViewPoint at = FromFrameWidget(selection_, x, y);
+  selection_.ImgSelShapeMouseDown(ToModelButton(button), at.X, at.Y);
   MirrorSelection();
 }
 
 void TMainForm::ImgSelShapeMouseMove(int x, int y) {
-  const kavun::TViewBox box = selection_.ShapeGeometry();
-  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
-  selection_.ImgSelShapeMouseMove(x + box.Left - origin.X, y + box.Top - origin.Y);
+  const kavun::TViewPoint at = FromFrameWidget(selection_, x, y);
+  selection_.ImgSelShapeMouseMove(at.X, at.Y);
   MirrorSelection();
 }
 
 void TMainForm::ImgSelShapeMouseUp(Qt::MouseButton button, int x, int y) {
-  const kavun::TViewBox box = selection_.ShapeGeometry();
-  const kavun::TViewPoint origin = selection_.ShapeEventOrigin();
-  selection_.ImgSelShapeMouseUp(ToModelButton(button), x + box.Left - origin.X,
-                                y + box.Top - origin.Y);
+  const kavun::TViewPoint at = FromFrameWidget(selection_, x, y);
+  selection_.ImgSelShapeMouseUp(ToModelButton(button), at.X, at.Y);
   MirrorSelection();
 }
 
