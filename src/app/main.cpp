@@ -5,6 +5,7 @@
 #include "app/about_form.h"
 #include "app/main_form.h"
 #include "app/qt_translation.h"
+#include "app/quit_on_signal.h"
 #include "engine/beep.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(KavunIconPixmap(48)));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Kavun"));
   kavun::SetBeepHandler([] { QApplication::beep(); });
+  QuitOnTerminationSignals();  // SIGTERM, SIGINT, SIGHUP: end in order, settings written
   TMainForm mainForm;
   TAboutForm aboutForm;  // hidden until "About"
   mainForm.SetAboutForm(&aboutForm);

@@ -1,0 +1,11 @@
+#pragma once
+
+// Ends the desktop program in order when the session asks it to: SIGTERM (a log-out, `kill`),
+// SIGINT (Ctrl+C in the terminal that started it) and SIGHUP (that terminal closed).
+// The default action would kill the program at once: half-way through a save, which leaves
+// the hidden temporary file behind, and without writing the settings. Instead the signal is
+// passed through a pipe to the event loop, which quits once the command at work has finished;
+// the program then ends as after "終了" (settings written, exit status 0).
+// Call once, after the QApplication exists. Returns false when the pipe cannot be made (the
+// signals then keep their default action).
+bool QuitOnTerminationSignals();
