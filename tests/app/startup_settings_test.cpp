@@ -20,8 +20,7 @@
 #include "app/about_form.h"
 #include "app/error_box.h"
 #include "app_test_support.h"
-
-#include <sys/resource.h>
+#include "common/process_support.h"
 
 #include <csignal>
 
@@ -54,20 +53,7 @@ TEST_F(MainFormTest, SettingsReadButNotWritableAreStillApplied) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("[Setup]\r\nisShowSaveChkDlg=0\r\nFormWidth=700\r\n");
   file.close();
-  struct SizeLimit {
-    rlimit old{};
-    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    SizeLimit() {
-      ::getrlimit(RLIMIT_FSIZE, &old);
-      rlimit small = old;
-      small.rlim_cur = 16;
-      ::setrlimit(RLIMIT_FSIZE, &small);
-    }
-    ~SizeLimit() {
-      ::setrlimit(RLIMIT_FSIZE, &old);
-      std::signal(SIGXFSZ, handler);
-    }
-  } limit;
+  const kavun::test::FileSizeLimit limit(16);
   TFakeDialogs dialogs;
   TMainFormOptions options;
   options.Dialogs = &dialogs;

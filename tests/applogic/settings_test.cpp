@@ -1,12 +1,9 @@
 #include "applogic/settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +11,7 @@
 
 #include "applogic/ini_file.h"
 #include "applogic/readme_path.h"
+#include "common/process_support.h"
 #include "engine/error.h"
 
 namespace kavun {
@@ -240,41 +238,25 @@ TEST_F(SettingsFileTest, UnwritableFolderFallsBackToConfigFolder) {
   EXPECT_EQ(Slurp(config / "kavun.ini"), kDefaultFile);
 }
 
-// Runs `check` in a child process as an ordinary user: as "nobody" when the tests run as root
-// (whom permissions do not bind), the files under `tree` given to it first; else as the user
-// itself. Returns the child's exit status: 0 when `check` held.
-int AsOrdinaryUser(const fs::path& tree, const std::function<bool()>& check) {
-  constexpr uid_t kNobody = 65534;
-  const bool root = ::geteuid() == 0;
-  if (root) {
-    if (::chown(tree.c_str(), kNobody, kNobody) != 0) return -2;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(tree)) {
-      if (::chown(entry.path().c_str(), kNobody, kNobody) != 0) return -2;
-    }
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(3);
-    ::_exit(check() ? 0 : 1);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(SettingsFileTest, ReadOnlyFolderSeedsTheConfigCopy) {
   Put(ini_, "[Setup]\r\nFormWidth=640\r\n");
   fs::permissions(dir_ / "bin",
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  EXPECT_EQ(AsOrdinaryUser(dir_,
-                           [&] {
-                             const TSettingsLocation loc =
-                                 ResolveSettingsPath(exe_, dir_ / "config");
-                             return loc.file == dir_ / "config" / "kavun.ini" && loc.seed == ini_ &&
-                                    LoadSettingsValues(loc, 594, 477).FormWidth == 640;
-                           }),
-            0);
+  // access() checks the real user: the check runs as an ordinary one, owning the folders.
+  for (const fs::path& p : {dir_, dir_ / "bin", ini_}) {
+    ASSERT_EQ(::chown(p.c_str(), test::ChildUid(), test::ChildGid()), 0);
+  }
+  const test::Child child = test::RunChild(
+      [&] {
+        const TSettingsLocation loc = ResolveSettingsPath(exe_, dir_ / "config");
+        return loc.file == dir_ / "config" / "kavun.ini" && loc.seed == ini_ &&
+                       LoadSettingsValues(loc, 594, 477).FormWidth == 640
+                   ? 0
+                   : 1;
+      },
+      true);
+  EXPECT_EQ(child.Status, 0);
   fs::permissions(dir_ / "bin", fs::perms::owner_all, fs::perm_options::add);
 }
 
@@ -343,16 +325,8 @@ TEST_F(SettingsFileTest, ValuesReadAreHandedOverEvenWhenTheWriteBackFails) {
   Put(file, "[Setup]\r\nFormWidth=700\r\nisScrollTrack=1\r\n");
   TSettingsValues values;
   {
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    const rlim_t soft = limit.rlim_cur;
-    limit.rlim_cur = 16;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const test::FileSizeLimit limit(16);
     EXPECT_THROW(LoadSettingsValues(TSettingsLocation{file, {}}, 594, 477, &values), Error);
-    limit.rlim_cur = soft;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, oldHandler);
   }
   EXPECT_EQ(values.FormWidth, 700);
   EXPECT_TRUE(values.isScrollTrack);

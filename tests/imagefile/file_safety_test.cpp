@@ -4,13 +4,10 @@
 // ignores file permissions.
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <pwd.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -24,6 +21,7 @@
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
+#include "common/process_support.h"
 #include "engine/error.h"
 #include "imagefile/file_io.h"
 #include "imagefile/imagefile.h"
@@ -33,8 +31,12 @@ namespace kavun {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Child;
+using test::ChildGid;
+using test::ChildUid;
 using test::MakePicture;
 using test::ReadBytes;
+using test::RunChild;
 using test::TempDir;
 using test::WriteBytes;
 
@@ -54,52 +56,6 @@ ErrorKind KindOf(const std::function<void()>& action) {
     return e.Kind();
   }
   return ErrorKind::Other;  // no error at all
-}
-
-struct Child {
-  int Status = -1;     // exit status, or -1 when the child did not exit normally
-  long MaxRssKiB = 0;  // its peak resident memory
-};
-
-// Runs `body` in a child process and reports its exit status (body's return value; 99 for an
-// exception) and peak memory. With `asNobody` (and when running as root) the child first drops
-// to the user nobody, so that file permissions bind it.
-Child RunChild(const std::function<int()>& body, bool asNobody = false) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (asNobody && ::geteuid() == 0) {
-      const passwd* nobody = ::getpwnam("nobody");
-      if (nobody == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
-          ::setuid(nobody->pw_uid) != 0) {
-        ::_exit(98);
-      }
-    }
-    int status = 99;
-    try {
-      status = body();
-    } catch (...) {
-    }
-    ::_exit(status);
-  }
-  Child child;
-  int raw = 0;
-  rusage usage{};
-  if (pid > 0 && ::wait4(pid, &raw, 0, &usage) == pid) {
-    child.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    child.MaxRssKiB = usage.ru_maxrss;
-  }
-  return child;
-}
-
-// The uid and gid a child of RunChild(..., true) runs with.
-uid_t ChildUid() {
-  const passwd* nobody = ::getpwnam("nobody");
-  return ::geteuid() == 0 && nobody != nullptr ? nobody->pw_uid : ::geteuid();
-}
-gid_t ChildGid() {
-  const passwd* nobody = ::getpwnam("nobody");
-  return ::geteuid() == 0 && nobody != nullptr ? nobody->pw_gid : ::getegid();
 }
 
 // A folder the child may write.

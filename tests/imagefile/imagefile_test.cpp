@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/process_support.h"
 #include "engine/error.h"
 #include "test_support.h"
 

@@ -27,18 +27,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// Lowers the largest file this process may write while it lives (writes beyond fail with EFBIG).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(uint64_t bytes);
-  ~FileSizeLimit();
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  uint64_t soft_ = 0;
-};
-
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
