@@ -26,15 +26,8 @@ fail() {
   echo "ci-package: FAILED: $*" >&2
   exit 1
 }
-# wait_until SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds or time is up.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
+# shellcheck source=scripts/lib/wait_until.sh
+source scripts/lib/wait_until.sh
 
 [ "$(id -u)" -eq 0 ] || fail "run as root: it installs and removes the package"
 

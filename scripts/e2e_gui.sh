@@ -430,15 +430,8 @@ fail() {
   exit 1
 }
 
-# wait_until SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds or time is up.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
+# shellcheck source=scripts/lib/wait_until.sh
+source "$ROOT/scripts/lib/wait_until.sh"
 
 # wait_for_window REGEX SECONDS: prints the id of the program's visible window with that name.
 wait_for_window() {
