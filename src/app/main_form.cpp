@@ -152,7 +152,8 @@ void TMainForm::BuildMenus() {
   BuildViewMenu();
   BuildSettingsMenu();
   BuildHelpMenu();
-  for (QMenu* m : {MainMenu_F, MainMenu_PR, MainMenu_S, MainMenu_H}) m->setFont(font);
+  BuildEditMenu();
+  for (QMenu* m : {MainMenu_F, MainMenu_PR, MainMenu_S, MainMenu_H, MainMenu_E}) m->setFont(font);
 }
 
 void TMainForm::BuildToolBar() {

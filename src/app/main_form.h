@@ -16,6 +16,7 @@
 #include "applogic/number_field.h"
 #include "applogic/selection_model.h"
 #include "applogic/settings.h"
+#include "applogic/undo_stack.h"
 
 class QAction;
 class QActionGroup;
@@ -28,11 +29,15 @@ class QPushButton;
 class QRadioButton;
 class QRect;
 class QScrollArea;
+class QWheelEvent;
 class QStackedWidget;
 class QToolButton;
 class TImageView;
 class TInvertingShape;
 class TAboutForm;
+namespace kavun {
+struct TransformRequest;
+}
 
 struct TMainFormOptions {
   // Questions, notices, the error box and the file dialogs; null: Qt's message boxes and
@@ -85,6 +90,17 @@ class TMainForm : public QMainWindow {
   void SelectImageRect(const kavun::TRect& rect);
   // Mirrors the selection model onto ImgSelShape, the handles and ExecuteButton.
   void MirrorSelection();
+  // For the commands that select without the mouse: scrolls the view as little as needed to
+  // show the shown selection and writes its position and size into the first status panel, in
+  // the format of a rubber band's read-out.
+  void RevealSelection();
+
+  // The image rectangle of the selection that the mosaic's whole blocks of the panel's block
+  // size leave untouched, as the text of the first status panel ("" when none stays clear).
+  QString MosaicClearText() const;
+
+  // Undo and redo of Execute: the steps kept now.
+  const kavun::TUndoStack& UndoStack() const { return undo_; }
 
  public slots:
   void MainMenu_F_OpenClick();
@@ -107,6 +123,8 @@ class TMainForm : public QMainWindow {
   void RadioButton_ProcSelRMClick();
   void ExecuteButtonClick();
   void ChkBijButtonClick();
+  void MainMenu_E_UndoClick();
+  void MainMenu_E_RedoClick();
 
  protected:
   bool event(QEvent* event) override;
@@ -142,11 +160,27 @@ class TMainForm : public QMainWindow {
   // The stored window size is the outer size, frame and caption included; the frame is known
   // only once the window manager has framed the window (none: the outer size is the inner one).
   void ApplyOuterSize();
+  // Ctrl+wheel: one ratio step in the wheel's direction, through SetRatio; the image pixel
+  // under `at` (viewport coordinates) is brought back under it after the jump to the top-left.
+  void ZoomAtPointer(int32_t step, const QPoint& at);
+  // The middle button, or the left one while Space is held, drags the view; true when the
+  // event was part of such a drag.
+  bool PanEvent(QObject* watched, QEvent* event);
+  // Scrolls as little as needed to show `viewRect` (view coordinates), or its start when it
+  // does not fit and no part of it is shown.
+  void ScrollIntoView(const QRect& viewRect);
+  // Hatches the strips of the selection that no whole mosaic block covers, while the mosaic
+  // page is shown.
+  void PaintMosaicClearStrips(QPainter& painter);
+  void ShowFocusFrame(bool focused);
+  bool ViewEventFilter(QObject* watched, QEvent* event);
 
   // --- Selection rectangle (main_form_selection.cpp).
   void BuildSelectionTools();
   void BuildSelectionShapes();
   void SetSelectAllEnabled(bool enabled);
+  // 前回の範囲を選択 is enabled while a document is open and the stored rectangle fits it.
+  void UpdateSelectLastEnabled();
   // The arrow keys on the focused view: move the selection by one image pixel, with Shift
   // its right or bottom edge; true when the key was used.
   bool ImgBaseScrollBoxKeyPress(QKeyEvent* key);
@@ -173,6 +207,16 @@ class TMainForm : public QMainWindow {
   void RangeCheck(QLineEdit* edit);
   int32_t FieldValue(QLineEdit* edit) const;
 
+  // --- Undo and redo of Execute (main_form_undo.cpp).
+  void BuildEditMenu();
+  // Keeps what an Execute of `request` on `rect` is about to change; ExecuteDone keeps it as a
+  // step once the transform succeeded.
+  void PrepareUndo(const kavun::TRect& rect, const kavun::TransformRequest& request);
+  void ExecuteDone();
+  // Forgets every step: the document was opened, read again or closed.
+  void ForgetUndo();
+  void UpdateUndoActions();
+
   // --- Settings, start-up, drops and help (main_form_settings.cpp).
   void BuildSettingsMenu();
   void BuildHelpMenu();
@@ -191,6 +235,15 @@ class TMainForm : public QMainWindow {
   // The image rectangle of the last Execute, kept in the settings file.
   std::optional<kavun::TRect> lastSelection_;
   bool documentOpen_ = false;
+  kavun::TUndoStack undo_;
+  // Dragging the view: whether Space is held on it, and where the drag started.
+  bool spaceHeld_ = false;
+  bool panning_ = false;
+  QPoint panStart_;
+  QPoint panScrollStart_;
+  int wheelRemainder_ = 0;  // wheel angle not yet turned into a ratio step
+  int designedFrameStyle_ = 0;
+  int designedLineWidth_ = 0;
   QSize outerSize_;                // the window size read from the settings, frame included
   bool outerSizeApplied_ = false;  // true once it was applied with a known frame
 
@@ -215,6 +268,10 @@ class TMainForm : public QMainWindow {
   QMenu* MainMenu_H = nullptr;
   QAction* MainMenu_H_RM = nullptr;
   QAction* MainMenu_H_About = nullptr;
+  // "編集", after the designed menus: undo and redo of Execute.
+  QMenu* MainMenu_E = nullptr;
+  QAction* MainMenu_E_Undo = nullptr;
+  QAction* MainMenu_E_Redo = nullptr;
 
   QWidget* ToolButtonPanel = nullptr;
   QToolButton* TB_LoadNew = nullptr;

@@ -112,6 +112,7 @@ void TMainForm::LoadPicture(const QString& path) {
   // Decoded into a temporary first: a file that cannot be read leaves the document untouched.
   kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(path));
   GlobalValue->WorkBitmap = std::move(decoded);
+  ForgetUndo();
   const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
   SetViewSize(bitmap.Width(), bitmap.Height());
   selection_.SetView(bitmap.Width(), bitmap.Height());
@@ -145,6 +146,7 @@ void TMainForm::MainMenu_F_ReOpenClick() {
     TBusyScope busy(this);
     kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(GlobalValue->FileName));
     GlobalValue->WorkBitmap = std::move(decoded);
+    ForgetUndo();
     MainPBox->BitmapChanged();
     GlobalValue->SetRatio(1);
     MainPBox->update();
@@ -156,6 +158,7 @@ void TMainForm::MainMenu_F_CloseClick() {
   RunCommand([this] {
     GlobalValue->SetRatio(1);
     GlobalValue->WorkBitmap.Clear();
+    ForgetUndo();
     SetViewSize(0, 0);
     selection_.SetView(0, 0);
     MainPBox->BitmapChanged();

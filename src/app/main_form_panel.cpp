@@ -213,6 +213,7 @@ void TMainForm::RadioButton_ProcSelRMClick() {
 // The number fields' key presses and exits, handed to their handlers: the two block fields and
 // the shift field share one key handler, the two coefficient fields the other.
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (ViewEventFilter(watched, event)) return true;
   if (watched == ImgBaseScrollBox && event->type() == QEvent::KeyPress) {
     if (ImgBaseScrollBoxKeyPress(static_cast<QKeyEvent*>(event))) return true;
   }
@@ -314,7 +315,9 @@ void TMainForm::ExecuteButtonClick() {
                                                                : kavun::XorKeyMode::MD5OFB;
       request.Password = kavun::PasswordToCp932(Edit_ProcXorKey->text().toUtf8().toStdString());
     }
+    PrepareUndo(rect, request);
     kavun::ApplyTransform(GlobalValue->WorkBitmap, rect, request);
+    ExecuteDone();
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - t0);
     StatusPanels[1]->setText(

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QToolButton>
 
 #include "app/image_view.h"
@@ -51,6 +52,7 @@ void TMainForm::BuildSelectionShapes() {
   connect(ImgSelShape, &TInvertingShape::MouseDown, this, &TMainForm::ImgSelShapeMouseDown);
   connect(ImgSelShape, &TInvertingShape::MouseMove, this, &TMainForm::ImgSelShapeMouseMove);
   connect(ImgSelShape, &TInvertingShape::MouseUp, this, &TMainForm::ImgSelShapeMouseUp);
+  ImgSelShape->installEventFilter(this);  // the middle button drags the view here too
   for (int k = 1; k <= 4; ++k) {
     auto* handle = new TInvertingShape(TInvertingShape::TKind::FilledSquare, ScrolledArea);
     handle->setObjectName(QStringLiteral("CornerShape%1").arg(k));
@@ -66,6 +68,7 @@ void TMainForm::BuildSelectionShapes() {
     connect(
         handle, &TInvertingShape::MouseUp, this,
         [this, handle](Qt::MouseButton b, int x, int y) { CornerShape1MouseUp(handle, b, x, y); });
+    handle->installEventFilter(this);
     CornerShapes[static_cast<std::size_t>(k - 1)] = handle;
   }
 }
@@ -73,6 +76,11 @@ void TMainForm::BuildSelectionShapes() {
 void TMainForm::MirrorSelection() {
   const bool visible = selection_.Visible();
   const kavun::TViewBox box = selection_.ShapeGeometry();
+  // The mosaic's clear strips are drawn on the view: repainted where the frame was and is.
+  if (ProcValPageControl->currentIndex() == 0) {
+    const QRect now(box.Left, box.Top, box.Width, box.Height);
+    MainPBox->update(ImgSelShape->geometry().united(now).adjusted(-1, -1, 1, 1));
+  }
   ImgSelShape->setGeometry(box.Left, box.Top, box.Width, box.Height);
   ImgSelShape->setVisible(visible);
   for (int k = 1; k <= 4; ++k) {
@@ -82,6 +90,8 @@ void TMainForm::MirrorSelection() {
     handle->setVisible(visible);
   }
   ExecuteButton->setEnabled(selection_.ExecuteEnabled());
+  StatusPanels[0]->setToolTip(MosaicClearText());
+  UpdateSelectLastEnabled();
 }
 
 void TMainForm::ShowSelection() {
@@ -175,13 +185,20 @@ void TMainForm::SetSelectAllEnabled(bool enabled) {
   documentOpen_ = enabled;
   TB_SelMax->setEnabled(enabled);
   TB_SelNum->setEnabled(enabled);
-  TB_SelLast->setEnabled(enabled && lastSelection_.has_value());
+  UpdateSelectLastEnabled();
+}
+
+void TMainForm::UpdateSelectLastEnabled() {
+  if (!GlobalValue) return;
+  const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
+  TB_SelLast->setEnabled(documentOpen_ && lastSelection_.has_value() &&
+                         kavun::LiesInsidePicture(*lastSelection_, bitmap.Width(), bitmap.Height()));
 }
 
 void TMainForm::SetLastSelection(const kavun::TRect& rect) {
   if (rect.IsEmpty()) return;
   lastSelection_ = rect;
-  TB_SelLast->setEnabled(documentOpen_);
+  UpdateSelectLastEnabled();
 }
 
 void TMainForm::SelectImageRect(const kavun::TRect& rect) {
@@ -207,6 +224,7 @@ void TMainForm::TB_SelNumClick() {
     // says that it is not what was typed.
     if (!inside) kavun::Beep();
     SelectImageRect(rect);
+    RevealSelection();
   });
 }
 
@@ -219,6 +237,7 @@ void TMainForm::TB_SelLastClick() {
       return;
     }
     SelectImageRect(*lastSelection_);
+    RevealSelection();
   });
 }
 
@@ -253,8 +272,13 @@ bool TMainForm::ImgBaseScrollBoxKeyPress(QKeyEvent* key) {
                                 ? kavun::ResizeInsidePicture(inside, dx, dy, w, h)
                                 : kavun::MoveInsidePicture(inside, dx, dy, w, h);
   SelectImageRect(rect);
-  StatusPanels[0]->setText(QString::fromStdString(kavun::FormatSelectionStatus(
-      rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top)));
+  RevealSelection();
+  // The edge that moved comes into view too when the selection is larger than the view.
+  const int32_t r = GlobalValue->GetRatio();
+  const int edgeX = dx < 0 && mods == Qt::NoModifier ? rect.Left : rect.Right - 1;
+  const int edgeY = dy < 0 && mods == Qt::NoModifier ? rect.Top : rect.Bottom - 1;
+  ScrollIntoView(dx != 0 ? QRect(edgeX * r, rect.Top * r, r, r)
+                         : QRect(rect.Left * r, edgeY * r, r, r));
   return true;
 }
 

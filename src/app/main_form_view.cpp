@@ -2,16 +2,27 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
+#include "app/selection_widgets.h"
+#include "engine/transform_params.h"
 
 using mainform::AddToolButton;
 
@@ -71,6 +82,30 @@ void TMainForm::BuildView() {
   // Focused by a click or Tab, the view takes the arrow keys that move the selection.
   ImgBaseScrollBox->setFocusPolicy(Qt::StrongFocus);
   ImgBaseScrollBox->installEventFilter(this);
+  // Ctrl+wheel zooms and the middle button (or Space and the left one) drags the view; the
+  // wheel reaches the viewport after the view and the overlay ignored it, the presses are
+  // taken before the view and the overlay see them.
+  ImgBaseScrollBox->viewport()->installEventFilter(this);
+  MainPBox->installEventFilter(this);
+  // Whether the view has the keyboard (the arrow keys move the selection only then) shows in
+  // its frame.
+  designedFrameStyle_ = ImgBaseScrollBox->frameStyle();
+  designedLineWidth_ = ImgBaseScrollBox->frameWidth();
+  // The mosaic's clear strips follow the page shown and the block size typed.
+  connect(ProcValPageControl, &QStackedWidget::currentChanged, this, [this](int page) {
+    MainPBox->update();
+    StatusPanels[0]->setToolTip(MosaicClearText());
+    if (page == 0 && !MosaicClearText().isEmpty()) StatusPanels[0]->setText(MosaicClearText());
+  });
+  for (QLineEdit* edit : {Edit_ProcRevMosBlockW, Edit_ProcRevMosBlockH}) {
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+      MainPBox->update();
+      StatusPanels[0]->setToolTip(MosaicClearText());
+    });
+    connect(edit, &QLineEdit::editingFinished, this, [this] {
+      if (!MosaicClearText().isEmpty()) StatusPanels[0]->setText(MosaicClearText());
+    });
+  }
   connect(MainPBox, &TImageView::Paint, this, &TMainForm::MainPBoxPaint, Qt::DirectConnection);
   connect(MainPBox, &TImageView::MouseDown, this, &TMainForm::MainPBoxMouseDown);
   connect(MainPBox, &TImageView::MouseMove, this, &TMainForm::MainPBoxMouseMove);
@@ -80,6 +115,226 @@ void TMainForm::BuildView() {
 void TMainForm::MainPBoxPaint(QPainter& painter, const QRect& exposed) {
   // Drawn anew on every paint from the working bitmap; nothing scaled is kept.
   MainPBox->PaintArea(painter, exposed);
+  PaintMosaicClearStrips(painter);
+}
+
+namespace {
+
+// The part of `rect` that the mosaic's whole blocks of blockW x blockH cover: the blocks are
+// anchored at its top-left corner, the remaining right columns and bottom rows stay as they
+// are. Empty when not one whole block fits.
+kavun::TRect LocalMosaicCoveredRect(const kavun::TRect& rect, int32_t blockW, int32_t blockH) {
+  if (rect.IsEmpty() || blockW <= 0 || blockH <= 0) return {rect.Left, rect.Top, rect.Left, rect.Top};
+  const int32_t w = (rect.Right - rect.Left) / blockW * blockW;
+  const int32_t h = (rect.Bottom - rect.Top) / blockH * blockH;
+  return {rect.Left, rect.Top, rect.Left + w, rect.Top + h};
+}
+
+// The block side a panel field holds, or 0 while its text is no side the mosaic takes.
+int32_t BlockSide(const QLineEdit* edit) {
+  bool ok = false;
+  const int value = edit->text().toInt(&ok);
+  const kavun::TNumericParam& range = kavun::NumericParam(kavun::TParamId::BlockW);
+  return ok && value >= range.Low && value <= range.High ? value : 0;
+}
+
+}  // namespace
+
+QString TMainForm::MosaicClearText() const {
+  if (!selection_.Visible() || ProcValPageControl->currentIndex() != 0) return {};
+  const int32_t bw = BlockSide(Edit_ProcRevMosBlockW);
+  const int32_t bh = BlockSide(Edit_ProcRevMosBlockH);
+  if (bw == 0 || bh == 0) return {};
+  const kavun::TRect rect = selection_.SelectionImageRect();
+  if (rect.IsEmpty()) return {};
+  const kavun::TRect covered = LocalMosaicCoveredRect(rect, bw, bh);
+  if (covered.IsEmpty()) return QStringLiteral("ブロックに満たず全体がそのまま");
+  const int32_t columns = rect.Right - covered.Right;
+  const int32_t rows = rect.Bottom - covered.Bottom;
+  if (columns > 0 && rows > 0) {
+    return QStringLiteral("右 %1 列・下 %2 行はそのまま").arg(columns).arg(rows);
+  }
+  if (columns > 0) return QStringLiteral("右 %1 列はそのまま").arg(columns);
+  if (rows > 0) return QStringLiteral("下 %1 行はそのまま").arg(rows);
+  return {};
+}
+
+void TMainForm::PaintMosaicClearStrips(QPainter& painter) {
+  if (!selection_.Visible() || ProcValPageControl->currentIndex() != 0) return;
+  const int32_t bw = BlockSide(Edit_ProcRevMosBlockW);
+  const int32_t bh = BlockSide(Edit_ProcRevMosBlockH);
+  if (bw == 0 || bh == 0) return;
+  const kavun::TRect rect = selection_.SelectionImageRect();
+  if (rect.IsEmpty()) return;
+  const kavun::TRect covered = LocalMosaicCoveredRect(rect, bw, bh);
+  const int32_t r = GlobalValue->GetRatio();
+  const auto toView = [r](int32_t l, int32_t t, int32_t rr, int32_t b) {
+    return QRect(l * r, t * r, (rr - l) * r, (b - t) * r);
+  };
+  QRegion clear(toView(rect.Left, rect.Top, rect.Right, rect.Bottom));
+  if (!covered.IsEmpty()) {
+    clear -= QRegion(toView(covered.Left, covered.Top, covered.Right, covered.Bottom));
+  }
+  if (clear.isEmpty()) return;
+  // Diagonal hatching that inverts what lies beneath, visible on any picture like the frame.
+  painter.save();
+  painter.setClipRegion(clear, Qt::IntersectClip);
+  painter.setCompositionMode(QPainter::CompositionMode_Difference);
+  painter.fillRect(clear.boundingRect(), QBrush(Qt::white, Qt::BDiagPattern));
+  painter.restore();
+}
+
+void TMainForm::ScrollIntoView(const QRect& viewRect) {
+  const QSize page = ImgBaseScrollBox->viewport()->size();
+  const auto axis = [](QScrollBar* bar, int start, int length, int pageLength) {
+    const int value = bar->value();
+    const int end = start + length;
+    if (length <= pageLength) {
+      // A margin keeps the frame off the viewport's edge where there is room for it.
+      const int margin = std::min(8, (pageLength - length) / 2);
+      if (start - margin < value) {
+        bar->setValue(start - margin);
+      } else if (end + margin > value + pageLength) {
+        bar->setValue(end + margin - pageLength);
+      }
+    } else if (end <= value || start >= value + pageLength) {
+      bar->setValue(start);  // nothing of it shown: its start edge
+    }
+  };
+  axis(ImgBaseScrollBox->horizontalScrollBar(), viewRect.x(), viewRect.width(), page.width());
+  axis(ImgBaseScrollBox->verticalScrollBar(), viewRect.y(), viewRect.height(), page.height());
+}
+
+void TMainForm::RevealSelection() {
+  if (!selection_.Visible()) return;
+  const kavun::TViewBox box = selection_.ShapeGeometry();
+  ScrollIntoView(QRect(box.Left, box.Top, box.Width, box.Height));
+  const kavun::TRect rect = selection_.SelectionImageRect();
+  StatusPanels[0]->setText(QString::fromStdString(kavun::FormatSelectionStatus(
+      rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top)));
+}
+
+void TMainForm::ZoomAtPointer(int32_t step, const QPoint& at) {
+  const int32_t before = GlobalValue->GetRatio();
+  const int32_t after = std::clamp(before + step, 1, 10);
+  QScrollBar* h = ImgBaseScrollBox->horizontalScrollBar();
+  QScrollBar* v = ImgBaseScrollBox->verticalScrollBar();
+  // The image point under the pointer, in image pixels (fractions kept).
+  const double x = (h->value() + at.x()) / static_cast<double>(before);
+  const double y = (v->value() + at.y()) / static_cast<double>(before);
+  RunCommand([this, after] { GlobalValue->SetRatio(after); });
+  // The ratio's reaction has shown the top-left corner; the scroll box learns the new size of
+  // the view before the point is scrolled back under the pointer.
+  QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  h->setValue(static_cast<int>(std::lround(x * after)) - at.x());
+  v->setValue(static_cast<int>(std::lround(y * after)) - at.y());
+}
+
+bool TMainForm::PanEvent(QObject* watched, QEvent* event) {
+  const auto start = [this](const QMouseEvent* mouse) {
+    panning_ = true;
+    panStart_ = mouse->globalPosition().toPoint();
+    panScrollStart_ = QPoint(ImgBaseScrollBox->horizontalScrollBar()->value(),
+                             ImgBaseScrollBox->verticalScrollBar()->value());
+    ImgBaseScrollBox->viewport()->setCursor(Qt::ClosedHandCursor);
+  };
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      const bool middle = mouse->button() == Qt::MiddleButton;
+      const bool spaceLeft = mouse->button() == Qt::LeftButton && spaceHeld_;
+      if (!middle && !spaceLeft) return false;
+      // A press on the view repaints it, whichever button; the drag takes the press over.
+      if (watched == MainPBox) MainPBox->repaint();
+      start(mouse);
+      return true;
+    }
+    case QEvent::MouseMove: {
+      if (!panning_) return false;
+      const QPoint moved = static_cast<QMouseEvent*>(event)->globalPosition().toPoint() - panStart_;
+      ImgBaseScrollBox->horizontalScrollBar()->setValue(panScrollStart_.x() - moved.x());
+      ImgBaseScrollBox->verticalScrollBar()->setValue(panScrollStart_.y() - moved.y());
+      return true;
+    }
+    case QEvent::MouseButtonRelease: {
+      if (!panning_) return false;
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->buttons() & (Qt::MiddleButton | Qt::LeftButton)) return true;
+      panning_ = false;
+      if (spaceHeld_) {
+        ImgBaseScrollBox->viewport()->setCursor(Qt::OpenHandCursor);
+      } else {
+        ImgBaseScrollBox->viewport()->unsetCursor();
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void TMainForm::ShowFocusFrame(bool focused) {
+  if (focused) {
+    QPalette palette = ImgBaseScrollBox->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+    ImgBaseScrollBox->setPalette(palette);
+    ImgBaseScrollBox->setFrameStyle(QFrame::Box | QFrame::Plain);
+    ImgBaseScrollBox->setLineWidth(designedLineWidth_);  // the viewport keeps its size
+  } else {
+    ImgBaseScrollBox->setPalette(QPalette());
+    ImgBaseScrollBox->setFrameStyle(designedFrameStyle_);
+  }
+}
+
+bool TMainForm::ViewEventFilter(QObject* watched, QEvent* event) {
+  if (ImgBaseScrollBox == nullptr || watched == nullptr) return false;  // still being built
+  if (watched == ImgBaseScrollBox) {
+    switch (event->type()) {
+      case QEvent::FocusIn:
+        ShowFocusFrame(true);
+        break;
+      case QEvent::FocusOut:
+        ShowFocusFrame(false);
+        if (spaceHeld_) {
+          spaceHeld_ = false;
+          if (!panning_) ImgBaseScrollBox->viewport()->unsetCursor();
+        }
+        break;
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Space) return false;
+        if (key->isAutoRepeat()) return true;
+        spaceHeld_ = event->type() == QEvent::KeyPress;
+        if (!panning_) {
+          if (spaceHeld_) {
+            ImgBaseScrollBox->viewport()->setCursor(Qt::OpenHandCursor);
+          } else {
+            ImgBaseScrollBox->viewport()->unsetCursor();
+          }
+        }
+        return true;
+      }
+      default:
+        break;
+    }
+    return false;
+  }
+  if (watched == ImgBaseScrollBox->viewport() && event->type() == QEvent::Wheel) {
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    if (!(wheel->modifiers() & Qt::ControlModifier)) return false;
+    if (!MainPBox->isEnabled() || GlobalValue->WorkBitmap.IsEmpty()) return true;
+    // One ratio step per notch (120); a touchpad's small steps add up to one.
+    wheelRemainder_ += wheel->angleDelta().y();
+    const int32_t steps = wheelRemainder_ / 120;
+    wheelRemainder_ -= steps * 120;
+    if (steps != 0) {
+      ZoomAtPointer(steps > 0 ? 1 : -1, wheel->position().toPoint());
+    }
+    return true;
+  }
+  if (qobject_cast<TMouseWidget*>(watched) != nullptr) return PanEvent(watched, event);
+  return false;
 }
 
 void TMainForm::SetZoomEnabled(bool enabled) {

@@ -2,6 +2,12 @@
 
 #include <QPainter>
 
+namespace {
+
+constexpr qreal kDash = 4;  // pixels of each black and each white dash
+
+}  // namespace
+
 TInvertingShape::TInvertingShape(TKind kind, QWidget* parent) : TMouseWidget(parent), kind_(kind) {
   // Nothing of its own beneath the drawing: the view shows through and is inverted.
   setAttribute(Qt::WA_NoSystemBackground, true);
@@ -26,4 +32,15 @@ void TInvertingShape::paintEvent(QPaintEvent*) {
     painter.fillRect(QRect(0, 1, 1, height() - 2), Qt::white);
     if (right > 0) painter.fillRect(QRect(right, 1, 1, height() - 2), Qt::white);
   }
+  // Inverted noise is noise: a ring of black and white dashes just inside the inverted one
+  // keeps the frame visible on a scrambled picture.
+  if (width() < 3 || height() < 3) return;
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  const QRect ring(1, 1, width() - 3, height() - 3);
+  painter.setPen(QPen(Qt::black, 0));
+  painter.drawRect(ring);
+  QPen dashes(Qt::white, 0);
+  dashes.setDashPattern({kDash, kDash});
+  painter.setPen(dashes);
+  painter.drawRect(ring);
 }

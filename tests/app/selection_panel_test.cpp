@@ -702,14 +702,16 @@ TEST_F(SelectionPanelTest, TheLastRectangleSurvivesARestartAndRestoresThePicture
   QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
   EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, original));
 
-  // A picture too small for the rectangle: a beep, and the selection stays as it was.
+  // A picture too small for the rectangle: the command is disabled, and the selection stays as
+  // it was.
   const QString small = WritePicture(QStringLiteral("small.png"), 20, 20);
   dialogs_.openName = small;
   form_->TB_LoadNew->click();
   ASSERT_EQ(form_->Global().WorkBitmap.Width(), 20);
+  EXPECT_FALSE(form_->TB_SelLast->isEnabled());
   beeps_ = 0;
   form_->TB_SelLast->click();
-  EXPECT_EQ(beeps_, 1);
+  EXPECT_EQ(beeps_, 0);
   EXPECT_FALSE(form_->ImgSelShape->isVisible());
   EXPECT_TRUE(dialogs_.errors.empty());
 }
