@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -194,7 +195,19 @@ void TAboutForm::URLLabelMouseLeave(QLabel* label) {
 
 void TAboutForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) return;
+  FormShow();
+  // The box takes the keyboard, so that Esc reaches it.
+  activateWindow();
+  CloseButton->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TAboutForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    CloseButtonClick();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void TAboutForm::closeEvent(QCloseEvent* event) {

@@ -16,6 +16,7 @@
 #include <functional>
 
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -96,6 +97,8 @@ class TAboutForm : public QWidget {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Esc closes the box like "Close".
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FormCreate();

@@ -186,7 +186,8 @@ void TMainForm::MainMenu_F_SaveClick() {
 void TMainForm::MainMenu_F_SaveAsClick() {
   RunCommand([this] {
     int filterIndex = 1;
-    const std::optional<QString> name = dialogs_->GetSaveFileName(&filterIndex);
+    const std::optional<QString> name =
+        dialogs_->GetSaveFileName(&filterIndex, GlobalValue->FileName);
     if (!name) return;
     const QString ext = filterIndex == 1   ? QStringLiteral(".png")
                         : filterIndex == 2 ? QStringLiteral(".jpg")

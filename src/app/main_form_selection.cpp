@@ -191,8 +191,9 @@ void TMainForm::SetSelectAllEnabled(bool enabled) {
 void TMainForm::UpdateSelectLastEnabled() {
   if (!GlobalValue) return;
   const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
-  TB_SelLast->setEnabled(documentOpen_ && lastSelection_.has_value() &&
-                         kavun::LiesInsidePicture(*lastSelection_, bitmap.Width(), bitmap.Height()));
+  TB_SelLast->setEnabled(
+      documentOpen_ && lastSelection_.has_value() &&
+      kavun::LiesInsidePicture(*lastSelection_, bitmap.Width(), bitmap.Height()));
 }
 
 void TMainForm::SetLastSelection(const kavun::TRect& rect) {
@@ -216,7 +217,7 @@ void TMainForm::TB_SelNumClick() {
       const kavun::TRect shown = selection_.SelectionImageRect();
       if (!shown.IsEmpty()) initial = kavun::ClampIntoPicture(shown, w, h);
     }
-    const std::optional<kavun::TRect> typed = dialogs_->AskSelectionRect(initial);
+    const std::optional<kavun::TRect> typed = dialogs_->AskSelectionRect(initial, w, h);
     if (!typed) return;
     const bool inside = kavun::LiesInsidePicture(*typed, w, h);
     const kavun::TRect rect = kavun::ClampIntoPicture(*typed, w, h);

@@ -4,7 +4,9 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,14 +47,27 @@ TSelNumForm::TSelNumForm(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  PictureSizeLabel = new QLabel(this);
+  PictureSizeLabel->setObjectName(QStringLiteral("PictureSizeLabel"));
+  PictureSizeLabel->hide();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addWidget(PictureSizeLabel);
   layout->addWidget(buttons);
+  // Wide enough for the whole title in the caption bar, beside the window manager's buttons.
+  const QFontMetrics metrics(font());
+  const int captionButtons = 4 * style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  setMinimumWidth(metrics.horizontalAdvance(windowTitle()) * 5 / 4 + captionButtons);
   for (QLineEdit* edit : Fields()) edit->installEventFilter(this);
 }
 
 std::array<QLineEdit*, 4> TSelNumForm::Fields() const {
   return {Edit_SelNumLeft, Edit_SelNumTop, Edit_SelNumWidth, Edit_SelNumHeight};
+}
+
+void TSelNumForm::SetPictureSize(int32_t width, int32_t height) {
+  PictureSizeLabel->setVisible(width > 0 && height > 0);
+  PictureSizeLabel->setText(QStringLiteral("画像の大きさ: %1 × %2").arg(width).arg(height));
 }
 
 void TSelNumForm::SetRect(const kavun::TRect& rect) {

@@ -3,9 +3,11 @@
 #include <QDialog>
 
 #include <array>
+#include <cstdint>
 
 #include "engine/rect.h"
 
+class QLabel;
 class QLineEdit;
 
 // The dialog of 選択範囲を数値で指定: the selection's left, top, width and height in image
@@ -17,6 +19,8 @@ class TSelNumForm : public QDialog {
  public:
   explicit TSelNumForm(QWidget* parent = nullptr);
 
+  // Shows the picture's size under the fields (nothing while either side is 0).
+  void SetPictureSize(int32_t width, int32_t height);
   // Fills the fields with `rect` (left, top, width, height).
   void SetRect(const kavun::TRect& rect);
   // The rectangle the fields describe; an empty field counts as 0.
@@ -26,6 +30,7 @@ class TSelNumForm : public QDialog {
   QLineEdit* Edit_SelNumTop = nullptr;
   QLineEdit* Edit_SelNumWidth = nullptr;
   QLineEdit* Edit_SelNumHeight = nullptr;
+  QLabel* PictureSizeLabel = nullptr;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

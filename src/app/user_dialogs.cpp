@@ -1,5 +1,6 @@
 #include "app/user_dialogs.h"
 
+#include "app/error_box.h"
 #include "app/picture_preview.h"
 #include "app/sel_num_form.h"
 
@@ -26,11 +27,12 @@ QStringList ToQtNameFilters(const QString& filter) {
 
 namespace {
 
-// The texts carry CR LF line breaks; a Qt label breaks at LF.
+// The texts carry CR LF line breaks; a Qt label breaks at LF. A long path gets places where a
+// line may break, which keeps the box wrapping the message as Japanese text wraps.
 QString ForDisplay(const QString& text) {
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return shown;
+  return WithLineBreakOpportunities(shown);
 }
 
 // A box owned by `owner` that stays usable while the owner is disabled (Execute and the
@@ -133,9 +135,26 @@ void FitColumns(QFileDialog& dialog) {
   dialog.resize(size);
 }
 
+// The extension of a name filter's first pattern: "PNG (*.png)" gives ".png".
+QString FilterExtension(const QString& filter) {
+  const qsizetype star = filter.indexOf(QStringLiteral("(*."));
+  if (star < 0) return {};
+  qsizetype end = star + 2;
+  while (end < filter.size() && filter[end] != u' ' && filter[end] != u')') ++end;
+  return filter.mid(star + 2, end - star - 2);
+}
+
+// `name` with the extension of its file-name part replaced by `extension`.
+QString WithExtension(const QString& name, const QString& extension) {
+  const qsizetype slash = name.lastIndexOf(u'/');
+  const qsizetype dot = name.lastIndexOf(u'.');
+  return (dot > slash + 1 ? name.left(dot) : name) + extension;
+}
+
 std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
                                         const char* systemFilter, QString* lastName,
-                                        QString* lastFilter, int* filterIndex) {
+                                        QString* lastFilter, int* filterIndex,
+                                        const QString& picturePath = QString()) {
   QFileDialog dialog(owner);
   dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
                     QFileDialog::DontConfirmOverwrite);
@@ -144,8 +163,22 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
                                                      : QFileDialog::AnyFile);
   const QStringList filters = ToQtNameFilters(QString::fromUtf8(systemFilter));
   dialog.setNameFilters(filters);
-  dialog.selectNameFilter(lastFilter->isEmpty() ? filters.value(0) : *lastFilter);
-  if (!lastName->isEmpty()) dialog.selectFile(*lastName);
+  const QString startFilter = lastFilter->isEmpty() ? filters.value(0) : *lastFilter;
+  dialog.selectNameFilter(startFilter);
+  if (!picturePath.isEmpty()) {
+    // Saving a picture starts where it is, under its name with the extension the filter writes;
+    // choosing another filter changes the extension shown likewise.
+    dialog.selectFile(SaveNameFor(picturePath, startFilter));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& selected) {
+                       auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                       const QString extension = FilterExtension(selected);
+                       if (name == nullptr || name->text().isEmpty() || extension.isEmpty()) return;
+                       name->setText(WithExtension(name->text(), extension));
+                     });
+  } else if (!lastName->isEmpty()) {
+    dialog.selectFile(*lastName);
+  }
   if (mode == QFileDialog::AcceptOpen) AddPicturePreview(dialog);
   FitColumns(dialog);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -165,13 +198,22 @@ std::optional<QString> TQtUserDialogs::GetOpenFileName() {
                           &lastOpenFilter_, nullptr);
 }
 
-std::optional<QString> TQtUserDialogs::GetSaveFileName(int* filterIndex) {
-  return RunPictureDialog(owner_, QFileDialog::AcceptSave, kSavePictureFilter, &lastSaveName_,
-                          &lastSaveFilter_, filterIndex);
+QString SaveNameFor(const QString& picturePath, const QString& filter) {
+  const QString extension = FilterExtension(filter);
+  return extension.isEmpty() ? picturePath : WithExtension(picturePath, extension);
 }
 
-std::optional<kavun::TRect> TQtUserDialogs::AskSelectionRect(const kavun::TRect& initial) {
+std::optional<QString> TQtUserDialogs::GetSaveFileName(int* filterIndex,
+                                                       const QString& picturePath) {
+  return RunPictureDialog(owner_, QFileDialog::AcceptSave, kSavePictureFilter, &lastSaveName_,
+                          &lastSaveFilter_, filterIndex, picturePath);
+}
+
+std::optional<kavun::TRect> TQtUserDialogs::AskSelectionRect(const kavun::TRect& initial,
+                                                             int32_t pictureWidth,
+                                                             int32_t pictureHeight) {
   TSelNumForm form(owner_);
+  form.SetPictureSize(pictureWidth, pictureHeight);
   form.SetRect(initial);
   if (form.exec() != QDialog::Accepted) return std::nullopt;
   return form.Rect();

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
 #include "engine/error.h"
@@ -26,11 +27,15 @@ class IUserDialogs {
   // The open-picture dialog; nothing when cancelled.
   virtual std::optional<QString> GetOpenFileName() = 0;
   // The save-picture dialog; on success *filterIndex is the 1-based index of the filter left
-  // selected.
-  virtual std::optional<QString> GetSaveFileName(int* filterIndex) = 0;
-  // The dialog of 選択範囲を数値で指定, filled with `initial` (image pixels); the rectangle the
-  // fields describe after OK, nothing when cancelled.
-  virtual std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) = 0;
+  // selected. It starts in the folder of `picturePath` (the open picture) with its name, the
+  // extension that of the filter selected; without one, with the name chosen last.
+  virtual std::optional<QString> GetSaveFileName(int* filterIndex,
+                                                 const QString& picturePath = QString()) = 0;
+  // The dialog of 選択範囲を数値で指定, filled with `initial` (image pixels) and showing the
+  // picture's size; the rectangle the fields describe after OK, nothing when cancelled.
+  virtual std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial,
+                                                       int32_t pictureWidth = 0,
+                                                       int32_t pictureHeight = 0) = 0;
 };
 
 // The filters of the two picture dialogs in the system's own form: text|patterns|text|patterns.
@@ -39,6 +44,10 @@ inline constexpr const char* kOpenPictureFilter =
     "JPEG(*.jpg, *.jpeg)|*.jpg;*.jpeg|Bitmap(*.bmp)|*.bmp";
 inline constexpr const char* kSavePictureFilter =
     "PNG(*.png)|*.png|JPEG(*.jpg)|*.jpg|Bitmap(*.bmp)|*.bmp";
+
+// The name a save dialog starts with for the picture at `picturePath`: its folder and name, the
+// extension replaced by the first pattern's of `filter` ("PNG (*.png)" gives ".png").
+QString SaveNameFor(const QString& picturePath, const QString& filter);
 
 // Turns "text|p1;p2|text|p" into QFileDialog name filters: the text as worded followed by the
 // patterns in parentheses, which the dialog hides from view (HideNameFilterDetails).
@@ -57,8 +66,11 @@ class TQtUserDialogs : public IUserDialogs {
   void ShowNotice(const QString& text, const QString& caption) override;
   void ShowError(const QString& text, const QString& caption, kavun::ErrorKind kind) override;
   std::optional<QString> GetOpenFileName() override;
-  std::optional<QString> GetSaveFileName(int* filterIndex) override;
-  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) override;
+  std::optional<QString> GetSaveFileName(int* filterIndex,
+                                         const QString& picturePath = QString()) override;
+  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial,
+                                               int32_t pictureWidth = 0,
+                                               int32_t pictureHeight = 0) override;
 
  private:
   QWidget* owner_;

@@ -44,12 +44,15 @@ class TFakeDialogs : public IUserDialogs {
     errors.push_back({text, caption, kind});
   }
   std::optional<QString> GetOpenFileName() override { return openName; }
-  std::optional<QString> GetSaveFileName(int* filterIndex) override {
+  std::optional<QString> GetSaveFileName(int* filterIndex, const QString& picturePath) override {
+    saveStartedAt.push_back(picturePath);
     if (saveName) *filterIndex = saveFilterIndex;
     return saveName;
   }
-  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial) override {
+  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect& initial, int32_t pictureWidth,
+                                               int32_t pictureHeight) override {
     selectionAsked.push_back(initial);
+    selectionPictureSize = {pictureWidth, pictureHeight};
     return selectionAnswer;
   }
 
@@ -61,8 +64,10 @@ class TFakeDialogs : public IUserDialogs {
   std::optional<QString> openName;
   std::optional<QString> saveName;
   int saveFilterIndex = 1;
+  std::vector<QString> saveStartedAt;        // the picture each save dialog started from
   std::vector<kavun::TRect> selectionAsked;  // what 選択範囲を数値で指定 was filled with
-  std::optional<kavun::TRect> selectionAnswer;  // its answer; nothing: cancelled
+  std::optional<kavun::TRect> selectionAnswer;       // its answer; nothing: cancelled
+  std::pair<int32_t, int32_t> selectionPictureSize;  // the picture size it showed
 };
 
 // A 24-bit picture whose every pixel differs from its neighbours.
