@@ -32,9 +32,10 @@ QString StepLabel(const kavun::TRect& rect, const kavun::TransformRequest& reque
                  .arg(request.Shift >= 0 ? request.Shift : -static_cast<int64_t>(request.Shift));
       break;
     case kavun::TransformKind::Xor:
-      what = QStringLiteral("XOR (%1)").arg(request.Mode == kavun::XorKeyMode::MTwister ? "MTwister"
-                                            : request.Mode == kavun::XorKeyMode::MD5   ? "MD5"
-                                                                                       : "MD5(OFB)");
+      what = QStringLiteral("XOR (%1)")
+                 .arg(request.Mode == kavun::XorKeyMode::MTwister ? "MTwister"
+                      : request.Mode == kavun::XorKeyMode::MD5    ? "MD5"
+                                                                  : "MD5(OFB)");
       break;
   }
   return what + QStringLiteral(" ( %1 , %2 ) W:%3 H:%4")

@@ -124,7 +124,8 @@ namespace {
 // anchored at its top-left corner, the remaining right columns and bottom rows stay as they
 // are. Empty when not one whole block fits.
 kavun::TRect LocalMosaicCoveredRect(const kavun::TRect& rect, int32_t blockW, int32_t blockH) {
-  if (rect.IsEmpty() || blockW <= 0 || blockH <= 0) return {rect.Left, rect.Top, rect.Left, rect.Top};
+  if (rect.IsEmpty() || blockW <= 0 || blockH <= 0)
+    return {rect.Left, rect.Top, rect.Left, rect.Top};
   const int32_t w = (rect.Right - rect.Left) / blockW * blockW;
   const int32_t h = (rect.Bottom - rect.Top) / blockH * blockH;
   return {rect.Left, rect.Top, rect.Left + w, rect.Top + h};
