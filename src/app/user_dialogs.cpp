@@ -166,16 +166,9 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
   const QString startFilter = lastFilter->isEmpty() ? filters.value(0) : *lastFilter;
   dialog.selectNameFilter(startFilter);
   if (!picturePath.isEmpty()) {
-    // Saving a picture starts where it is, under its name with the extension the filter writes;
-    // choosing another filter changes the extension shown likewise.
+    // Saving a picture starts where it is, under its name with the extension the filter writes
+    // (the dialog changes the extension shown when another filter is chosen).
     dialog.selectFile(SaveNameFor(picturePath, startFilter));
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                     [&dialog](const QString& selected) {
-                       auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-                       const QString extension = FilterExtension(selected);
-                       if (name == nullptr || name->text().isEmpty() || extension.isEmpty()) return;
-                       name->setText(WithExtension(name->text(), extension));
-                     });
   } else if (!lastName->isEmpty()) {
     dialog.selectFile(*lastName);
   }
