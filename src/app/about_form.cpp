@@ -80,7 +80,9 @@ QPixmap KavunIconPixmap(int size) {
 }
 
 TAboutForm::TAboutForm(QWidget* parent, IUrlOpener* opener, IAboutMessages* messages)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), opener_(opener), messages_(messages) {
+    // A dialog to the window system: kept above the main window it belongs to (a plain window
+    // would not be, and the main window raised over it could never be used again).
+    : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint), opener_(opener), messages_(messages) {
   setObjectName(QStringLiteral("AboutForm"));
   setWindowTitle(QStringLiteral("About"));
   // The box alone never keeps the program running once the main window has gone.

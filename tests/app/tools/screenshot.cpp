@@ -4,11 +4,25 @@
 //   kavun_screenshot --edge IN_PICTURE OUT_PNG
 //     the main window with a selection frame dragged past the edge of a small picture;
 //   kavun_screenshot --open-dialog IN_PICTURE OUT_PNG
-//     the open-picture dialog with the picture chosen and its preview shown.
+//     the open-picture dialog with the picture chosen and its preview shown;
+//   kavun_screenshot --frame IN_PICTURE OUT_PNG RATIO
+//     the selection frame on a scrambled part of the picture, its corner in the middle of the
+//     view;
+//   kavun_screenshot --mosaic-strips IN_PICTURE OUT_PNG
+//     a mosaic whose blocks do not fill the selection, the clear strips hatched;
+//   kavun_screenshot --about IN_PICTURE OUT_PNG
+//     the screen with the About box over the main window, after the main window was raised
+//     (run it under a window manager).
+#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -16,6 +30,7 @@
 #include <cstring>
 #include <functional>
 
+#include "app/about_form.h"
 #include "app/main_form.h"
 #include "app/qt_translation.h"
 
@@ -42,6 +57,35 @@ void FramePastTheEdge(TMainForm& form) {
   form.MirrorSelection();
 }
 
+// A part of the picture scrambled with XOR and selected again, as a receiver about to restore it
+// sees it; at ratios above 1 the view shows the frame's top-left corner in its middle.
+void FrameOnNoise(TMainForm& form, int ratio) {
+  const kavun::Bitmap& picture = form.Global().WorkBitmap;
+  const kavun::TRect rect{picture.Width() / 16, picture.Height() / 16, picture.Width() / 16 + 200,
+                          picture.Height() / 16 + 150};
+  form.SelectImageRect(rect);
+  form.RadioButton_ProcSelXOR->click();
+  form.ExecuteButtonClick();
+  form.Global().SetRatio(ratio);
+  form.SelectImageRect(rect);
+  form.RevealSelection();
+  if (ratio > 1) {
+    const QSize page = form.ImgBaseScrollBox->viewport()->size();
+    form.ImgBaseScrollBox->horizontalScrollBar()->setValue(rect.Left * ratio - page.width() / 2);
+    form.ImgBaseScrollBox->verticalScrollBar()->setValue(rect.Top * ratio - page.height() / 2);
+  }
+}
+
+// A mosaic of 16 x 16 blocks on a selection that they do not fill; the strips left clear are
+// hatched and the first panel names them.
+void MosaicStrips(TMainForm& form) {
+  form.Global().SetRatio(2);
+  const kavun::TRect rect{20, 20, 20 + 16 * 6 + 11, 20 + 16 * 4 + 7};
+  form.SelectImageRect(rect);
+  form.RadioButton_ProcSelRM->click();
+  form.ExecuteButtonClick();
+}
+
 // Writes a picture of `widget` after `delay` ms and ends the program.
 void GrabLater(QApplication& app, std::function<QWidget*()> widget, const QString& out, int delay,
                int* status) {
@@ -60,10 +104,15 @@ int main(int argc, char** argv) {
   InstallJapaneseQtTranslation(&app);
   const bool edge = argc > 1 && std::strcmp(argv[1], "--edge") == 0;
   const bool openDialog = argc > 1 && std::strcmp(argv[1], "--open-dialog") == 0;
-  const int first = edge || openDialog ? 2 : 1;
+  const bool frame = argc > 1 && std::strcmp(argv[1], "--frame") == 0;
+  const bool strips = argc > 1 && std::strcmp(argv[1], "--mosaic-strips") == 0;
+  const bool about = argc > 1 && std::strcmp(argv[1], "--about") == 0;
+  const int first = edge || openDialog || frame || strips || about ? 2 : 1;
   if (argc < first + 2) {
-    std::fprintf(stderr,
-                 "usage: kavun_screenshot [--edge | --open-dialog] IN_PICTURE OUT_PNG [RATIO]\n");
+    std::fprintf(
+        stderr,
+        "usage: kavun_screenshot [--edge | --open-dialog | --frame | --mosaic-strips | --about] "
+        "IN_PICTURE OUT_PNG [RATIO]\n");
     return 2;
   }
   const QString in = QString::fromLocal8Bit(argv[first]);
@@ -74,9 +123,32 @@ int main(int argc, char** argv) {
   TMainFormOptions options;
   options.SettingsPath = settingsDir.filePath(QStringLiteral("kavun.ini"));
   TMainForm form(options);
+  TAboutForm aboutForm;
+  form.SetAboutForm(&aboutForm);
   form.show();
   int status = 1;
-  if (openDialog) {
+  if (about) {
+    form.LoadPicture(in);
+    QTimer::singleShot(500, &form, [&form] { form.MainMenu_H_About->trigger(); });
+    // A click on the main window raises it; the box must stay above it.
+    QTimer::singleShot(1000, &form, [&form] {
+      form.raise();
+      form.activateWindow();
+    });
+    QTimer::singleShot(2000, [&app, &aboutForm, out, &status] {
+      // The whole screen, cut to what the windows cover (the root window is black).
+      const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+      QRect covered;
+      for (int y = 0; y < screen.height(); y += 2) {
+        for (int x = 0; x < screen.width(); x += 2) {
+          if ((screen.pixel(x, y) & 0xffffff) != 0) covered |= QRect(x, y, 2, 2);
+        }
+      }
+      status = !covered.isEmpty() && screen.copy(covered.adjusted(-6, -6, 6, 6)).save(out) ? 0 : 1;
+      aboutForm.close();
+      app.quit();
+    });
+  } else if (openDialog) {
     // The real dialog, opened by the menu command; the picture is chosen once the dialog has
     // listed its folder (which it does in the background).
     QTimer::singleShot(0, &form, [&form] { form.MainMenu_F_Open->trigger(); });
@@ -98,6 +170,10 @@ int main(int argc, char** argv) {
     form.LoadPicture(in);
     if (edge) {
       FramePastTheEdge(form);
+    } else if (frame) {
+      FrameOnNoise(form, ratio);
+    } else if (strips) {
+      MosaicStrips(form);
     } else {
       ScrambledSelection(form, ratio);
     }
