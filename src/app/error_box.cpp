@@ -22,23 +22,28 @@ QString ApplicationTitle() {
 }
 
 QString WithLineBreakOpportunities(const QString& text) {
-  constexpr qsizetype kLongestRun = 20;
+  constexpr qsizetype kLongestRun = 40;
   constexpr char16_t kZeroWidthSpace = u'\u200B';
   QString result;
   result.reserve(text.size() + text.size() / 8);
   qsizetype run = 0;  // characters since the last place to break
   for (const QChar c : text) {
-    result += c;
     const char16_t u = c.unicode();
     if (u <= u' ' || u >= 0x2E80 || c.isSpace()) {
       run = 0;  // a space, or CJK text, which breaks between its characters anyway
+      result += c;
       continue;
     }
-    if (u == u'/' || u == u'\\' || ++run >= kLongestRun) {
-      if (!c.isHighSurrogate()) {
-        result += QChar(kZeroWidthSpace);
-        run = 0;
-      }
+    // A run longer than the limit breaks after its first kLongestRun characters.
+    if (run >= kLongestRun && !c.isLowSurrogate()) {
+      result += QChar(kZeroWidthSpace);
+      run = 0;
+    }
+    result += c;
+    ++run;
+    if (u == u'/' || u == u'\\') {
+      result += QChar(kZeroWidthSpace);
+      run = 0;
     }
   }
   return result;

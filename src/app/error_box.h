@@ -14,7 +14,7 @@ QString ApplicationTitleFor(const QString& executablePath);
 QString ApplicationTitle();
 
 // `text` with zero-width spaces where a long run of Latin characters without a place to break
-// (a path, a long file name) may break: after each "/" and "\", and every 20 characters of a
+// (a path, a long file name) may break: after each "/" and "\", and every 40 characters of a
 // run that has none. A message box whose text holds a run too wide for it wraps the whole text
 // at any character, before "。" and inside words too; with these places it keeps wrapping as
 // Japanese text does.

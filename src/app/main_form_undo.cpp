@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QRadioButton>
 
+#include <new>
+
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "engine/transform_params.h"
@@ -68,7 +70,13 @@ void TMainForm::UpdateUndoActions() {
 }
 
 void TMainForm::PrepareUndo(const kavun::TRect& rect, const kavun::TransformRequest& request) {
-  undo_.Prepare(GlobalValue->WorkBitmap, rect, StepLabel(rect, request).toStdString());
+  try {
+    undo_.Prepare(GlobalValue->WorkBitmap, rect, StepLabel(rect, request).toStdString());
+  } catch (const std::bad_alloc&) {
+    // No memory for the old pixels: Execute runs all the same and cannot be undone, nor can
+    // the steps before it.
+    undo_.Clear();
+  }
 }
 
 void TMainForm::ExecuteDone() {
