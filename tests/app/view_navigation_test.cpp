@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -371,8 +372,14 @@ TEST(MessageTextTest, LongPathsGetPlacesToBreakAndNothingElseChanges) {
 }
 
 TEST(QtTranslationTest, TheFileDialogsTypeColumnNamesAFolderInJapanese) {
-  EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Folder"),
-            QStringLiteral("フォルダー"));
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+  // The model the file dialogs list their folders with; its third column is the type.
+  QFileSystemModel model;
+  const QModelIndex root = model.setRootPath(dir.path());
+  QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(root), 1, 5000);
+  EXPECT_EQ(model.index(0, 2, root).data().toString(), QStringLiteral("フォルダー"));
 }
 
 }  // namespace

@@ -12,7 +12,9 @@
 //     a mosaic whose blocks do not fill the selection, the clear strips hatched;
 //   kavun_screenshot --about IN_PICTURE OUT_PNG
 //     the screen with the About box over the main window, after the main window was raised
-//     (run it under a window manager).
+//     (run it under a window manager);
+//   kavun_screenshot --sel-num IN_PICTURE OUT_PNG
+//     the screen with the dialog of 選択範囲を数値で指定 (under a window manager: its title bar).
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -25,6 +27,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <cstring>
@@ -86,6 +89,19 @@ void MosaicStrips(TMainForm& form) {
   form.ExecuteButtonClick();
 }
 
+// Writes the whole screen, cut to what the windows cover (the root window is black): what a
+// user sees, window manager's frames included.
+bool GrabScreen(const QString& out) {
+  const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  QRect covered;
+  for (int y = 0; y < screen.height(); y += 2) {
+    for (int x = 0; x < screen.width(); x += 2) {
+      if ((screen.pixel(x, y) & 0xffffff) != 0) covered |= QRect(x, y, 2, 2);
+    }
+  }
+  return !covered.isEmpty() && screen.copy(covered.adjusted(-6, -6, 6, 6)).save(out);
+}
+
 // Writes a picture of `widget` after `delay` ms and ends the program.
 void GrabLater(QApplication& app, std::function<QWidget*()> widget, const QString& out, int delay,
                int* status) {
@@ -107,11 +123,13 @@ int main(int argc, char** argv) {
   const bool frame = argc > 1 && std::strcmp(argv[1], "--frame") == 0;
   const bool strips = argc > 1 && std::strcmp(argv[1], "--mosaic-strips") == 0;
   const bool about = argc > 1 && std::strcmp(argv[1], "--about") == 0;
-  const int first = edge || openDialog || frame || strips || about ? 2 : 1;
+  const bool selNum = argc > 1 && std::strcmp(argv[1], "--sel-num") == 0;
+  const int first = edge || openDialog || frame || strips || about || selNum ? 2 : 1;
   if (argc < first + 2) {
     std::fprintf(
         stderr,
-        "usage: kavun_screenshot [--edge | --open-dialog | --frame | --mosaic-strips | --about] "
+        "usage: kavun_screenshot [--edge | --open-dialog | --frame | --mosaic-strips | --about | "
+        "--sel-num] "
         "IN_PICTURE OUT_PNG [RATIO]\n");
     return 2;
   }
@@ -136,16 +154,18 @@ int main(int argc, char** argv) {
       form.activateWindow();
     });
     QTimer::singleShot(2000, [&app, &aboutForm, out, &status] {
-      // The whole screen, cut to what the windows cover (the root window is black).
-      const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-      QRect covered;
-      for (int y = 0; y < screen.height(); y += 2) {
-        for (int x = 0; x < screen.width(); x += 2) {
-          if ((screen.pixel(x, y) & 0xffffff) != 0) covered |= QRect(x, y, 2, 2);
-        }
-      }
-      status = !covered.isEmpty() && screen.copy(covered.adjusted(-6, -6, 6, 6)).save(out) ? 0 : 1;
+      status = GrabScreen(out) ? 0 : 1;
       aboutForm.close();
+      app.quit();
+    });
+  } else if (selNum) {
+    form.LoadPicture(in);
+    QTimer::singleShot(500, &form, [&form] { form.TB_SelNum->click(); });
+    QTimer::singleShot(2000, [&app, out, &status] {
+      status = GrabScreen(out) ? 0 : 1;
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        dialog->reject();
+      }
       app.quit();
     });
   } else if (openDialog) {
