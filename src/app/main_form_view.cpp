@@ -240,7 +240,8 @@ bool TMainForm::PanEvent(QObject* watched, QEvent* event) {
     ImgBaseScrollBox->viewport()->setCursor(Qt::ClosedHandCursor);
   };
   switch (event->type()) {
-    case QEvent::MouseButtonPress: {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {  // the second press of a quick double click
       const auto* mouse = static_cast<QMouseEvent*>(event);
       const bool middle = mouse->button() == Qt::MiddleButton;
       const bool spaceLeft = mouse->button() == Qt::LeftButton && spaceHeld_;
