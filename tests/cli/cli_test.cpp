@@ -91,6 +91,19 @@ class Cli : public testing::Test {
   }
 
   Bitmap Load(const std::string& name) const { return LoadImageFile(P(name)); }
+
+  // Whether process `pid` holds a temporary file open in the test's folder: an unnamed one
+  // ("#inode (deleted)" in /proc) or a named ".kv" one.
+  bool WritesATemporaryFile(pid_t pid) const {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      const fs::path target = fs::read_symlink(e.path(), ec);
+      if (ec || target.parent_path() != dir_) continue;
+      const std::string name = target.filename().string();
+      if (name.starts_with("#") || name.starts_with(".kv")) return true;
+    }
+    return false;
+  }
   bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
   fs::path dir_;
@@ -453,12 +466,11 @@ TEST_F(Cli, TerminatingSignalsRemoveTheUnfinishedFile) {
       ::_exit(127);
     }
     ASSERT_GT(pid, 0);
-    // Wait for the temporary file, then send the signal while it is being written.
+    // Wait for the temporary file (unnamed, or named where the system has no unnamed files),
+    // then send the signal while it is being written.
     bool seen = false;
     for (int i = 0; i < 60000 && !seen; ++i) {
-      for (const auto& e : fs::directory_iterator(dir_)) {
-        if (e.path().filename().string().rfind(".kv", 0) == 0) seen = true;
-      }
+      seen = WritesATemporaryFile(pid);
       if (!seen) ::usleep(500);
     }
     ::kill(pid, sig);
