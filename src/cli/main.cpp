@@ -103,7 +103,7 @@ Commands:
       Running the same command again restores the picture.
       --password-file F  the content of F (a regular file of at most 1 MiB), one trailing
                          newline removed
-      --password-stdin   one line read from standard input
+      --password-stdin   one line read from standard input (at most 1 MiB, no NUL byte)
       --password P       P itself (other users can see it in the process list)
   check [--block WxH] [--keys K1,K2]
       Tells whether the mosaic coefficients can be undone. Exit status 0 when they can,
@@ -376,20 +376,51 @@ std::string StripOneNewline(std::string text) {
   return text;
 }
 
+// One line of standard input without its line end, held to the password file's limit and free
+// of NUL bytes (no text has them: /dev/zero or a binary file piped in by mistake). Reading stops
+// at the line's end, past the limit or at a NUL byte, so that an endless input costs nothing.
+std::string ReadPasswordLine() {
+  std::string line;
+  std::streambuf* in = std::cin.rdbuf();
+  bool any = false;
+  for (int c = in->sbumpc(); c != std::char_traits<char>::eof(); c = in->sbumpc()) {
+    any = true;
+    if (c == '\n') break;
+    if (c == '\0') {
+      throw Error(ErrorKind::Other, "",
+                  "the password on standard input contains a NUL byte (byte " +
+                      std::to_string(line.size() + 1) +
+                      "); is standard input a binary file or a device? Give the password as text");
+    }
+    if (line.size() == kMaxPasswordFileBytes) {
+      throw Error(ErrorKind::Other, "",
+                  "the password line on standard input is longer than " +
+                      std::to_string(kMaxPasswordFileBytes) +
+                      " bytes (1 MiB); is standard input the right file?");
+    }
+    line += static_cast<char>(c);
+  }
+  if (!any) throw Error(ErrorKind::NoPassword, "", "on standard input");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 std::string ReadPassword(const Options& o) {
   std::string utf8;
   if (o.PasswordFile) {
     // A regular file only (a FIFO or /dev/zero would never end), and a small one.
     utf8 = StripOneNewline(ReadRegularFile(*o.PasswordFile, kMaxPasswordFileBytes));
   } else if (o.PasswordStdin) {
-    if (!std::getline(std::cin, utf8) && utf8.empty()) {
-      throw Error(ErrorKind::NoPassword, "", "on standard input");
-    }
-    if (!utf8.empty() && utf8.back() == '\r') utf8.pop_back();
+    utf8 = ReadPasswordLine();
   } else {
     std::cerr << "kavun-cli: warning: a password given with --password can be seen by other "
                  "users in the process list; prefer --password-file or --password-stdin\n";
     utf8 = *o.PasswordText;
+  }
+  if (utf8.empty()) {
+    // Used as designed, but most likely a mistake (an unset variable, an empty file).
+    std::cerr << "kavun-cli: warning: the password is empty; the picture is scrambled with the "
+                 "key of the empty password, which anyone can undo\n";
   }
   try {
     return PasswordToCp932(utf8);

@@ -166,6 +166,48 @@ TEST_F(Cli, PasswordSourcesAgreeAndTheArgumentFormWarns) {
   EXPECT_FALSE(SamePixels(Load("file.png"), Load("two.png")));
 }
 
+// A password from standard input is one line of text held to the password file's limit; an
+// empty password is used as designed, with a warning.
+TEST_F(Cli, PasswordsFromStandardInputAreBoundedTextAndAnEmptyOneWarns) {
+  MakeInput("in.png");
+  std::ofstream(P("empty.txt")) << "";
+  const std::string max(1 << 20, 'p');
+  const struct {
+    const char* name;
+    std::string args;
+    std::string input;
+    int status;
+    const char* message;  // in stderr
+  } cases[] = {
+      {"nothing at all", "--password-stdin", "", 1, "no password"},
+      {"an empty line", "--password-stdin", "\n", 0, "password is empty"},
+      {"an empty file", "--password-file empty.txt", "", 0, "password is empty"},
+      {"an empty argument", "--password ''", "", 0, "password is empty"},
+      {"a NUL byte", "--password-stdin", std::string("ab\0cd\n", 6), 1, "NUL byte (byte 3)"},
+      {"1 MiB", "--password-stdin", max + "\n", 0, ""},
+      {"1 MiB and a byte", "--password-stdin", max + "pp\n", 1, "longer than 1048576 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "out.png");
+    const Result r = Run("xor in.png out.png " + c.args, c.input);
+    EXPECT_EQ(r.Status, c.status) << r.Err;
+    EXPECT_NE(r.Err.find(c.message), std::string::npos) << r.Err;
+    EXPECT_EQ(Exists("out.png"), c.status == 0);
+    if (std::string(c.message).empty()) {
+      EXPECT_EQ(r.Err.find("warning"), std::string::npos) << r.Err;
+    }
+  }
+  // An endless input is refused at once.
+  const std::string command = "cd '" + dir_.string() + "' && '" + KAVUN_CLI +
+                              "' xor in.png zero.png --password-stdin < /dev/zero 2> err.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_NE(Slurp(P("err.txt")).find("NUL byte"), std::string::npos) << Slurp(P("err.txt"));
+  EXPECT_FALSE(Exists("zero.png"));
+}
+
 TEST_F(Cli, WrongArgumentsAreUsageErrorsAndWriteNothing) {
   MakeInput("in.png");
   std::ofstream(P("pw.txt")) << "x";
