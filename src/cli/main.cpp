@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/mosaic.h"
 #include "engine/password.h"
 #include "engine/transform_frame.h"
 #include "engine/transform_params.h"
@@ -482,6 +483,41 @@ class MemoryGate {
   int running_ = 0;
 };
 
+// "L,T,R,B (W x H pixels)": a rectangle as the messages name it.
+std::string RectText(const TRect& r) {
+  return Str(r.Left) + "," + Str(r.Top) + "," + Str(r.Right) + "," + Str(r.Bottom) + " (" +
+         Str(r.Right - r.Left) + " x " + Str(r.Bottom - r.Top) + " pixels)";
+}
+
+// The mosaic rewrites only the whole blocks of the rectangle. Without one the picture would come
+// out unchanged: that is a failure, not a success. Strips at the right or bottom that stay as
+// they are when scrambling are worth a warning.
+template <class Warn>
+void CheckMosaicCovers(const std::string& in, const TRect& rect, const TransformRequest& request,
+                       const Warn& warn) {
+  const TRect covered = MosaicCoveredRect(rect, request.BlockW, request.BlockH);
+  const std::string block = Str(request.BlockW) + "x" + Str(request.BlockH);
+  if (covered.IsEmpty()) {
+    throw Error(ErrorKind::Other, "",
+                "the rectangle " + RectText(rect) + " holds no whole block of " + block +
+                    " pixels, so the mosaic would change nothing; choose a larger rectangle "
+                    "(--rect) or smaller blocks (--block)");
+  }
+  if (request.Decode || covered == rect) return;
+  std::string strips;
+  if (covered.Right < rect.Right) {
+    strips += "the rightmost " + Str(rect.Right - covered.Right) + " x " +
+              Str(rect.Bottom - rect.Top) + " pixels";
+  }
+  if (covered.Bottom < rect.Bottom) {
+    if (!strips.empty()) strips += " and ";
+    strips += "the bottom " + Str(covered.Right - covered.Left) + " x " +
+              Str(rect.Bottom - covered.Bottom) + " pixels";
+  }
+  warn("warning: \"" + in + "\": the mosaic leaves " + strips + " of the rectangle " +
+       RectText(rect) + " unscrambled: they hold no whole block of " + block + " pixels");
+}
+
 // Processes one file; returns its exit status and reports on stderr.
 int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, const Job& job,
            std::mutex& errLock) {
@@ -506,6 +542,8 @@ int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, 
     // one they accept anywhere, so that one is refused here.
     const TRect rect = wanted.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
     CheckRectWithin(bitmap, rect);
+    if (request.Kind == TransformKind::ReversibleMosaic)
+      CheckMosaicCovers(job.In, rect, request, warn);
     if (UsesSharedGenerator(request)) {
       const std::lock_guard lock(g_mtwisterMutex);
       ApplyTransform(bitmap, rect, request);

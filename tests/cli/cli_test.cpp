@@ -446,6 +446,46 @@ TEST_F(Cli, BatchFormProcessesEveryFileLikeTheSingleForm) {
   EXPECT_FALSE(Exists("mixed/z.png"));
 }
 
+// A mosaic that would hide nothing fails; strips it leaves unscrambled are reported with their
+// size. The pixels it writes are those of the transform either way.
+TEST_F(Cli, AMosaicWithoutAWholeBlockFailsAndUncoveredStripsWarn) {
+  MakeInput("in.png");  // 45 x 37
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // in stderr; empty: nothing at all on stderr
+  } cases[] = {
+      {"--rect 0,0,15,37", 1,
+       "\"in.png\": the rectangle 0,0,15,37 (15 x 37 pixels) holds no whole block of 16x16 "
+       "pixels"},
+      {"--rect 3,3,45,18 --block 8x16", 1, "no whole block of 8x16 pixels"},
+      {"--rect 5,5,5,5", 1, "no whole block"},
+      {"--rect 0,0,15,37 --decode", 1, "no whole block"},
+      {"", 0,
+       "the rightmost 13 x 37 pixels and the bottom 32 x 5 pixels of the rectangle 0,0,45,37"},
+      {"--rect 0,0,32,37", 0, "warning: \"in.png\": the mosaic leaves the bottom 32 x 5 pixels"},
+      {"--rect 1,1,34,33", 0, "the rightmost 1 x 32 pixels of the rectangle 1,1,34,33"},
+      {"--rect 0,0,32,32", 0, ""},
+      {"--decode", 0, ""},
+      {"--block 5x37", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    fs::remove(dir_ / "out.png");
+    const Result r = Run("mosaic in.png out.png " + c.args);
+    EXPECT_EQ(r.Status, c.status) << r.Err;
+    EXPECT_EQ(Exists("out.png"), c.status == 0);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.Err, "");
+    } else {
+      EXPECT_NE(r.Err.find(c.err), std::string::npos) << r.Err;
+    }
+    if (c.status != 0) {
+      EXPECT_NE(r.Err.find("\"out.png\" was not written"), std::string::npos) << r.Err;
+    }
+  }
+}
+
 TEST_F(Cli, MosaicRefusesCoefficientsThatCannotBeUndoneUnlessAskedTo) {
   const Bitmap original = MakeInput("in.png");
   // Encoding in place would destroy the original for good.
