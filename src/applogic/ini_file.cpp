@@ -228,8 +228,7 @@ TIniStore TIniStore::Parse(std::string_view bytes) {
     if (line.empty() || line.front() == ';') continue;
     if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
       const std::string_view name = Trim(line.substr(1, line.size() - 2));
-      current = store.FindSection(name);
-      if (current == nullptr) current = &store.AddSection(name);
+      current = &store.AddSection(name);
       continue;
     }
     if (current == nullptr) continue;  // before the first section
@@ -240,7 +239,7 @@ TIniStore TIniStore::Parse(std::string_view bytes) {
       continue;
     }
     const std::string_view key = Trim(line.substr(0, eq));
-    if (current->Find(key) == nullptr) current->Add(key, Trim(line.substr(eq + 1)));
+    current->Add(key, Trim(line.substr(eq + 1)));
   }
   return store;
 }
@@ -276,7 +275,7 @@ TIniStore::Entry* TIniStore::Section::Find(std::string_view key) {
 }
 
 void TIniStore::Section::Add(std::string_view key, std::string_view value) {
-  keys.emplace(LowerName(key), entries.size());
+  if (!keys.try_emplace(LowerName(key), entries.size()).second) return;
   entries.push_back(Entry{std::string(key), std::string(value), true});
 }
 
@@ -291,9 +290,9 @@ const TIniStore::Section* TIniStore::FindSection(std::string_view name) const {
 }
 
 TIniStore::Section& TIniStore::AddSection(std::string_view name) {
-  sectionIndex_.emplace(LowerName(name), sections_.size());
-  sections_.push_back(Section{std::string(name), {}, {}});
-  return sections_.back();
+  const auto [at, added] = sectionIndex_.try_emplace(LowerName(name), sections_.size());
+  if (added) sections_.push_back(Section{std::string(name), {}, {}});
+  return sections_[at->second];
 }
 
 bool TIniStore::HasSection(std::string_view section) const {

@@ -82,11 +82,12 @@ class TIniStore {
     std::unordered_map<std::string, size_t> keys;  // lower-case key -> index in entries
     const Entry* Find(std::string_view key) const;
     Entry* Find(std::string_view key);
-    void Add(std::string_view key, std::string_view value);  // a key it does not hold yet
+    // Adds a key it does not hold yet; a key it holds keeps its value.
+    void Add(std::string_view key, std::string_view value);
   };
   Section* FindSection(std::string_view name);
   const Section* FindSection(std::string_view name) const;
-  Section& AddSection(std::string_view name);
+  Section& AddSection(std::string_view name);  // the section of that name, added if new
 
   std::vector<Section> sections_;
   std::unordered_map<std::string, size_t> sectionIndex_;  // lower-case name -> index
