@@ -384,8 +384,9 @@ fb_pixel() {
 }
 
 to_bmp() {
-  # An empty rectangle changes nothing: the picture is only read and written as BMP.
-  "$CLI" mosaic "$1" "$2" --rect 0,0,0,0
+  # The identity mosaic (keys 1,0) changes no pixel: the picture is only read and written as a
+  # 24-bit BMP. (An empty rectangle is refused: a mosaic without a whole block hides nothing.)
+  "$CLI" mosaic "$1" "$2" --block 2x2 --keys 1,0
 }
 
 bmp_size() { echo "$(le32 "$1" 18) $(le32 "$1" 22)"; }

@@ -12,12 +12,15 @@
 
 #include <chrono>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "app/busy_scope.h"
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "app/number_edit.h"
 #include "engine/beep.h"
+#include "engine/mosaic.h"
 #include "engine/password.h"
 #include "engine/transform_params.h"
 
@@ -291,7 +294,7 @@ void TMainForm::ExecuteButtonClick() {
   RunCommand([this] {
     // Enabled again however the transform ends.
     TDisabledWhile disabled(this);
-    TBusyScope busy(this);
+    std::optional<TBusyScope> busy(std::in_place, this);
     const int32_t r = GlobalValue->GetRatio();
     const kavun::TRect rect = selection_.SelectionImageRect(r);
     const auto t0 = std::chrono::steady_clock::now();
@@ -324,6 +327,23 @@ void TMainForm::ExecuteButtonClick() {
         QStringLiteral("処理時間: %1 ミリ秒").arg(static_cast<long long>(elapsed.count())));
     MainPBox->BitmapChanged();
     SetLastSelection(rect);
+    // A mosaic whose rectangle holds no whole block has changed nothing: that is said instead of
+    // passing as done (after the busy state, so that the notice takes the answer). An unusable
+    // order has had its beep instead.
+    if (request.Kind == kavun::TransformKind::ReversibleMosaic &&
+        (!request.Decode || kavun::MosaicIsReversible(request)) &&
+        kavun::MosaicCoveredRect(rect, request.BlockW, request.BlockH).IsEmpty()) {
+      busy.reset();
+      dialogs_->ShowNotice(
+          QStringLiteral("選択範囲 (%1 × %2 ピクセル) にはブロック (%3 × %4) が一つも収まらないた"
+                         "め、\r\n画像は変更されていません。\r\n選択範囲を広げるか、ブロックサイ"
+                         "ズを小さくしてください。")
+              .arg(rect.Right - rect.Left)
+              .arg(rect.Bottom - rect.Top)
+              .arg(request.BlockW)
+              .arg(request.BlockH),
+          QStringLiteral("可逆モザイク"));
+    }
   });
 }
 

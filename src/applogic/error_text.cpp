@@ -18,9 +18,25 @@ bool IsFormatName(const std::string& detail) {
   return detail == "PNG" || detail == "JPEG" || detail == "BMP";
 }
 
+// The sentences for the error's kind.
+std::string KindText(const Error& error);
+
 }  // namespace
 
 std::string JapaneseErrorText(const Error& error) {
+  std::string text = KindText(error);
+  if (!error.LeftOverFile().empty()) {
+    // After a detail line the closing parenthesis ends the text; otherwise a full stop.
+    text += text.ends_with(")") ? "\n" : "。\n";
+    text += "作業用の一時ファイル " + Quoted(error.LeftOverFile()) +
+            " はフォルダの設定により削除できませんでした。不要なファイルなので、削除してください";
+  }
+  return text;
+}
+
+namespace {
+
+std::string KindText(const Error& error) {
   const std::string& path = error.Path();
   const std::string& detail = error.Detail();
   // The file as it begins a sentence and inside one, and in front of a sentence about something
@@ -40,6 +56,10 @@ std::string JapaneseErrorText(const Error& error) {
     case ErrorKind::PermissionDenied:
       return file +
              "にアクセスする権限がありません。ファイルとフォルダのアクセス権を確かめてください";
+    case ErrorKind::ReadOnlyFileSystem:
+      return "読み取り専用のため" + inside +
+             "に書き込めませんでした (ディスクまたはファイルシステムが読み取り専用です)。書き込みで"
+             "きる別の場所に保存してください";
     case ErrorKind::NotAFile:
       return file +
              "はフォルダなどで、通常のファイルではありません。ファイルを指定し直してください";
@@ -59,6 +79,11 @@ std::string JapaneseErrorText(const Error& error) {
              "は対応していない種類のファイルです。拡張子が .png、.jpg、.jpeg、.bmp "
              "のファイルを指定してください";
     case ErrorKind::NotThisFormat:
+      if (IsFormatName(first) && IsFormatName(second)) {
+        return file + "は拡張子が示す " + first + " 形式ではなく、" + second +
+               " 形式の画像です。拡張子を " + (second == "JPEG" ? ".jpg" : ".png") +
+               " に変えてから開いてください";
+      }
       if (IsFormatName(detail)) {
         return file + "は拡張子が示す " + detail +
                " 形式の画像ではありません。拡張子がファイルの中身と合っているか確かめてください";
@@ -103,5 +128,7 @@ std::string JapaneseErrorText(const Error& error) {
   }
   return about + "処理を完了できませんでした" + DetailLine(detail);
 }
+
+}  // namespace
 
 }  // namespace kavun

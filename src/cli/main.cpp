@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "engine/error.h"
+#include "engine/mosaic.h"
 #include "engine/password.h"
 #include "engine/transform_frame.h"
 #include "engine/transform_params.h"
@@ -103,7 +104,7 @@ Commands:
       Running the same command again restores the picture.
       --password-file F  the content of F (a regular file of at most 1 MiB), one trailing
                          newline removed
-      --password-stdin   one line read from standard input
+      --password-stdin   one line read from standard input (at most 1 MiB, no NUL byte)
       --password P       P itself (other users can see it in the process list)
   check [--block WxH] [--keys K1,K2]
       Tells whether the mosaic coefficients can be undone. Exit status 0 when they can,
@@ -376,20 +377,51 @@ std::string StripOneNewline(std::string text) {
   return text;
 }
 
+// One line of standard input without its line end, held to the password file's limit and free
+// of NUL bytes (no text has them: /dev/zero or a binary file piped in by mistake). Reading stops
+// at the line's end, past the limit or at a NUL byte, so that an endless input costs nothing.
+std::string ReadPasswordLine() {
+  std::string line;
+  std::streambuf* in = std::cin.rdbuf();
+  bool any = false;
+  for (int c = in->sbumpc(); c != std::char_traits<char>::eof(); c = in->sbumpc()) {
+    any = true;
+    if (c == '\n') break;
+    if (c == '\0') {
+      throw Error(ErrorKind::Other, "",
+                  "the password on standard input contains a NUL byte (byte " +
+                      std::to_string(line.size() + 1) +
+                      "); is standard input a binary file or a device? Give the password as text");
+    }
+    if (line.size() == kMaxPasswordFileBytes) {
+      throw Error(ErrorKind::Other, "",
+                  "the password line on standard input is longer than " +
+                      std::to_string(kMaxPasswordFileBytes) +
+                      " bytes (1 MiB); is standard input the right file?");
+    }
+    line += static_cast<char>(c);
+  }
+  if (!any) throw Error(ErrorKind::NoPassword, "", "on standard input");
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 std::string ReadPassword(const Options& o) {
   std::string utf8;
   if (o.PasswordFile) {
     // A regular file only (a FIFO or /dev/zero would never end), and a small one.
     utf8 = StripOneNewline(ReadRegularFile(*o.PasswordFile, kMaxPasswordFileBytes));
   } else if (o.PasswordStdin) {
-    if (!std::getline(std::cin, utf8) && utf8.empty()) {
-      throw Error(ErrorKind::NoPassword, "", "on standard input");
-    }
-    if (!utf8.empty() && utf8.back() == '\r') utf8.pop_back();
+    utf8 = ReadPasswordLine();
   } else {
     std::cerr << "kavun-cli: warning: a password given with --password can be seen by other "
                  "users in the process list; prefer --password-file or --password-stdin\n";
     utf8 = *o.PasswordText;
+  }
+  if (utf8.empty()) {
+    // Used as designed, but most likely a mistake (an unset variable, an empty file).
+    std::cerr << "kavun-cli: warning: the password is empty; the picture is scrambled with the "
+                 "key of the empty password, which anyone can undo\n";
   }
   try {
     return PasswordToCp932(utf8);
@@ -451,6 +483,41 @@ class MemoryGate {
   int running_ = 0;
 };
 
+// "L,T,R,B (W x H pixels)": a rectangle as the messages name it.
+std::string RectText(const TRect& r) {
+  return Str(r.Left) + "," + Str(r.Top) + "," + Str(r.Right) + "," + Str(r.Bottom) + " (" +
+         Str(r.Right - r.Left) + " x " + Str(r.Bottom - r.Top) + " pixels)";
+}
+
+// The mosaic rewrites only the whole blocks of the rectangle. Without one the picture would come
+// out unchanged: that is a failure, not a success. Strips at the right or bottom that stay as
+// they are when scrambling are worth a warning.
+template <class Warn>
+void CheckMosaicCovers(const std::string& in, const TRect& rect, const TransformRequest& request,
+                       const Warn& warn) {
+  const TRect covered = MosaicCoveredRect(rect, request.BlockW, request.BlockH);
+  const std::string block = Str(request.BlockW) + "x" + Str(request.BlockH);
+  if (covered.IsEmpty()) {
+    throw Error(ErrorKind::Other, "",
+                "the rectangle " + RectText(rect) + " holds no whole block of " + block +
+                    " pixels, so the mosaic would change nothing; choose a larger rectangle "
+                    "(--rect) or smaller blocks (--block)");
+  }
+  if (request.Decode || covered == rect) return;
+  std::string strips;
+  if (covered.Right < rect.Right) {
+    strips += "the rightmost " + Str(rect.Right - covered.Right) + " x " +
+              Str(rect.Bottom - rect.Top) + " pixels";
+  }
+  if (covered.Bottom < rect.Bottom) {
+    if (!strips.empty()) strips += " and ";
+    strips += "the bottom " + Str(covered.Right - covered.Left) + " x " +
+              Str(rect.Bottom - covered.Bottom) + " pixels";
+  }
+  warn("warning: \"" + in + "\": the mosaic leaves " + strips + " of the rectangle " +
+       RectText(rect) + " unscrambled: they hold no whole block of " + block + " pixels");
+}
+
 // Processes one file; returns its exit status and reports on stderr.
 int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, const Job& job,
            std::mutex& errLock) {
@@ -475,6 +542,8 @@ int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, 
     // one they accept anywhere, so that one is refused here.
     const TRect rect = wanted.value_or(TRect{0, 0, bitmap.Width(), bitmap.Height()});
     CheckRectWithin(bitmap, rect);
+    if (request.Kind == TransformKind::ReversibleMosaic)
+      CheckMosaicCovers(job.In, rect, request, warn);
     if (UsesSharedGenerator(request)) {
       const std::lock_guard lock(g_mtwisterMutex);
       ApplyTransform(bitmap, rect, request);

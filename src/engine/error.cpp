@@ -20,7 +20,18 @@ Error::Error(ErrorKind kind, std::string path, std::string detail)
 
 Error Error::WithPath(const std::string& path) const {
   if (!path_.empty() || kind_ == ErrorKind::Other) return *this;
-  return Error(kind_, path, detail_);
+  const Error named(kind_, path, detail_);
+  return leftOver_.empty() ? named : named.WithLeftOverFile(leftOver_);
+}
+
+Error Error::WithLeftOverFile(const std::string& file) const {
+  Error error(kind_, path_, detail_);
+  error.leftOver_ = file;
+  // what() is fixed when an error is made: the sentence about the file goes into a new one.
+  static_cast<std::runtime_error&>(error) = std::runtime_error(
+      std::string(what()) + "; its unfinished temporary file \"" + file +
+      "\" could not be removed (the folder does not allow it) and can be deleted");
+  return error;
 }
 
 std::pair<std::string, std::string> SplitDetail(const std::string& detail) {
@@ -29,6 +40,17 @@ std::pair<std::string, std::string> SplitDetail(const std::string& detail) {
   return {detail.substr(0, at),
           detail.substr(at + std::char_traits<char>::length(kDetailSeparator))};
 }
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail) {
   const std::string file = path.empty() ? std::string("the file") : "\"" + path + "\"";
@@ -44,6 +66,8 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
       return file + " does not exist";
     case ErrorKind::PermissionDenied:
       return "permission denied for " + file;
+    case ErrorKind::ReadOnlyFileSystem:
+      return file + " could not be written: it is on a read-only file system";
     case ErrorKind::NotAFile:
       return file + " is not a regular file (a folder or a device?)";
     case ErrorKind::DiskFull:
@@ -57,8 +81,11 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
     case ErrorKind::UnknownFileType:
       return file + " has an unknown file type; use .png, .jpg, .jpeg or .bmp";
     case ErrorKind::NotThisFormat:
-      return file + " is not a" + (detail.empty() ? std::string() : " " + detail) +
-             " picture as its extension says";
+      return file + " is not a" + (first.empty() ? std::string() : " " + first) +
+             " picture as its extension says" +
+             (second.empty() ? std::string()
+                             : "; it holds a " + second + " picture: give it the extension " +
+                                   (second == "JPEG" ? ".jpg" : "." + Lower(second)));
     case ErrorKind::CorruptData:
       return file + " holds damaged picture data" + more;
     case ErrorKind::UnsupportedVariant:
@@ -100,8 +127,9 @@ ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
       return ErrorKind::FileNotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
       return ErrorKind::PermissionDenied;
+    case EROFS:
+      return ErrorKind::ReadOnlyFileSystem;
     case EISDIR:
       return ErrorKind::NotAFile;
     case ENOSPC:
@@ -129,6 +157,8 @@ const char* ErrorKindName(ErrorKind kind) noexcept {
       return "FileNotFound";
     case ErrorKind::PermissionDenied:
       return "PermissionDenied";
+    case ErrorKind::ReadOnlyFileSystem:
+      return "ReadOnlyFileSystem";
     case ErrorKind::NotAFile:
       return "NotAFile";
     case ErrorKind::DiskFull:

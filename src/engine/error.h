@@ -15,6 +15,7 @@ enum class ErrorKind {
   Usage,               // bad arguments on the command line (Detail(): the English sentence)
   FileNotFound,        // the file or a folder on its path does not exist
   PermissionDenied,    // the user may not read or write the file or its folder
+  ReadOnlyFileSystem,  // the file or its folder is on a file system mounted read-only
   NotAFile,            // a folder, FIFO, device or socket where a regular file is needed
   DiskFull,            // no space left on the device (or a quota / file-size limit reached)
   ReadFailed,          // an input/output error while reading (Detail(): the system's message)
@@ -23,7 +24,9 @@ enum class ErrorKind {
   UnknownFileType,     // the extension names no format the program reads or writes
                        // (Detail(): the extension)
   NotThisFormat,       // the content is not a picture of the kind the extension names
-                       // (Detail(): the format expected, "PNG", "JPEG" or "BMP")
+                       // (Detail(): the format expected, "PNG", "JPEG" or "BMP", and when
+                       // the content is a picture of another kind, that kind after
+                       // kDetailSeparator: "BMP / JPEG")
   CorruptData,         // a picture of the right kind whose data is damaged (Detail(): a
                        // library's message)
   UnsupportedVariant,  // a valid picture of a variant the program does not read (Detail():
@@ -47,7 +50,8 @@ enum class ErrorKind {
                        // was looked for when that is no file, "on standard input")
 };
 
-// Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange).
+// Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange,
+// NotThisFormat).
 inline constexpr const char* kDetailSeparator = " / ";
 
 // The two values of such a detail; the second is empty when there is no separator.
@@ -69,10 +73,17 @@ class Error : public std::runtime_error {
   // The same error naming `path` (kept when it already names a file).
   Error WithPath(const std::string& path) const;
 
+  // A temporary file of a failed save that could not be removed (a folder that forbids
+  // removing files), for the user to delete; empty when none was left behind.
+  const std::string& LeftOverFile() const noexcept { return leftOver_; }
+  // The same error, saying also that `file` was left behind.
+  Error WithLeftOverFile(const std::string& file) const;
+
  private:
   ErrorKind kind_;
   std::string path_;
   std::string detail_;
+  std::string leftOver_;
 };
 
 // The English sentence for a kind, its file and its detail (what() of an Error). It names the
@@ -80,9 +91,9 @@ class Error : public std::runtime_error {
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail);
 
 // The kind for an errno value left by a failed open/read/write/rename: ENOENT/ENOTDIR give
-// FileNotFound, EACCES/EPERM/EROFS PermissionDenied, EISDIR NotAFile, ENOSPC/EDQUOT/EFBIG
-// DiskFull, ENOMEM OutOfMemory, EINTR Interrupted; anything else ReadFailed or WriteFailed
-// depending on `writing`.
+// FileNotFound, EACCES/EPERM PermissionDenied, EROFS ReadOnlyFileSystem, EISDIR NotAFile,
+// ENOSPC/EDQUOT/EFBIG DiskFull, ENOMEM OutOfMemory, EINTR Interrupted; anything else ReadFailed or
+// WriteFailed depending on `writing`.
 ErrorKind KindFromErrno(int error_number, bool writing) noexcept;
 
 // Any exception a command lets through, as an Error with a kind: kavun::Error as it is;
@@ -100,6 +111,7 @@ inline constexpr ErrorKind kAllErrorKinds[] = {
     ErrorKind::Usage,
     ErrorKind::FileNotFound,
     ErrorKind::PermissionDenied,
+    ErrorKind::ReadOnlyFileSystem,
     ErrorKind::NotAFile,
     ErrorKind::DiskFull,
     ErrorKind::ReadFailed,

@@ -26,6 +26,19 @@ MosaicOrder UsableMosaicOrder(bool decode, int32_t block_w, int32_t block_h, int
   return order;
 }
 
+TRect MosaicCoveredRect(const TRect& rect, int32_t blockW, int32_t blockH) {
+  const TRect none{rect.Left, rect.Top, rect.Left, rect.Top};
+  if (blockW <= 0 || blockH <= 0 || rect.IsEmpty()) return none;
+  // 64 bits: the sides of any rectangle, however far apart its edges.
+  const int64_t w = int64_t{rect.Right} - rect.Left;
+  const int64_t h = int64_t{rect.Bottom} - rect.Top;
+  const int64_t coveredW = w / blockW * blockW;
+  const int64_t coveredH = h / blockH * blockH;
+  if (coveredW == 0 || coveredH == 0) return none;
+  return TRect{rect.Left, rect.Top, static_cast<int32_t>(rect.Left + coveredW),
+               static_cast<int32_t>(rect.Top + coveredH)};
+}
+
 // The selection is worked through in bands of BlockH rows and, within a band, in chunks of
 // whole blocks. A chunk is first copied aside (about 16 KiB, so the copy stays in the
 // first-level cache), then every pixel of the chunk is written in row order from its source
@@ -42,9 +55,10 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
   BeginTransform(*bitmap, Rect);
   if (Rect.IsEmpty()) return;
 
-  const int32_t block_cols = (Rect.Right - Rect.Left) / BlockW;
-  const int32_t block_rows = (Rect.Bottom - Rect.Top) / BlockH;
-  if (block_cols == 0 || block_rows == 0) return;
+  const TRect covered = MosaicCoveredRect(Rect, BlockW, BlockH);
+  if (covered.IsEmpty()) return;
+  const int32_t block_cols = (covered.Right - covered.Left) / BlockW;
+  const int32_t block_rows = (covered.Bottom - covered.Top) / BlockH;
 
   const auto bw = static_cast<std::size_t>(BlockW);
   const auto bh = static_cast<std::size_t>(BlockH);

@@ -129,6 +129,18 @@ Header ReadHeader(Source& src) {
   if (src.Size() < 2) EndsEarly("inside the file header");
   src.Read(0, file, 2, "file header");
   if (file[0] != 'B' || file[1] != 'M') {
+    // A picture of another kind named .bmp: say which, so that renaming it is the obvious fix.
+    const bool jpeg = file[0] == 0xFF && file[1] == 0xD8;
+    uint8_t magic[8] = {};
+    bool png = false;
+    if (src.Size() >= sizeof magic) {
+      src.Read(0, magic, sizeof magic, "file header");
+      png = std::memcmp(magic, "\x89PNG\r\n\x1A\n", sizeof magic) == 0;
+    }
+    if (jpeg || png) {
+      throw Error(ErrorKind::NotThisFormat, {},
+                  std::string("BMP") + kDetailSeparator + (jpeg ? "JPEG" : "PNG"));
+    }
     throw Error(ErrorKind::NotThisFormat, {}, "BMP");
   }
   src.Read(0, file, sizeof file, "file header");
@@ -163,6 +175,11 @@ Header ReadHeader(Source& src) {
     h.Bpp = U16(info + 14);
     h.Compression = U32(info + 16);  // zero when the OS/2 header is shorter
     h.ColorsUsed = U32(info + 32);
+    // A JPEG or PNG stored whole inside a BMP has no depth of its own (0 bits per pixel).
+    if (!h.Os2v2 && (h.Compression == kJpeg || h.Compression == kPng)) {
+      Unsupported(h.Compression == kJpeg ? "a JPEG picture stored inside a BMP file"
+                                         : "a PNG picture stored inside a BMP file");
+    }
   }
   if (width <= 0) Bad("the width " + std::to_string(width) + " is not positive");
   if (height == 0) Bad("the height is 0");

@@ -94,55 +94,126 @@ void UnregisterPending(int slot) noexcept {
   if (slot >= 0) g_pending[static_cast<std::size_t>(slot)].State.store(0);
 }
 
-// A temporary file that is removed unless it was renamed into place.
+std::atomic<bool> g_unnamedAllowed{true};
+
+// A name ".kvNNNNNN.tmp" in `folder` that is not taken, made by `make` (which creates the entry
+// and returns 0, or an errno value), registered for the signal handlers while it exists. Short,
+// so that any target name the file system allows can be saved beside it.
+struct TemporaryName {
+  std::string Path;
+  int Slot = -1;
+};
+
+template <class Make>
+TemporaryName CreateTemporaryName(const fs::path& folder, const fs::path& target,
+                                  const Make& make) {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned seed = std::random_device{}();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const unsigned n =
+        (seed + static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) * 104729u) %
+        1000000u;
+    char name[32];
+    std::snprintf(name, sizeof name, ".kv%06u.tmp", n);
+    TemporaryName temp{(folder / name).string(), -1};
+    // Registered before it exists, so that a signal arriving just after its creation finds it
+    // (a signal while the name is found taken would remove another's file of that name: that
+    // needs a collision of names and a signal in the same instant).
+    temp.Slot = RegisterPending(temp.Path);
+    const int error = make(temp.Path);
+    if (error == 0) return temp;
+    UnregisterPending(temp.Slot);
+    if (error != EEXIST) ThrowErrno(error, target, true, "cannot create a file in its folder");
+  }
+  ThrowErrno(EEXIST, target, true, "cannot create a file in its folder");
+}
+
+// The file a save is written to before it takes the target's place. Where the system allows, an
+// unnamed file in the target's folder (O_TMPFILE), given a name only when it is complete: a
+// process killed while writing leaves nothing behind. Otherwise (a file system without unnamed
+// files, or no /proc to link one through) a named file ".kvNNNNNN.tmp" in that folder, which
+// the signal handlers remove (RemovePendingTemporaryFiles) and a SIGKILL leaves behind.
 class TemporaryFile {
  public:
-  TemporaryFile(const fs::path& folder, mode_t mode, const fs::path& target) {
-    // A short name, so that any target name the file system allows can be saved beside it.
-    static std::atomic<unsigned> counter{0};
-    static const unsigned seed = std::random_device{}();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      const unsigned n =
-          (seed + static_cast<unsigned>(::getpid()) * 7919u + counter.fetch_add(1) * 104729u) %
-          1000000u;
-      char name[32];
-      std::snprintf(name, sizeof name, ".kv%06u.tmp", n);
-      path_ = (folder / name).string();
-      // Registered before it exists, so that a signal arriving just after its creation finds it
-      // (a signal while the name is found taken would remove another's file of that name: that
-      // needs a collision of names and a signal in the same instant).
-      slot_ = RegisterPending(path_);
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+  TemporaryFile(const fs::path& folder, mode_t mode, const fs::path& target) : folder_(folder) {
+#ifdef O_TMPFILE
+    // Linking an unnamed file into place goes through /proc (linkat with AT_EMPTY_PATH needs a
+    // privilege); without it the file could never be given a name.
+    if (g_unnamedAllowed.load() && ::access("/proc/self/fd", X_OK) == 0) {
+      fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+      // Any failure (a file system without O_TMPFILE says EOPNOTSUPP, an old kernel EISDIR):
+      // the named file is tried, and fails with the folder's own reason if there is one.
       if (fd_ >= 0) return;
-      const int error = errno;
-      UnregisterPending(slot_);
-      slot_ = -1;
-      if (error != EEXIST) ThrowErrno(error, target, true, "cannot create a file in its folder");
     }
-    ThrowErrno(EEXIST, target, true, "cannot create a file in its folder");
+#endif
+    name_ = CreateTemporaryName(folder, target, [&](const std::string& path) {
+      fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+      return fd_ >= 0 ? 0 : errno;
+    });
   }
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (!renamed_) ::unlink(path_.c_str());
-    UnregisterPending(slot_);
+    Discard();
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  const std::string& Path() const noexcept { return path_; }
-  // Hands the descriptor to a stream that closes it.
-  int TakeFd() noexcept {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
+  int Fd() const noexcept {
+    return fd_;
   }
-  void MarkRenamed() noexcept { renamed_ = true; }
+
+  // Puts the complete file in the place of `file` (rename semantics: an existing file is
+  // replaced at once, never missing in between), then closes it. Throws Error naming `path`;
+  // a temporary name that can then not be removed is named by the error (LeftOverFile).
+  void MoveInto(const fs::path& file, const fs::path& path) {
+    if (name_.Path.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      // A new file takes its name at once; an existing one is replaced through a name of its
+      // own, since a link cannot replace a file.
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, file.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        Close();
+        return;
+      }
+      if (errno != EEXIST) ThrowErrno(errno, path, true);
+      name_ = CreateTemporaryName(folder_, path, [&](const std::string& name) {
+        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                   ? 0
+                   : errno;
+      });
+    }
+    if (::rename(name_.Path.c_str(), file.c_str()) != 0) {
+      const int err = errno;
+      const Error error(KindFromErrno(err, true), path.string(), ErrnoText(err));
+      const std::string left = Discard();
+      if (!left.empty()) throw error.WithLeftOverFile(left);
+      throw error;
+    }
+    UnregisterPending(name_.Slot);
+    name_ = {};
+    Close();
+  }
+
+  // Removes the named file, if any; the name when it cannot be removed (a folder that forbids
+  // removing files, such as an append-only one), empty otherwise.
+  std::string Discard() noexcept {
+    if (name_.Path.empty()) return {};
+    std::string left;
+    if (::unlink(name_.Path.c_str()) != 0 && errno != ENOENT) left = name_.Path;
+    UnregisterPending(name_.Slot);
+    name_ = {};
+    return left;
+  }
 
  private:
-  std::string path_;
+  // The data was flushed to the disk before the file took its place: closing cannot lose it.
+  void Close() noexcept {
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+  fs::path folder_;
+  TemporaryName name_;  // empty while the file has no name
   int fd_ = -1;
-  int slot_ = -1;
-  bool renamed_ = false;
 };
 
 // --- the writer -------------------------------------------------------------------------------
@@ -238,36 +309,49 @@ void WriteThroughTemporary(const fs::path& file, const struct stat* old, const f
                            const std::function<void(std::FILE*)>& write) {
   const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
   TemporaryFile temp(folder, old != nullptr ? (old->st_mode & 0777) : 0600, path);
-  std::FILE* stream = ::fdopen(temp.TakeFd(), "wb");
-  if (stream == nullptr) throw std::bad_alloc();
-  struct Close {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Close> owned(stream);
-  errno = 0;
   try {
-    write(stream);
-  } catch (const Error& e) {
-    // A failed write of the stream says more (a full disk) than the coder's own message.
-    if (std::ferror(stream) != 0 && errno != 0) WriteError(path, errno);
-    throw e.WithPath(path.string());
-  }
-  if (std::fflush(stream) != 0 || std::ferror(stream) != 0) WriteError(path, errno);
-  const int fd = ::fileno(stream);
-  if (::fsync(fd) != 0) WriteError(path, errno);
-  if (old != nullptr) {
-    // Keep the owner and group where the user may (root may), then the exact permissions.
-    if (::fchown(fd, old->st_uid, old->st_gid) != 0 && ::fchown(fd, -1, old->st_gid) != 0) {
-      // Neither is ours to give: the file then belongs to the user who saved it.
+    // The stream gets a descriptor of its own: the file stays open after the stream is closed,
+    // since an unnamed file closed before it is linked is gone.
+    const int streamFd = ::fcntl(temp.Fd(), F_DUPFD_CLOEXEC, 0);
+    if (streamFd < 0) WriteError(path, errno);
+    std::FILE* stream = ::fdopen(streamFd, "wb");
+    if (stream == nullptr) {
+      ::close(streamFd);
+      throw std::bad_alloc();
     }
-    ::fchmod(fd, old->st_mode & 07777);
-  } else {
-    ::fchmod(fd, NewFileMode());
+    struct Close {
+      void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Close> owned(stream);
+    errno = 0;
+    try {
+      write(stream);
+    } catch (const Error& e) {
+      // A failed write of the stream says more (a full disk) than the coder's own message.
+      if (std::ferror(stream) != 0 && errno != 0) WriteError(path, errno);
+      throw e.WithPath(path.string());
+    }
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) WriteError(path, errno);
+    if (std::fclose(owned.release()) != 0) WriteError(path, errno);
+    const int fd = temp.Fd();
+    if (::fsync(fd) != 0) WriteError(path, errno);
+    if (old != nullptr) {
+      // Keep the owner and group where the user may (root may), then the exact permissions.
+      if (::fchown(fd, old->st_uid, old->st_gid) != 0 && ::fchown(fd, -1, old->st_gid) != 0) {
+        // Neither is ours to give: the file then belongs to the user who saved it.
+      }
+      ::fchmod(fd, old->st_mode & 07777);
+    } else {
+      ::fchmod(fd, NewFileMode());
+    }
+    temp.MoveInto(file, path);
+  } catch (const Error& e) {
+    // A named temporary file the folder does not let go is named, for the user to delete.
+    const std::string left = temp.Discard();
+    if (!left.empty() && e.LeftOverFile().empty()) throw e.WithLeftOverFile(left);
+    throw;
   }
-  if (std::fclose(owned.release()) != 0) WriteError(path, errno);
-  if (::rename(temp.Path().c_str(), file.c_str()) != 0) ThrowErrno(errno, path, true);
-  temp.MarkRenamed();
-  // Make the rename itself durable.
+  // Make the new name itself durable.
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
@@ -346,6 +430,10 @@ void WriteFileSafely(const fs::path& path, const std::function<void(std::FILE*)>
   } else {
     WriteThroughTemporary(file, exists ? &old : nullptr, path, write);
   }
+}
+
+void AllowUnnamedTemporaryFiles(bool allow) noexcept {
+  g_unnamedAllowed.store(allow);
 }
 
 void RemovePendingTemporaryFiles() noexcept {

@@ -47,10 +47,16 @@ std::string ReadRegularFile(const std::filesystem::path& path, uint64_t maxBytes
 // - A symbolic link is followed: the file behind it is written and the link stays.
 // - A target that exists must be a regular file the user may write (NotAFile, PermissionDenied
 //   otherwise); it is left untouched when refused.
-// - Normally the data goes to a temporary file ".kvNNNNNN.tmp" in the target's folder, created
-//   with no more permission than the target has (0600 for a new file), flushed to the disk and
-//   renamed over the target; the target gets its old permissions (a new file those the umask
-//   gives). On any failure the target is untouched and the temporary file removed.
+// - Normally the data goes to a temporary file in the target's folder, created with no more
+//   permission than the target has (0600 for a new file) and flushed to the disk; it then takes
+//   the target's place as rename does (the old file is replaced at once, never missing in
+//   between) and the folder is flushed too. The target keeps its permissions and, where the
+//   user may give them, its owner and group (a new file gets the permissions the umask gives).
+//   The temporary file is unnamed where the system allows (O_TMPFILE, linked into place through
+//   /proc/self/fd), so that even a killed process leaves nothing behind; elsewhere it is named
+//   ".kvNNNNNN.tmp". On any failure the target is untouched and the temporary file removed;
+//   when the folder forbids removing it (an append-only folder), the error names it
+//   (Error::LeftOverFile).
 // - A target with several hard links, or one in a folder the user may not write, is rewritten in
 //   place so that the links and the folder stay as they are: the whole content is produced in
 //   memory first (a failure of `write` changes nothing), space for a longer file is reserved
@@ -61,8 +67,12 @@ std::string ReadRegularFile(const std::filesystem::path& path, uint64_t maxBytes
 void WriteFileSafely(const std::filesystem::path& path,
                      const std::function<void(std::FILE*)>& write);
 
-// Removes every temporary file that a WriteFileSafely in progress has created and not yet
+// Removes every named temporary file that a WriteFileSafely in progress has created and not yet
 // renamed. Async-signal-safe: meant for the handlers of signals that end the process.
 void RemovePendingTemporaryFiles() noexcept;
+
+// Whether WriteFileSafely may use unnamed temporary files (the default); off, it uses named ones
+// as on a file system without them. For tests of that fallback.
+void AllowUnnamedTemporaryFiles(bool allow) noexcept;
 
 }  // namespace kavun

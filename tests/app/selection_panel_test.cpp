@@ -496,6 +496,57 @@ TEST_F(SelectionPanelTest, ExecuteOnAPointSelectionChangesNothing) {
     EXPECT_FALSE(Status(1).isEmpty());
   }
   EXPECT_TRUE(dialogs_.errors.empty());
+  // The mosaic says that it changed nothing; the others change nothing silently, as designed.
+  ASSERT_EQ(dialogs_.notices.size(), 1u);
+  EXPECT_TRUE(dialogs_.notices[0].text.startsWith(QStringLiteral("選択範囲 (0 × 0 ピクセル)")));
+}
+
+// A mosaic whose selection holds no whole block changes nothing and says so; one that holds
+// blocks says nothing. Coefficients the inverse cannot use keep their beep instead.
+TEST_F(SelectionPanelTest, AMosaicWithoutAWholeBlockSaysSoInsteadOfPassingAsDone) {
+  Open(30, 20, 1);
+  form_->TB_SelMax->click();
+  const struct {
+    const char* blockW;
+    const char* blockH;
+    bool decode;
+    const char* key1;
+    int notices;
+    int beeps;
+  } cases[] = {
+      {"16", "16", false, "3", 0, 0},  // one block, strips beside and below
+      {"32", "16", false, "3", 1, 0},  // wider than the picture
+      {"16", "21", true, "5", 1, 0},   // higher, inverse
+      {"16", "21", true, "2", 0, 1},   // inverse coefficients that cannot be undone: the beep
+      {"30", "20", false, "3", 0, 0},  // exactly one block
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.blockW) + "x" + c.blockH + (c.decode ? " inverse" : ""));
+    dialogs_.notices.clear();
+    form_->Edit_ProcRevMosBlockW->setText(QString::fromLatin1(c.blockW));
+    form_->Edit_ProcRevMosBlockH->setText(QString::fromLatin1(c.blockH));
+    form_->Edit_ProcRevMosKey1->setText(QString::fromLatin1(c.key1));
+    (c.decode ? form_->RadioButton_ProcRevMosDecode : form_->RadioButton_ProcRevMosEncode)
+        ->setChecked(true);
+    kavun::Bitmap expected = form_->Global().WorkBitmap;
+    kavun::ReversibleMosaic(&expected, {0, 0, 30, 20}, c.decode, QString(c.blockW).toInt(),
+                            QString(c.blockH).toInt(), QString(c.key1).toInt(), 7);
+    beeps_ = 0;
+    QTest::mouseClick(form_->ExecuteButton, Qt::LeftButton);
+    EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, expected));
+    EXPECT_EQ(beeps_, c.beeps);
+    ASSERT_EQ(static_cast<int>(dialogs_.notices.size()), c.notices);
+    if (c.notices == 1) {
+      EXPECT_EQ(dialogs_.notices[0].text,
+                QStringLiteral("選択範囲 (30 × 20 ピクセル) にはブロック (%1 × %2) が一つも収まら"
+                               "ないため、\r\n画像は変更されていません。\r\n選択範囲を広げるか、"
+                               "ブロックサイズを小さくしてください。")
+                    .arg(QString::fromLatin1(c.blockW), QString::fromLatin1(c.blockH)));
+      EXPECT_EQ(dialogs_.notices[0].caption, QStringLiteral("可逆モザイク"));
+    }
+    EXPECT_TRUE(form_->isEnabled());
+  }
+  EXPECT_TRUE(dialogs_.errors.empty());
 }
 
 TEST_F(SelectionPanelTest, AFailingExecuteLeavesTheWindowEnabledAndThePicture) {

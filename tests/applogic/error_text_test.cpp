@@ -77,5 +77,31 @@ TEST(ErrorText, ALibrarysMessageIsADetailOnALineOfItsOwn) {
   EXPECT_TRUE(ja.ends_with("\n(IDAT: CRC error)")) << ja;
 }
 
+// A failed save whose temporary file the folder does not let go: both wordings name it, after
+// the error's own sentences and any detail line.
+TEST(ErrorText, ATemporaryFileLeftBehindIsNamedInBothLanguages) {
+  const std::string temp = "/d/.kv000001.tmp";
+  for (const Error& base : {Error(ErrorKind::PermissionDenied, ""),
+                            Error(ErrorKind::WriteFailed, "", "Input/output error")}) {
+    SCOPED_TRACE(ErrorKindName(base.Kind()));
+    const Error error = base.WithLeftOverFile(temp).WithPath("/d/a.png");
+    EXPECT_EQ(error.LeftOverFile(), temp);
+    const std::string ja = JapaneseErrorText(error);
+    const std::string en = error.what();
+    for (const std::string& text : {ja, en}) {
+      EXPECT_NE(text.find("\"/d/a.png\""), std::string::npos) << text;
+      EXPECT_NE(text.find("\"" + temp + "\""), std::string::npos) << text;
+    }
+    EXPECT_TRUE(ja.starts_with(JapaneseErrorText(base.WithPath("/d/a.png")))) << ja;
+    EXPECT_FALSE(ja.ends_with("。")) << ja;
+    if (!base.Detail().empty()) {
+      EXPECT_NE(ja.find(")\n"), std::string::npos) << ja;
+    }
+  }
+  EXPECT_EQ(JapaneseErrorText(Error(ErrorKind::ReadOnlyFileSystem, "/mnt/cd/a.png"))
+                .rfind("読み取り専用のため", 0),
+            0u);
+}
+
 }  // namespace
 }  // namespace kavun

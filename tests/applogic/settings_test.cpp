@@ -112,6 +112,78 @@ TEST(IniStore, WritesInPlaceAppendsKeysAndSections) {
   EXPECT_EQ(TIniStore().Serialize(), "");
 }
 
+// ---- Encodings ------------------------------------------------------------------------------
+
+// "[Setup]\r\nFormWidth=800\r\n" and a value holding `extra` (UTF-8), in UTF-16 with its mark.
+std::string Utf16File(bool bigEndian, const std::u16string& extra = u"") {
+  const std::u16string text = u"[Setup]\r\nFormWidth=800\r\nName=" + extra + u"\r\n";
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const char hi = static_cast<char>(unit >> 8);
+    const char lo = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+  }
+  return bytes;
+}
+
+TEST(IniStore, ByteOrderMarksAreReadAndWrittenBackInTheirEncoding) {
+  const std::string le = Utf16File(false, u"\u3042\U0001F600");
+  const std::string be = Utf16File(true, u"\u3042\U0001F600");
+  // An unpaired surrogate is kept through reading and writing.
+  const std::string lone = Utf16File(false, std::u16string(1, char16_t{0xD800}) + u"x");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    TIniEncoding encoding;
+    int32_t width;           // FormWidth read, 0 when absent
+    std::string name_value;  // the value of Name, as UTF-8
+  };
+  for (const Case& c : {
+           Case{"no mark", "[Setup]\r\nFormWidth=800\r\n", TIniEncoding::Bytes, 800, ""},
+           Case{"UTF-8 mark", "\xEF\xBB\xBF[Setup]\r\nFormWidth=800\r\nName=\xE3\x81\x82\r\n",
+                TIniEncoding::Utf8Mark, 800, "\xE3\x81\x82"},
+           Case{"UTF-8 mark before a blank line", "\xEF\xBB\xBF\r\n [Setup]\nFormWidth=800",
+                TIniEncoding::Utf8Mark, 800, ""},
+           Case{"UTF-8 mark alone", "\xEF\xBB\xBF", TIniEncoding::Utf8Mark, 0, ""},
+           Case{"UTF-16 LE", le, TIniEncoding::Utf16LeMark, 800, "\xE3\x81\x82\xF0\x9F\x98\x80"},
+           Case{"UTF-16 BE", be, TIniEncoding::Utf16BeMark, 800, "\xE3\x81\x82\xF0\x9F\x98\x80"},
+           Case{"UTF-16 LE, unpaired surrogate", lone, TIniEncoding::Utf16LeMark, 800,
+                "\xED\xA0\x80x"},
+           Case{"UTF-16 LE, odd length", le + "[", TIniEncoding::Utf16LeMark, 800,
+                "\xE3\x81\x82\xF0\x9F\x98\x80"},
+           Case{"UTF-16 mark alone", "\xFF\xFE", TIniEncoding::Utf16LeMark, 0, ""},
+           // Anything else is read byte for byte, as it always was.
+           Case{"UTF-32 LE mark", std::string("\xFF\xFE\0\0[\0\0\0", 8), TIniEncoding::Bytes, 0,
+                ""},
+           Case{"a mark not at the start", "\r\n\xEF\xBB\xBF[Setup]\r\nFormWidth=800\r\n",
+                TIniEncoding::Bytes, 0, ""},
+           Case{"half a UTF-8 mark", "\xEF\xBB[Setup]\r\nFormWidth=800\r\n", TIniEncoding::Bytes, 0,
+                ""},
+       }) {
+    SCOPED_TRACE(c.name);
+    TIniStore s = TIniStore::Parse(c.bytes);
+    EXPECT_EQ(s.Encoding(), c.encoding);
+    EXPECT_EQ(s.ReadInteger("Setup", "FormWidth", 0), c.width);
+    EXPECT_EQ(s.ReadString("Setup", "Name").value_or(""), c.name_value);
+    // Written back in the same encoding: read again it holds the same.
+    s.WriteInteger("Setup", "FormHeight", 480);
+    const std::string written = s.Serialize();
+    const TIniStore again = TIniStore::Parse(written);
+    EXPECT_EQ(again.Encoding(), c.encoding);
+    EXPECT_EQ(again.ReadInteger("Setup", "FormHeight", 0), 480);
+    EXPECT_EQ(again.ReadString("Setup", "Name").value_or(""), c.name_value);
+    EXPECT_EQ(again.Serialize(), written);
+  }
+  // A normalised UTF-16 file is written back byte for byte.
+  const std::string normal = Utf16File(false, u"\u3042\U0001F600");
+  const TIniStore s = TIniStore::Parse(normal);
+  EXPECT_EQ(EncodeIniText("[Setup]\r\nFormWidth=800\r\nName=\xE3\x81\x82\xF0\x9F\x98\x80\r\n",
+                          TIniEncoding::Utf16LeMark),
+            normal);
+  EXPECT_EQ(s.Serialize(), normal + std::string("\r\0\n\0", 4));
+}
+
 // ---- Paths ----------------------------------------------------------------------------------
 
 TEST(SettingsPath, ExtensionReplacedOrAppended) {
@@ -221,6 +293,28 @@ TEST_F(SettingsFileTest, OtherSectionsAndKeysSurviveCommentsDoNot) {
             "[Extra]\r\nname=value\r\n\r\n[Setup]\r\nFormWidth=700\r\ncustom=5\r\n"
             "isScrollTrack=1\r\nisShowSaveChkDlg=1\r\nisShowJpgSaveChkDlg=1\r\nFormHeight=500\r\n"
             "\r\n");
+}
+
+TEST_F(SettingsFileTest, AFileSavedWithAByteOrderMarkKeepsItsValuesAndItsMark) {
+  // As Notepad saves it.
+  const std::string notepad = "\xEF\xBB\xBF[Setup]\r\nisScrollTrack=1\r\nFormWidth=700\r\n";
+  Put(ini_, notepad);
+  const TSettingsLocation loc = ResolveSettingsPath(exe_, {});
+  TSettingsValues v = LoadSettingsValues(loc, 594, 477);
+  EXPECT_TRUE(v.isScrollTrack);
+  EXPECT_EQ(v.FormWidth, 700);
+  EXPECT_EQ(Slurp(ini_), notepad + "\r\n");
+  v.FormHeight = 500;
+  SaveSettingsValues(loc, v);
+  EXPECT_EQ(Slurp(ini_),
+            "\xEF\xBB\xBF[Setup]\r\nisScrollTrack=1\r\nFormWidth=700\r\nisShowSaveChkDlg=1\r\n"
+            "isShowJpgSaveChkDlg=1\r\nFormHeight=500\r\n\r\n");
+  // UTF-16, as Notepad saves "Unicode".
+  Put(ini_, Utf16File(false));
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477).FormWidth, 800);
+  SaveSettingsValues(loc, v);
+  EXPECT_EQ(Slurp(ini_).substr(0, 2), "\xFF\xFE");
+  EXPECT_EQ(LoadSettingsValues(loc, 594, 477), v);
 }
 
 TEST_F(SettingsFileTest, UnwritableFolderFallsBackToConfigFolder) {

@@ -91,6 +91,19 @@ class Cli : public testing::Test {
   }
 
   Bitmap Load(const std::string& name) const { return LoadImageFile(P(name)); }
+
+  // Whether process `pid` holds a temporary file open in the test's folder: an unnamed one
+  // ("#inode (deleted)" in /proc) or a named ".kv" one.
+  bool WritesATemporaryFile(pid_t pid) const {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      const fs::path target = fs::read_symlink(e.path(), ec);
+      if (ec || target.parent_path() != dir_) continue;
+      const std::string name = target.filename().string();
+      if (name.starts_with("#") || name.starts_with(".kv")) return true;
+    }
+    return false;
+  }
   bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
   fs::path dir_;
@@ -151,6 +164,48 @@ TEST_F(Cli, PasswordSourcesAgreeAndTheArgumentFormWarns) {
   std::ofstream(P("pw2.txt")) << "hunter2\n\n";
   ASSERT_EQ(Run("xor in.png two.png --password-file pw2.txt").Status, 0);
   EXPECT_FALSE(SamePixels(Load("file.png"), Load("two.png")));
+}
+
+// A password from standard input is one line of text held to the password file's limit; an
+// empty password is used as designed, with a warning.
+TEST_F(Cli, PasswordsFromStandardInputAreBoundedTextAndAnEmptyOneWarns) {
+  MakeInput("in.png");
+  std::ofstream(P("empty.txt")) << "";
+  const std::string max(1 << 20, 'p');
+  const struct {
+    const char* name;
+    std::string args;
+    std::string input;
+    int status;
+    const char* message;  // in stderr
+  } cases[] = {
+      {"nothing at all", "--password-stdin", "", 1, "no password"},
+      {"an empty line", "--password-stdin", "\n", 0, "password is empty"},
+      {"an empty file", "--password-file empty.txt", "", 0, "password is empty"},
+      {"an empty argument", "--password ''", "", 0, "password is empty"},
+      {"a NUL byte", "--password-stdin", std::string("ab\0cd\n", 6), 1, "NUL byte (byte 3)"},
+      {"1 MiB", "--password-stdin", max + "\n", 0, ""},
+      {"1 MiB and a byte", "--password-stdin", max + "pp\n", 1, "longer than 1048576 bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(dir_ / "out.png");
+    const Result r = Run("xor in.png out.png " + c.args, c.input);
+    EXPECT_EQ(r.Status, c.status) << r.Err;
+    EXPECT_NE(r.Err.find(c.message), std::string::npos) << r.Err;
+    EXPECT_EQ(Exists("out.png"), c.status == 0);
+    if (std::string(c.message).empty()) {
+      EXPECT_EQ(r.Err.find("warning"), std::string::npos) << r.Err;
+    }
+  }
+  // An endless input is refused at once.
+  const std::string command = "cd '" + dir_.string() + "' && '" + KAVUN_CLI +
+                              "' xor in.png zero.png --password-stdin < /dev/zero 2> err.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  EXPECT_NE(Slurp(P("err.txt")).find("NUL byte"), std::string::npos) << Slurp(P("err.txt"));
+  EXPECT_FALSE(Exists("zero.png"));
 }
 
 TEST_F(Cli, WrongArgumentsAreUsageErrorsAndWriteNothing) {
@@ -391,6 +446,46 @@ TEST_F(Cli, BatchFormProcessesEveryFileLikeTheSingleForm) {
   EXPECT_FALSE(Exists("mixed/z.png"));
 }
 
+// A mosaic that would hide nothing fails; strips it leaves unscrambled are reported with their
+// size. The pixels it writes are those of the transform either way.
+TEST_F(Cli, AMosaicWithoutAWholeBlockFailsAndUncoveredStripsWarn) {
+  MakeInput("in.png");  // 45 x 37
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // in stderr; empty: nothing at all on stderr
+  } cases[] = {
+      {"--rect 0,0,15,37", 1,
+       "\"in.png\": the rectangle 0,0,15,37 (15 x 37 pixels) holds no whole block of 16x16 "
+       "pixels"},
+      {"--rect 3,3,45,18 --block 8x16", 1, "no whole block of 8x16 pixels"},
+      {"--rect 5,5,5,5", 1, "no whole block"},
+      {"--rect 0,0,15,37 --decode", 1, "no whole block"},
+      {"", 0,
+       "the rightmost 13 x 37 pixels and the bottom 32 x 5 pixels of the rectangle 0,0,45,37"},
+      {"--rect 0,0,32,37", 0, "warning: \"in.png\": the mosaic leaves the bottom 32 x 5 pixels"},
+      {"--rect 1,1,34,33", 0, "the rightmost 1 x 32 pixels of the rectangle 1,1,34,33"},
+      {"--rect 0,0,32,32", 0, ""},
+      {"--decode", 0, ""},
+      {"--block 5x37", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    fs::remove(dir_ / "out.png");
+    const Result r = Run("mosaic in.png out.png " + c.args);
+    EXPECT_EQ(r.Status, c.status) << r.Err;
+    EXPECT_EQ(Exists("out.png"), c.status == 0);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.Err, "");
+    } else {
+      EXPECT_NE(r.Err.find(c.err), std::string::npos) << r.Err;
+    }
+    if (c.status != 0) {
+      EXPECT_NE(r.Err.find("\"out.png\" was not written"), std::string::npos) << r.Err;
+    }
+  }
+}
+
 TEST_F(Cli, MosaicRefusesCoefficientsThatCannotBeUndoneUnlessAskedTo) {
   const Bitmap original = MakeInput("in.png");
   // Encoding in place would destroy the original for good.
@@ -453,12 +548,11 @@ TEST_F(Cli, TerminatingSignalsRemoveTheUnfinishedFile) {
       ::_exit(127);
     }
     ASSERT_GT(pid, 0);
-    // Wait for the temporary file, then send the signal while it is being written.
+    // Wait for the temporary file (unnamed, or named where the system has no unnamed files),
+    // then send the signal while it is being written.
     bool seen = false;
     for (int i = 0; i < 60000 && !seen; ++i) {
-      for (const auto& e : fs::directory_iterator(dir_)) {
-        if (e.path().filename().string().rfind(".kv", 0) == 0) seen = true;
-      }
+      seen = WritesATemporaryFile(pid);
       if (!seen) ::usleep(500);
     }
     ::kill(pid, sig);

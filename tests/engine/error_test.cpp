@@ -62,7 +62,7 @@ TEST(Error, StandardExceptionsBecomeErrorsOfTheirKind) {
 TEST(Error, ErrnoValuesGiveTheKindTheUserCanActOn) {
   const std::pair<int, ErrorKind> cases[] = {
       {ENOENT, ErrorKind::FileNotFound},     {ENOTDIR, ErrorKind::FileNotFound},
-      {EACCES, ErrorKind::PermissionDenied}, {EROFS, ErrorKind::PermissionDenied},
+      {EACCES, ErrorKind::PermissionDenied}, {EROFS, ErrorKind::ReadOnlyFileSystem},
       {EISDIR, ErrorKind::NotAFile},         {ENOSPC, ErrorKind::DiskFull},
 #ifdef EDQUOT
       {EDQUOT, ErrorKind::DiskFull},

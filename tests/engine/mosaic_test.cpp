@@ -77,6 +77,45 @@ TEST(ReversibleMosaic, TilesFromTheTopLeftCornerAndLeavesTheRemainder) {
   EXPECT_EQ(At(bitmap, 2, 0), At(original, 1, 1));
 }
 
+// The part whole blocks cover is exactly the part the mosaic rewrites: with numbered pixels and
+// an order that moves every cell (3i + 1 mod 8), every pixel inside changes and none outside.
+TEST(MosaicCoveredRect, IsThePartTheMosaicRewrites) {
+  const struct {
+    TRect rect;
+    int32_t w, h;
+    TRect covered;
+  } cases[] = {
+      {{1, 0, 10, 5}, 4, 2, {1, 0, 9, 4}},   // strips at the right and the bottom
+      {{0, 0, 8, 6}, 4, 2, {0, 0, 8, 6}},    // whole blocks only
+      {{2, 3, 5, 12}, 4, 2, {2, 3, 2, 3}},   // too narrow for one block
+      {{2, 3, 12, 4}, 4, 2, {2, 3, 2, 3}},   // too low for one block
+      {{0, 0, 4, 2}, 4, 2, {0, 0, 4, 2}},    // one block
+      {{3, 3, 3, 9}, 4, 2, {3, 3, 3, 3}},    // empty
+      {{0, 0, 12, 6}, 0, 2, {0, 0, 0, 0}},   // no block side
+      {{0, 0, 12, 6}, 4, -2, {0, 0, 0, 0}},  // a negative one
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.rect.Left << "," << c.rect.Top << "," << c.rect.Right
+                                    << "," << c.rect.Bottom << " / " << c.w << "x" << c.h);
+    const TRect covered = MosaicCoveredRect(c.rect, c.w, c.h);
+    EXPECT_EQ(covered, c.covered);
+    if (c.w <= 0 || c.h <= 0) continue;
+    Bitmap bitmap = NumberedBitmap(12, 12);
+    const Bitmap original = bitmap;
+    ReversibleMosaic(&bitmap, c.rect, false, c.w, c.h, 3, 1);
+    for (int32_t y = 0; y < 12; ++y) {
+      for (int32_t x = 0; x < 12; ++x) {
+        const bool inside =
+            x >= covered.Left && x < covered.Right && y >= covered.Top && y < covered.Bottom;
+        EXPECT_EQ(At(bitmap, x, y) != At(original, x, y), inside) << x << "," << y;
+      }
+    }
+  }
+  // Edges far apart do not overflow.
+  EXPECT_EQ(MosaicCoveredRect({-2147483647 - 1, 0, 2147483647, 3}, 2, 2),
+            (TRect{-2147483647 - 1, 0, 2147483646, 2}));
+}
+
 TEST(ReversibleMosaic, IrreversibleCoefficients) {
   BeepCounter beeps;
   std::mt19937 rng(2);

@@ -109,6 +109,41 @@ TEST(BmpDecode, QuestionableFilesLoadWhereTheyMakeSenseAndFailCleanlyOtherwise) 
   EXPECT_EQ(LoadImageFile(Data("bmpsuite/q/rgba32-1010102.bmp")).Format(), PixelFormat::Bits24);
 }
 
+// A JPEG or PNG where a BMP is expected, stored inside a BMP or named .bmp, is called what it is.
+TEST(BmpDecode, AJpegOrPngWhereABmpIsExpectedIsCalledWhatItIs) {
+  TempDir dir;
+  fs::copy_file(Data("jpeg/colour.jpg"), dir / "photo.bmp");
+  fs::copy_file(Data("pngsuite/basn2c08.png"), dir / "drawing.bmp");
+  WriteBytes(dir / "text.bmp", {'h', 'e', 'l', 'l', 'o'});
+  WriteBytes(dir / "short.bmp", {0x89, 'P'});
+  const struct {
+    fs::path File;
+    ErrorKind Kind;
+    std::string Detail;
+  } cases[] = {
+      {Data("bmpsuite/q/rgb24jpeg.bmp"), ErrorKind::UnsupportedVariant,
+       "a JPEG picture stored inside a BMP file"},
+      {Data("bmpsuite/q/rgb24png.bmp"), ErrorKind::UnsupportedVariant,
+       "a PNG picture stored inside a BMP file"},
+      {dir / "photo.bmp", ErrorKind::NotThisFormat, std::string("BMP") + kDetailSeparator + "JPEG"},
+      {dir / "drawing.bmp", ErrorKind::NotThisFormat,
+       std::string("BMP") + kDetailSeparator + "PNG"},
+      {dir / "text.bmp", ErrorKind::NotThisFormat, "BMP"},
+      {dir / "short.bmp", ErrorKind::NotThisFormat, "BMP"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.File.filename().string());
+    try {
+      LoadImageFile(c.File);
+      ADD_FAILURE() << "loaded";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), c.Kind) << e.what();
+      EXPECT_EQ(e.Detail(), c.Detail);
+      EXPECT_EQ(std::string(e.what()).find("bits per pixel"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(BmpDecode, BadFilesAreRefusedWithAMessageNamingTheFile) {
   // These carry wrong values in fields that reading does not need (file size, image size,
   // density), an index without palette entry (shown black) or a zero colour mask; they load.

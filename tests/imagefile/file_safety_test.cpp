@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -77,6 +79,11 @@ ino_t Inode(const fs::path& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
+const Bitmap& NewPictureForTheFolder() {
+  static const Bitmap picture = MakePicture(PixelFormat::Bits24, 4, 4, 9);
+  return picture;
+}
+
 // --- where saving writes ------------------------------------------------------------------------
 
 TEST(SafeSave, FollowsSymbolicLinksAndKeepsTheLink) {
@@ -136,6 +143,70 @@ TEST(SafeSave, SaveOntoAFolderOrDeviceIsRefused) {
   ASSERT_EQ(::mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   EXPECT_EQ(KindOf([&] { SaveImageFile(dir / "fifo.bmp", ".bmp", picture); }), ErrorKind::NotAFile);
   EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"fifo.bmp", "taken.png"}));
+}
+
+// A process killed while it saves (SIGKILL, which no handler sees) leaves no temporary file: it
+// has no name until it is complete. The old file, or no file, stays as it was.
+TEST(SafeSave, AProcessKilledWhileSavingLeavesNoTemporaryFile) {
+  TempDir dir;
+  WriteBytes(dir / "old.bmp", {'o', 'l', 'd'});
+  for (const char* name : {"old.bmp", "new.bmp"}) {
+    SCOPED_TRACE(name);
+    const Child child = RunChild([&] {
+      WriteFileSafely(dir / name, [](std::FILE* f) {
+        const std::vector<char> data(1 << 20, 'x');
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::fflush(f);
+        ::raise(SIGKILL);
+      });
+      return 0;
+    });
+    EXPECT_EQ(child.Status, -1);  // killed
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"old.bmp"});
+    EXPECT_EQ(ReadBytes(dir / "old.bmp"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  }
+}
+
+// A folder that lets files be created but not removed or replaced (append-only): the save fails,
+// and the message names the temporary file it had to leave there.
+TEST(SafeSave, ATemporaryFileTheFolderWillNotLetGoIsNamed) {
+  TempDir dir;
+  fs::create_directory(dir / "log");
+  WriteBytes(dir / "log" / "a.bmp", {'o', 'l', 'd'});
+  const std::string chattr = "chattr +a '" + (dir / "log").string() + "' 2>/dev/null";
+  if (::geteuid() != 0 || std::system(chattr.c_str()) != 0) {
+    GTEST_SKIP() << "no append-only folder here (needs root and a file system with chattr)";
+  }
+  struct Undo {
+    std::string folder;
+    ~Undo() { std::system(("chattr -a '" + folder + "'").c_str()); }
+  } undo{(dir / "log").string()};
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed" : "named");
+    AllowUnnamedTemporaryFiles(unnamed);
+    const std::vector<std::string> before = FolderEntries(dir / "log");
+    try {
+      SaveImageFile(dir / "log" / "a.bmp", ".bmp", NewPictureForTheFolder());
+      ADD_FAILURE() << "replaced a file in an append-only folder";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), ErrorKind::PermissionDenied) << e.what();
+      const fs::path left = e.LeftOverFile();
+      EXPECT_EQ(left.parent_path(), dir / "log");
+      EXPECT_TRUE(left.filename().string().starts_with(".kv")) << left;
+      EXPECT_NE(std::string(e.what()).find(left.string()), std::string::npos) << e.what();
+      std::vector<std::string> expected = before;
+      expected.push_back(left.filename().string());
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(FolderEntries(dir / "log"), expected);
+    }
+    EXPECT_EQ(ReadBytes(dir / "log" / "a.bmp"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    // A new file needs no replacing; unnamed, it is linked in under its own name at once.
+    if (unnamed) {
+      SaveImageFile(dir / "log" / "b.bmp", ".bmp", NewPictureForTheFolder());
+      EXPECT_EQ(LoadImageFile(dir / "log" / "b.bmp").Width(), 4);
+    }
+  }
+  AllowUnnamedTemporaryFiles(true);
 }
 
 // Cases an ordinary user meets: each runs as nobody in a child; a status of 0 means it held.
@@ -213,23 +284,37 @@ INSTANTIATE_TEST_SUITE_P(
                        },
                        [](const fs::path& dir) {
                          ::umask(022);
-                         // Look at the temporary file while it is being written.
-                         mode_t seen = 07777;
-                         auto spy = [&](std::FILE* f) {
-                           std::fputs("new", f);
-                           for (const auto& e : fs::directory_iterator(dir)) {
-                             const std::string name = e.path().filename();
-                             if (name.rfind(".kv", 0) == 0) seen = ModeOf(e.path());
-                           }
-                         };
-                         WriteFileSafely(dir / "private.png", spy);
-                         if (seen != 0600) return 1;
-                         if (ModeOf(dir / "private.png") != 0600) return 2;
-                         // A new file: 0600 while written, then what the umask gives.
-                         seen = 07777;
-                         WriteFileSafely(dir / "fresh.png", spy);
-                         if (seen != 0600) return 3;
-                         if (ModeOf(dir / "fresh.png") != 0644) return 4;
+                         // Look at the temporary file while it is being written, unnamed
+                         // (where the system allows) and named (the fallback).
+                         for (const bool unnamed : {true, false}) {
+                           AllowUnnamedTemporaryFiles(unnamed);
+                           mode_t seen = 07777;
+                           int named = 0;
+                           auto spy = [&](std::FILE* f) {
+                             std::fputs("new", f);
+                             struct stat st {};
+                             if (::fstat(::fileno(f), &st) == 0) seen = st.st_mode & 07777;
+                             named = 0;
+                             for (const auto& e : fs::directory_iterator(dir)) {
+                               if (e.path().filename().string().rfind(".kv", 0) == 0) ++named;
+                             }
+                           };
+                           const int base = unnamed ? 0 : 10;
+                           WriteFileSafely(dir / "private.png", spy);
+                           if (seen != 0600) return base + 1;
+                           if (ModeOf(dir / "private.png") != 0600) return base + 2;
+                           if (named != (unnamed ? 0 : 1)) return base + 3;
+                           // A new file: 0600 while written, then what the umask gives.
+                           seen = 07777;
+                           fs::remove(dir / "fresh.png");
+                           WriteFileSafely(dir / "fresh.png", spy);
+                           if (seen != 0600) return base + 4;
+                           if (ModeOf(dir / "fresh.png") != 0644) return base + 5;
+                           if (named != (unnamed ? 0 : 1)) return base + 6;
+                           if (ReadBytes(dir / "fresh.png") != std::vector<uint8_t>{'n', 'e', 'w'})
+                             return base + 7;
+                         }
+                         AllowUnnamedTemporaryFiles(true);
                          return 0;
                        }},
         PermissionCase{"ANameOfTheLongestLengthCanBeSaved", [](const fs::path&) {},
