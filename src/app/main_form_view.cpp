@@ -22,6 +22,7 @@
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "app/selection_widgets.h"
+#include "engine/mosaic.h"
 #include "engine/transform_params.h"
 
 using mainform::AddToolButton;
@@ -120,17 +121,6 @@ void TMainForm::MainPBoxPaint(QPainter& painter, const QRect& exposed) {
 
 namespace {
 
-// The part of `rect` that the mosaic's whole blocks of blockW x blockH cover: the blocks are
-// anchored at its top-left corner, the remaining right columns and bottom rows stay as they
-// are. Empty when not one whole block fits.
-kavun::TRect LocalMosaicCoveredRect(const kavun::TRect& rect, int32_t blockW, int32_t blockH) {
-  if (rect.IsEmpty() || blockW <= 0 || blockH <= 0)
-    return {rect.Left, rect.Top, rect.Left, rect.Top};
-  const int32_t w = (rect.Right - rect.Left) / blockW * blockW;
-  const int32_t h = (rect.Bottom - rect.Top) / blockH * blockH;
-  return {rect.Left, rect.Top, rect.Left + w, rect.Top + h};
-}
-
 // The block side a panel field holds, or 0 while its text is no side the mosaic takes.
 int32_t BlockSide(const QLineEdit* edit) {
   bool ok = false;
@@ -148,7 +138,7 @@ QString TMainForm::MosaicClearText() const {
   if (bw == 0 || bh == 0) return {};
   const kavun::TRect rect = selection_.SelectionImageRect();
   if (rect.IsEmpty()) return {};
-  const kavun::TRect covered = LocalMosaicCoveredRect(rect, bw, bh);
+  const kavun::TRect covered = kavun::MosaicCoveredRect(rect, bw, bh);
   if (covered.IsEmpty()) return QStringLiteral("ブロックに満たず全体がそのまま");
   const int32_t columns = rect.Right - covered.Right;
   const int32_t rows = rect.Bottom - covered.Bottom;
@@ -167,7 +157,7 @@ void TMainForm::PaintMosaicClearStrips(QPainter& painter) {
   if (bw == 0 || bh == 0) return;
   const kavun::TRect rect = selection_.SelectionImageRect();
   if (rect.IsEmpty()) return;
-  const kavun::TRect covered = LocalMosaicCoveredRect(rect, bw, bh);
+  const kavun::TRect covered = kavun::MosaicCoveredRect(rect, bw, bh);
   const int32_t r = GlobalValue->GetRatio();
   const auto toView = [r](int32_t l, int32_t t, int32_t rr, int32_t b) {
     return QRect(l * r, t * r, (rr - l) * r, (b - t) * r);
