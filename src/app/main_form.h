@@ -41,6 +41,9 @@ struct TMainFormOptions {
   // The settings file; empty: beside the executable, or in the user's configuration folder
   // when the executable's folder cannot be written.
   QString SettingsPath;
+  // Runs on the decoding thread after every row of a picture being opened (tests slow the
+  // decoder down with it); empty: nothing.
+  std::function<void()> DecodeRowHook;
 };
 
 // The main window: file commands, zoomable image view, selection rectangle, processing panel.
@@ -129,6 +132,13 @@ class TMainForm : public QMainWindow {
   void BuildFileMenu();
   void BuildFileTools();
   void SetFileCommandsEnabled(bool enabled);
+  // Decodes `path` on a thread of its own while the window goes on painting, with progress in
+  // the status bar; Esc stops it. Nothing when stopped (or the program is ending); throws Error
+  // when the file cannot be read.
+  std::optional<kavun::Bitmap> DecodeBesideEventLoop(const QString& path,
+                                                     kavun::DroppedOnLoad* dropped);
+  // Says in the status bar what the file just opened held that the picture does not keep.
+  void TellFileLosses();
 
   // --- Image view and zoom (main_form_view.cpp).
   void BuildViewMenu();
@@ -191,8 +201,9 @@ class TMainForm : public QMainWindow {
   // The image rectangle of the last Execute, kept in the settings file.
   std::optional<kavun::TRect> lastSelection_;
   bool documentOpen_ = false;
-  QSize outerSize_;                // the window size read from the settings, frame included
-  bool outerSizeApplied_ = false;  // true once it was applied with a known frame
+  QSize outerSize_;                      // the window size read from the settings, frame included
+  bool outerSizeApplied_ = false;        // true once it was applied with a known frame
+  std::function<void()> decodeRowHook_;  // TMainFormOptions::DecodeRowHook
 
  public:
   // Controls, named as designed (objectName is the same).
