@@ -20,8 +20,7 @@ constexpr int64_t kSamples = 4;
 class Reducer {
  public:
   Reducer(int32_t width, int32_t height, int32_t outWidth, int32_t outHeight)
-      : width_(width),
-        height_(height),
+      : height_(height),
         outWidth_(outWidth),
         outHeight_(outHeight),
         sums_(static_cast<std::size_t>(outWidth) * static_cast<std::size_t>(outHeight) * 4) {
@@ -75,7 +74,6 @@ class Reducer {
     int32_t X;
     int32_t Out;
   };
-  int32_t width_;
   int32_t height_;
   int32_t outWidth_;
   int32_t outHeight_;
