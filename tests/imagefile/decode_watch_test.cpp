@@ -135,6 +135,19 @@ TEST(ThumbnailTest, FitsTheBoxKeepsTheAspectAndTellsThePicturesOwnSize) {
   }
 }
 
+// libjpeg's scaled DCT: a JPEG decoded at 1/2 to 1/8 of its size, rounded up.
+TEST(ThumbnailTest, AJpegIsDecodedAtAFractionOfItsSize) {
+  const TempDir dir;
+  SaveImageFile(dir / "a.jpg", ".jpg", test::MakeSmoothPicture(PixelFormat::Bits24, 803, 601));
+  for (const unsigned denom : {1u, 2u, 4u, 8u}) {
+    codec::DecodeLimits limits;
+    limits.ScaleDenom = denom;
+    const Bitmap scaled = codec::DecodeFile(dir / "a.jpg", limits, nullptr);
+    EXPECT_EQ(scaled.Width(), static_cast<int32_t>((803 + denom - 1) / denom));
+    EXPECT_EQ(scaled.Height(), static_cast<int32_t>((601 + denom - 1) / denom));
+  }
+}
+
 TEST(ThumbnailTest, FailsAsTheLoaderDoesAndStopsWhenCancelled) {
   const TempDir dir;
   test::WriteBytes(dir / "short.png", {1, 2, 3, 4});
