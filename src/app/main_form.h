@@ -204,6 +204,7 @@ class TMainForm : public QMainWindow {
   QSize outerSize_;                      // the window size read from the settings, frame included
   bool outerSizeApplied_ = false;        // true once it was applied with a known frame
   std::function<void()> decodeRowHook_;  // TMainFormOptions::DecodeRowHook
+  bool lossesTold_ = false;              // the status bar tells what the open file lost
 
  public:
   // Controls, named as designed (objectName is the same).

@@ -163,7 +163,13 @@ std::optional<kavun::Bitmap> TMainForm::DecodeBesideEventLoop(const QString& pat
 
 void TMainForm::TellFileLosses() {
   const kavun::DroppedOnLoad& losses = GlobalValue->FileLosses;
-  if (!HasLosses(losses)) return;
+  if (!HasLosses(losses)) {
+    // The words about the file before go with it.
+    if (lossesTold_) StatusPanels[1]->clear();
+    lossesTold_ = false;
+    return;
+  }
+  lossesTold_ = true;
   StatusPanels[1]->setText(QStringLiteral("この画像の") + LossesText(losses) +
                            QStringLiteral("は保持されません（保存すると失われます）"));
 }

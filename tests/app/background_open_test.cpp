@@ -185,6 +185,10 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(MainFormTest, APlainFileIsNeitherToldNorAskedAboutLosses) {
+  QImage alpha(4, 4, QImage::Format_ARGB32);
+  alpha.fill(Qt::transparent);
+  ASSERT_TRUE(alpha.save(TempPath(QStringLiteral("alpha.png"))));
+  form_->LoadPicture(TempPath(QStringLiteral("alpha.png")));
   const QString path = WritePicture(QStringLiteral("plain.png"), 5, 5);
   form_->LoadPicture(path);
   EXPECT_FALSE(form_->StatusPanels[1]->text().contains(QStringLiteral("失われます")));
