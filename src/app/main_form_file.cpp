@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -206,9 +207,17 @@ void TMainForm::SavePicture(const QString& path, const QString& extension) {
   const std::string ext = extension.toStdString();
   const QString name = QFileInfo(path).fileName();
   TBusyScope busy(this);
+  // The writers do not say how far they are: the seconds show that the work goes on.
+  QElapsedTimer elapsed;
+  elapsed.start();
   RunBesideEventLoop(
       MainStatusBar, [&] { kavun::SaveImageFile(file, ext, GlobalValue->WorkBitmap); },
-      [&] { return QStringLiteral("「%1」を保存しています…").arg(name); }, {});
+      [&] {
+        return QStringLiteral("「%1」を保存しています… %2 秒")
+            .arg(name)
+            .arg(elapsed.elapsed() / 1000);
+      },
+      {});
   // The file written holds what the picture holds: nothing more to lose by writing it again.
   if (SameFile(file, SystemPath(GlobalValue->FileName))) GlobalValue->FileLosses = {};
 }
