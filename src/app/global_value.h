@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "engine/bitmap.h"
+#include "imagefile/imagefile.h"
 
 class QObject;
 
@@ -43,6 +44,9 @@ class TGlobalValue {
   QObject* const OwnerWindow;
   kavun::Bitmap WorkBitmap;
   QString FileName;
+  // What the file at FileName held that WorkBitmap does not (transparency, 16-bit samples): an
+  // overwrite-save would lose it. Set by open and reopen, cleared once the file is overwritten.
+  kavun::DroppedOnLoad FileLosses;
 
  private:
   int32_t Ratio = 1;

@@ -98,6 +98,7 @@ TMainForm::TMainForm(TMainFormOptions options, QWidget* parent)
       settingsPath_(options.SettingsPath),
       // The selection reads the display ratio from the document state, its one owner.
       selection_([this] { return GlobalValue ? GlobalValue->GetRatio() : 1; }) {
+  decodeRowHook_ = options.DecodeRowHook;
   if (options.Dialogs != nullptr) {
     dialogs_ = options.Dialogs;
   } else {

@@ -46,6 +46,9 @@ struct TMainFormOptions {
   // The settings file; empty: beside the executable, or in the user's configuration folder
   // when the executable's folder cannot be written.
   QString SettingsPath;
+  // Runs on the decoding thread after every row of a picture being opened (tests slow the
+  // decoder down with it); empty: nothing.
+  std::function<void()> DecodeRowHook;
 };
 
 // The main window: file commands, zoomable image view, selection rectangle, processing panel.
@@ -147,6 +150,13 @@ class TMainForm : public QMainWindow {
   void BuildFileMenu();
   void BuildFileTools();
   void SetFileCommandsEnabled(bool enabled);
+  // Decodes `path` on a thread of its own while the window goes on painting, with progress in
+  // the status bar; Esc stops it. Nothing when stopped (or the program is ending); throws Error
+  // when the file cannot be read.
+  std::optional<kavun::Bitmap> DecodeBesideEventLoop(const QString& path,
+                                                     kavun::DroppedOnLoad* dropped);
+  // Says in the status bar what the file just opened held that the picture does not keep.
+  void TellFileLosses();
 
   // --- Image view and zoom (main_form_view.cpp).
   void BuildViewMenu();
@@ -244,8 +254,10 @@ class TMainForm : public QMainWindow {
   int wheelRemainder_ = 0;  // wheel angle not yet turned into a ratio step
   int designedFrameStyle_ = 0;
   int designedLineWidth_ = 0;
-  QSize outerSize_;                // the window size read from the settings, frame included
-  bool outerSizeApplied_ = false;  // true once it was applied with a known frame
+  QSize outerSize_;                      // the window size read from the settings, frame included
+  bool outerSizeApplied_ = false;        // true once it was applied with a known frame
+  std::function<void()> decodeRowHook_;  // TMainFormOptions::DecodeRowHook
+  bool lossesTold_ = false;              // the status bar tells what the open file lost
 
  public:
   // Controls, named as designed (objectName is the same).

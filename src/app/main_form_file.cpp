@@ -1,22 +1,26 @@
 #include "app/main_form.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QToolButton>
 
 #include "app/busy_scope.h"
+#include "app/file_names.h"
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "engine/error.h"
+#include "imagefile/decode_watch.h"
 #include "imagefile/imagefile.h"
 
 using mainform::AddMenuAction;
 using mainform::AddToolButton;
 using mainform::kProgramName;
-using mainform::ToPath;
 
 namespace {
 
@@ -24,6 +28,30 @@ const QString kConfirmCaption = QStringLiteral("確認");
 const QString kJpegQuestion = QStringLiteral(
     "JPG保存してもよろしいですか？\r\nマスキングされている場合、復元できない場合があります");
 const QString kOverwriteQuestion = QStringLiteral("上書きしてもよろしいですか？");
+
+// What a file held that the picture does not keep, in words ("透明部分", "16ビットの色の精度").
+QString LossesText(const kavun::DroppedOnLoad& losses) {
+  const QString alpha = QStringLiteral("透明部分");
+  const QString deep = QStringLiteral("16ビットの色の精度");
+  if (losses.Alpha && losses.DeepSamples) return alpha + QStringLiteral("と") + deep;
+  return losses.Alpha ? alpha : deep;
+}
+
+bool HasLosses(const kavun::DroppedOnLoad& losses) {
+  return losses.Alpha || losses.DeepSamples;
+}
+
+// Asked before a file whose transparency or 16-bit samples the picture lost is written over.
+QString LossQuestion(const kavun::DroppedOnLoad& losses) {
+  return QStringLiteral("上書きしてもよろしいですか？\r\n元のファイルの") + LossesText(losses) +
+         QStringLiteral("は保存されず、失われます");
+}
+
+// Whether `a` and `b` name the same file.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error);
+}
 
 QString LowerExtension(const QString& path) {
   return QString::fromStdString(kavun::FileExtension(QFile::encodeName(path).toStdString()))
@@ -108,10 +136,54 @@ void TMainForm::SetFileCommandsEnabled(bool enabled) {
 // ---------------------------------------------------------------------------------------------
 // File commands
 
+std::optional<kavun::Bitmap> TMainForm::DecodeBesideEventLoop(const QString& path,
+                                                              kavun::DroppedOnLoad* dropped) {
+  const std::filesystem::path file = SystemPath(path);
+  kavun::DecodeWatch watch;
+  watch.AfterRow = decodeRowHook_;
+  std::optional<kavun::Bitmap> decoded;
+  const QString name = QFileInfo(path).fileName();
+  TBusyScope busy(this);
+  busy.SetEscape([&watch] { watch.Cancel(); });
+  try {
+    const bool ended = RunBesideEventLoop(
+        MainStatusBar, [&] { decoded = kavun::LoadImageFile(file, dropped, &watch); },
+        [&] {
+          return QStringLiteral("「%1」を読み込んでいます… %2%（Esc キーで中止）")
+              .arg(name)
+              .arg(watch.PerMille() / 10);
+        },
+        [&watch] { watch.Cancel(); });
+    if (!ended) return std::nullopt;
+  } catch (const kavun::Error& e) {
+    if (e.Kind() == kavun::ErrorKind::Interrupted && watch.Cancelled()) return std::nullopt;
+    throw;
+  }
+  return decoded;
+}
+
+void TMainForm::TellFileLosses() {
+  const kavun::DroppedOnLoad& losses = GlobalValue->FileLosses;
+  if (!HasLosses(losses)) {
+    // The words about the file before go with it.
+    if (lossesTold_) StatusPanels[1]->clear();
+    lossesTold_ = false;
+    return;
+  }
+  lossesTold_ = true;
+  StatusPanels[1]->setText(QStringLiteral("この画像の") + LossesText(losses) +
+                           QStringLiteral("は保持されません（保存すると失われます）"));
+}
+
 void TMainForm::LoadPicture(const QString& path) {
-  // Decoded into a temporary first: a file that cannot be read leaves the document untouched.
-  kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(path));
-  GlobalValue->WorkBitmap = std::move(decoded);
+  // Decoded into a temporary first: a file that cannot be read, or a read stopped with Esc,
+  // leaves the document untouched.
+  kavun::DroppedOnLoad dropped;
+  std::optional<kavun::Bitmap> decoded = DecodeBesideEventLoop(path, &dropped);
+  if (!decoded) return;
+  GlobalValue->WorkBitmap = std::move(*decoded);
+  decoded.reset();
+  GlobalValue->FileLosses = dropped;
   ForgetUndo();
   const kavun::Bitmap& bitmap = GlobalValue->WorkBitmap;
   SetViewSize(bitmap.Width(), bitmap.Height());
@@ -122,6 +194,7 @@ void TMainForm::LoadPicture(const QString& path) {
   GlobalValue->SetRatio(1);
   SetDocumentCommandsEnabled(true);
   setWindowTitle(CaptionFor(path));
+  TellFileLosses();
   // Selecting comes next: the view takes the keyboard, so Ctrl+A and the arrows act on the
   // picture at once.
   ImgBaseScrollBox->setFocus(Qt::OtherFocusReason);
@@ -129,7 +202,25 @@ void TMainForm::LoadPicture(const QString& path) {
 
 void TMainForm::SavePicture(const QString& path, const QString& extension) {
   // The writer follows links, refuses write-protected files and keeps the old file on failure.
-  kavun::SaveImageFile(ToPath(path), extension.toStdString(), GlobalValue->WorkBitmap);
+  // It runs beside the event loop so that the window stays painted; it cannot be stopped, and a
+  // program told to end waits for it.
+  const std::filesystem::path file = SystemPath(path);
+  const std::string ext = extension.toStdString();
+  const QString name = QFileInfo(path).fileName();
+  TBusyScope busy(this);
+  // The writers do not say how far they are: the seconds show that the work goes on.
+  QElapsedTimer elapsed;
+  elapsed.start();
+  RunBesideEventLoop(
+      MainStatusBar, [&] { kavun::SaveImageFile(file, ext, GlobalValue->WorkBitmap); },
+      [&] {
+        return QStringLiteral("「%1」を保存しています… %2 秒")
+            .arg(name)
+            .arg(elapsed.elapsed() / 1000);
+      },
+      {});
+  // The file written holds what the picture holds: nothing more to lose by writing it again.
+  if (SameFile(file, SystemPath(GlobalValue->FileName))) GlobalValue->FileLosses = {};
 }
 
 void TMainForm::MainMenu_F_OpenClick() {
@@ -144,13 +235,18 @@ void TMainForm::MainMenu_F_OpenClick() {
 void TMainForm::MainMenu_F_ReOpenClick() {
   RunCommand([this] {
     TBusyScope busy(this);
-    kavun::Bitmap decoded = kavun::LoadImageFile(ToPath(GlobalValue->FileName));
-    GlobalValue->WorkBitmap = std::move(decoded);
+    kavun::DroppedOnLoad dropped;
+    std::optional<kavun::Bitmap> decoded = DecodeBesideEventLoop(GlobalValue->FileName, &dropped);
+    if (!decoded) return;  // stopped: the document stays as it was
+    GlobalValue->WorkBitmap = std::move(*decoded);
+    decoded.reset();
+    GlobalValue->FileLosses = dropped;
     ForgetUndo();
     MainPBox->BitmapChanged();
     GlobalValue->SetRatio(1);
     MainPBox->update();
     HideSelection();
+    TellFileLosses();
   });
 }
 
@@ -173,7 +269,12 @@ void TMainForm::MainMenu_F_SaveClick() {
     const QString path = GlobalValue->FileName;
     const QString ext = LowerExtension(path);
     const bool askOverwrite = MainMenu_S_SavChkDlg->isChecked();
-    if (IsJpegExtension(ext) && MainMenu_S_JpgSavChkDlg->isChecked()) {
+    const kavun::DroppedOnLoad losses = GlobalValue->FileLosses;
+    if (HasLosses(losses)) {
+      // The file holds more than the picture: asked whatever the switches say, in place of the
+      // overwrite question.
+      if (!dialogs_->AskYesNo(LossQuestion(losses), kConfirmCaption)) return;
+    } else if (IsJpegExtension(ext) && MainMenu_S_JpgSavChkDlg->isChecked()) {
       if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
     } else if (askOverwrite) {
       if (!dialogs_->AskYesNo(kOverwriteQuestion, kConfirmCaption)) return;
@@ -202,6 +303,10 @@ void TMainForm::MainMenu_F_SaveAsClick() {
     }
     if (ext == QLatin1String(".jpg") && MainMenu_S_JpgSavChkDlg->isChecked()) {
       if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
+    }
+    const kavun::DroppedOnLoad losses = GlobalValue->FileLosses;
+    if (HasLosses(losses) && SameFile(SystemPath(target), SystemPath(GlobalValue->FileName))) {
+      if (!dialogs_->AskYesNo(LossQuestion(losses), kConfirmCaption)) return;
     }
     if (QFileInfo::exists(target)) {
       const QString question = u'"' + target + u'"' + QStringLiteral("は既に存在します。") +

@@ -5,12 +5,15 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
 #include <new>
 
+#include "app/file_names.h"
 #include "app/image_view.h"
 #include "applogic/error_text.h"
 #include "engine/error.h"
-#include "imagefile/imagefile.h"
+#include "imagefile/decode_watch.h"
+#include "imagefile/thumbnail.h"
 
 namespace {
 
@@ -18,21 +21,22 @@ constexpr int kPreviewSide = 200;
 
 }  // namespace
 
-TPreviewResult MakePreview(const QString& path, QSize box) {
+TPreviewResult MakePreview(const QString& path, QSize box, kavun::DecodeWatch* watch) {
   TPreviewResult result;
   result.path = path;
   try {
-    const kavun::Bitmap bitmap = kavun::LoadImageFile(path.toStdString());
-    const QImage shown = DisplayImageFor(bitmap);
+    const kavun::Thumbnail thumbnail =
+        kavun::MakeThumbnail(SystemPath(path), std::max(box.width(), box.height()), watch);
+    const QImage shown = DisplayImageFor(thumbnail.Picture);
     if (!shown.isNull()) {
       result.thumbnail = shown.width() > box.width() || shown.height() > box.height()
                              ? shown.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)
                              : shown.copy();
     }
     result.info = QStringLiteral("%1 × %2 ピクセル  %3 ビット")
-                      .arg(bitmap.Width())
-                      .arg(bitmap.Height())
-                      .arg(kavun::BitsPerPixel(bitmap.Format()));
+                      .arg(thumbnail.Width)
+                      .arg(thumbnail.Height)
+                      .arg(thumbnail.BitsPerPixel);
   } catch (const kavun::Error& e) {
     result.thumbnail = QImage();
     // The file is the one under the cursor: the sentence need not repeat its path.
@@ -67,20 +71,25 @@ TPicturePreview::TPicturePreview(QWidget* parent) : QWidget(parent) {
           &TPicturePreview::DecodeFinished);
 }
 
-// A decode still running finishes on its own thread; its result is dropped with the watcher,
-// and the application waits for the thread pool before it ends.
-TPicturePreview::~TPicturePreview() = default;
+// A decode still running is stopped and waited for: it ends within a row or a block of the file.
+TPicturePreview::~TPicturePreview() {
+  if (decodeWatch_) decodeWatch_->Cancel();
+  watcher_.waitForFinished();
+}
 
 void TPicturePreview::ShowFile(const QString& path) {
   const QFileInfo info(path);
   // Only regular files are decoded: a folder, FIFO or device shows nothing.
   if (path.isEmpty() || !info.isFile()) {
     wanted_.clear();
+    if (running_ && decodeWatch_) decodeWatch_->Cancel();
     Show({});
     return;
   }
   if (path == wanted_) return;  // being decoded or shown already
   wanted_ = path;
+  // The decode of a file no longer chosen is stopped; the chosen one starts when it has ended.
+  if (running_ && decodeWatch_) decodeWatch_->Cancel();
   if (!running_) StartDecode(path);
 }
 
@@ -88,14 +97,18 @@ void TPicturePreview::StartDecode(const QString& path) {
   running_ = true;
   info_->setText(QStringLiteral("読み込み中…"));
   const QSize box(kPreviewSide, kPreviewSide);
-  watcher_.setFuture(QtConcurrent::run([path, box] { return MakePreview(path, box); }));
+  decodeWatch_ = std::make_shared<kavun::DecodeWatch>();
+  watcher_.setFuture(QtConcurrent::run(
+      [path, box, watch = decodeWatch_] { return MakePreview(path, box, watch.get()); }));
 }
 
 void TPicturePreview::DecodeFinished() {
   running_ = false;
+  const bool stopped = decodeWatch_ && decodeWatch_->Cancelled();
+  decodeWatch_.reset();
   const TPreviewResult result = watcher_.result();
   if (wanted_.isEmpty()) return;  // cleared meanwhile
-  if (result.path != wanted_) {
+  if (result.path != wanted_ || stopped) {
     StartDecode(wanted_);  // another file was chosen meanwhile: show that one instead
     return;
   }

@@ -12,6 +12,7 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
+bool quitRequested = false;
 
 // Runs in the signal's context: only write(2), which is async-signal-safe, and errno kept.
 void PassToEventLoop(int) {
@@ -35,6 +36,7 @@ bool QuitOnTerminationSignals() {
     // exit() rather than quit(): it leaves every event loop, a modal dialog's too, and no window
     // can refuse it (the main window refuses to close while the About box is shown). The main
     // window is then destroyed as after "終了", which writes the settings.
+    quitRequested = true;
     QCoreApplication::exit(0);
   });
   struct sigaction action {};
@@ -44,4 +46,8 @@ bool QuitOnTerminationSignals() {
   action.sa_flags = SA_RESTART;
   for (const int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
   return true;
+}
+
+bool QuitRequested() {
+  return quitRequested;
 }

@@ -268,7 +268,7 @@ std::vector<PaletteEntry> ReadPalette(Source& src, const Header& h) {
 }
 
 // Decodes RLE4/RLE8 data into the rows of an indexed bitmap (rows counted from the bottom).
-void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
+void DecodeRle(Source& src, const Header& h, Bitmap& bitmap, const DecodeLimits& limits) {
   const bool rle4 = h.Compression == kRle4;
   // A sound encoder never needs more than two bytes per pixel plus two per row; junk beyond
   // that is not read.
@@ -314,7 +314,7 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
     }
     if (value == 0) {  // end of line
       x = 0;
-      ++y;
+      RowDecoded(limits, y++, h.Height);
     } else if (value == 1) {  // end of bitmap
       return;
     } else if (value == 2) {  // delta
@@ -322,6 +322,7 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap) {
       x += data[pos];
       y += data[pos + 1];
       pos += 2;
+      if (data[pos - 1] != 0) RowDecoded(limits, y - 1, h.Height);
       if (x > paddedWidth || y > h.Height) Bad("an RLE delta leaves the picture");
     } else {  // absolute run of `value` pixels, padded to a 16-bit boundary
       const std::size_t bytes = rle4 ? (value + 1u) / 2 : value;
@@ -404,11 +405,13 @@ Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
     format = PixelFormat::Bits24;
   }
 
-  Bitmap bitmap(h.Width, h.Height, format);
+  // Rows handed on one by one need only one row of their own.
+  const bool stream = limits.Rows && !rle;
+  Bitmap bitmap(h.Width, stream ? 1 : h.Height, format);
   bitmap.SetPalette(std::move(palette));
 
   if (rle) {
-    DecodeRle(src, h, bitmap);
+    DecodeRle(src, h, bitmap, limits);
     return bitmap;
   }
 
@@ -417,7 +420,8 @@ Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
   const auto width = static_cast<std::size_t>(h.Width);
   for (int32_t fileRow = 0; fileRow < h.Height; ++fileRow) {
     src.ReadNext(in.data(), in.size());
-    const auto out = bitmap.ScanLine(h.TopDown ? fileRow : h.Height - 1 - fileRow);
+    const int32_t y = h.TopDown ? fileRow : h.Height - 1 - fileRow;
+    const auto out = bitmap.ScanLine(stream ? 0 : y);
     if (h.Bpp == 2) {
       for (std::size_t x = 0; x < width; ++x) {
         const int index = (in[x / 4] >> (6 - 2 * (x % 4))) & 3;
@@ -438,6 +442,8 @@ Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
       const std::size_t used = (width * static_cast<std::size_t>(h.Bpp) + 7) / 8;
       std::memcpy(out.data(), in.data(), used);
     }
+    if (stream) limits.Rows(y, bitmap);
+    RowDecoded(limits, fileRow, h.Height);
   }
   return bitmap;
 }

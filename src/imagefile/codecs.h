@@ -8,8 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 
 #include "engine/bitmap.h"
+#include "imagefile/decode_watch.h"
 #include "imagefile/imagefile.h"
 
 namespace kavun::codec {
@@ -18,7 +21,41 @@ namespace kavun::codec {
 // small with these). Zero means no extra limit.
 struct DecodeLimits {
   uint64_t MaxPixels = 0;
+  // Told of every row and asked whether to go on (null: nobody watches).
+  DecodeWatch* Watch = nullptr;
+  // JPEG only: the picture is decoded at 1/ScaleDenom of its size (1, 2, 4 or 8) by libjpeg's
+  // scaled inverse DCT.
+  unsigned ScaleDenom = 1;
+  // When set, a decoder that produces whole rows in order (PNG without interlacing, BMP without
+  // RLE) hands each row to it as row 0 of a one-row bitmap, `y` being the row's place in the
+  // picture, and returns that one-row bitmap instead of holding the whole picture.
+  std::function<void(int32_t y, const Bitmap& row)> Rows;
 };
+
+// Called by the decoders after each row: reports it to limits.Watch, which throws Error
+// (Interrupted) once the decode was cancelled.
+inline void RowDecoded(const DecodeLimits& limits, int64_t row, int64_t rows) {
+  if (limits.Watch != nullptr) limits.Watch->RowDone(row, rows);
+}
+
+// A side of the picture as the JPEG decoder delivers it at limits.ScaleDenom.
+inline uint32_t ScaledSide(uint32_t side, const DecodeLimits& limits) {
+  const unsigned denom = limits.ScaleDenom == 0 ? 1 : limits.ScaleDenom;
+  return static_cast<uint32_t>((uint64_t{side} + denom - 1) / denom);
+}
+
+// LoadImageFile with limits: the decoder by the file's extension, the file opened as a regular
+// file no larger than its format could need, read through limits.Watch when one is given.
+// Throws Error naming the file (Interrupted when the watch was cancelled).
+Bitmap DecodeFile(const std::filesystem::path& path, const DecodeLimits& limits,
+                  DroppedOnLoad* dropped);
+
+// The width and height from the file's header alone (0 x 0 when none can be read).
+struct PictureSize {
+  int64_t Width = 0;
+  int64_t Height = 0;
+};
+PictureSize ReadPictureSize(const std::filesystem::path& path);
 
 Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits = {},
                  DroppedOnLoad* dropped = nullptr);

@@ -82,35 +82,63 @@ std::string FileExtension(std::string_view path) {
   return std::string(path.substr(dot));
 }
 
-Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped) {
+namespace codec {
+
+Bitmap DecodeFile(const std::filesystem::path& path, const DecodeLimits& limits,
+                  DroppedOnLoad* dropped) {
   const std::string name = path.string();
-  Bitmap (*decode)(std::FILE*, const codec::DecodeLimits&, DroppedOnLoad*) = nullptr;
+  Bitmap (*decode)(std::FILE*, const DecodeLimits&, DroppedOnLoad*) = nullptr;
   uint64_t maxBytes = 0;
   switch (FormatOf(FileExtension(name))) {
     case Format::Png:
-      decode = codec::DecodePng;
-      maxBytes = codec::kMaxPngFileBytes;
+      decode = DecodePng;
+      maxBytes = kMaxPngFileBytes;
       break;
     case Format::Jpeg:
-      decode = codec::DecodeJpeg;
-      maxBytes = codec::kMaxJpegFileBytes;
+      decode = DecodeJpeg;
+      maxBytes = kMaxJpegFileBytes;
       break;
     case Format::Bmp:
-      decode = codec::DecodeBmp;
-      maxBytes = codec::kMaxBmpFileBytes;
+      decode = DecodeBmp;
+      maxBytes = kMaxBmpFileBytes;
       break;
     case Format::Unknown:
       throw Error(ErrorKind::UnknownFileType, name, FileExtension(name));
   }
   if (dropped != nullptr) *dropped = {};
   try {
+    if (limits.Watch != nullptr && limits.Watch->Cancelled()) {
+      throw Error(ErrorKind::Interrupted, {}, "cancelled");
+    }
     const InputFile file(path, maxBytes);
-    return decode(file.Stream(), {}, dropped);
+    // Read through the watch where the system allows it, so that a cancelled decode stops
+    // inside a long read as well as between rows.
+    std::FILE* const watched = OpenWatchedStream(file.Stream(), file.Size(), limits.Watch);
+    struct Closer {
+      std::FILE* Stream;
+      ~Closer() {
+        if (Stream != nullptr) std::fclose(Stream);
+      }
+    } closer{watched};
+    return decode(watched != nullptr ? watched : file.Stream(), limits, dropped);
   } catch (const Error& e) {
+    // Whatever a decoder made of its failed read, a cancelled decode is reported as such.
+    if (limits.Watch != nullptr && limits.Watch->Cancelled()) {
+      throw Error(ErrorKind::Interrupted, name, "cancelled");
+    }
     throw e.WithPath(name);
   } catch (const std::bad_alloc&) {
     throw Error(ErrorKind::OutOfMemory, name);
   }
+}
+
+}  // namespace codec
+
+Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped,
+                     DecodeWatch* watch) {
+  codec::DecodeLimits limits;
+  limits.Watch = watch;
+  return codec::DecodeFile(path, limits, dropped);
 }
 
 void SaveImageFile(const std::filesystem::path& path, std::string_view extension,
@@ -136,47 +164,52 @@ void SaveImageFile(const std::filesystem::path& path, std::string_view extension
   }
 }
 
-uint64_t PictureBytes24(const std::filesystem::path& path) {
+codec::PictureSize codec::ReadPictureSize(const std::filesystem::path& path) {
   const Format format = FormatOf(FileExtension(path.string()));
-  if (format == Format::Unknown) return 0;
+  if (format == Format::Unknown) return {};
   try {
     const InputFile file(path, 0);
     uint8_t head[30] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, file.Stream());
     switch (format) {
       case Format::Png:
-        if (got < 24 || std::memcmp(head + 12, "IHDR", 4) != 0) return 0;
-        return Bytes24(Be32(head + 16), Be32(head + 20));
+        if (got < 24 || std::memcmp(head + 12, "IHDR", 4) != 0) return {};
+        return {Be32(head + 16), Be32(head + 20)};
       case Format::Bmp:
-        if (got < 26 || head[0] != 'B' || head[1] != 'M') return 0;
-        if (Le32(head + 14) == 12)
-          return Bytes24(head[18] | (head[19] << 8), head[20] | (head[21] << 8));
-        return Bytes24(static_cast<int32_t>(Le32(head + 18)),
-                       static_cast<int32_t>(Le32(head + 22)));
+        if (got < 26 || head[0] != 'B' || head[1] != 'M') return {};
+        if (Le32(head + 14) == 12) {
+          return {head[18] | (head[19] << 8), head[20] | (head[21] << 8)};
+        }
+        return {static_cast<int32_t>(Le32(head + 18)), static_cast<int32_t>(Le32(head + 22))};
       case Format::Jpeg: {
         // Walk the markers to the frame header.
-        if (std::fseek(file.Stream(), 2, SEEK_SET) != 0) return 0;
+        if (std::fseek(file.Stream(), 2, SEEK_SET) != 0) return {};
         for (int markers = 0; markers < 1000; ++markers) {
           uint8_t m[4];
-          if (std::fread(m, 1, 4, file.Stream()) != 4 || m[0] != 0xFF) return 0;
+          if (std::fread(m, 1, 4, file.Stream()) != 4 || m[0] != 0xFF) return {};
           const unsigned length = (m[2] << 8) | m[3];
           const bool frame =
               m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC;
           if (frame) {
             uint8_t f[5];
-            if (std::fread(f, 1, 5, file.Stream()) != 5) return 0;
-            return Bytes24((f[3] << 8) | f[4], (f[1] << 8) | f[2]);
+            if (std::fread(f, 1, 5, file.Stream()) != 5) return {};
+            return {(f[3] << 8) | f[4], (f[1] << 8) | f[2]};
           }
-          if (length < 2 || std::fseek(file.Stream(), length - 2, SEEK_CUR) != 0) return 0;
+          if (length < 2 || std::fseek(file.Stream(), length - 2, SEEK_CUR) != 0) return {};
         }
-        return 0;
+        return {};
       }
       case Format::Unknown:
         break;
     }
   } catch (const Error&) {
   }
-  return 0;
+  return {};
+}
+
+uint64_t PictureBytes24(const std::filesystem::path& path) {
+  const codec::PictureSize size = codec::ReadPictureSize(path);
+  return Bytes24(size.Width, size.Height);
 }
 
 }  // namespace kavun

@@ -8,6 +8,8 @@
 
 namespace kavun {
 
+class DecodeWatch;
+
 // What a file held that the loaded picture cannot keep (it has 8 bits per channel and no
 // transparency), so that a front end can warn that saving loses it.
 struct DroppedOnLoad {
@@ -19,8 +21,11 @@ struct DroppedOnLoad {
 // ".jpg"/".jpeg" JPEG, ".bmp" BMP; anything else is an error. The decoder follows the extension,
 // not the content. The file must be a regular file no larger than its format could need for the
 // largest picture the program holds; a FIFO, device or folder is refused without being read.
-// Throws Error naming the file. `dropped`, when given, tells what the picture lost.
-Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped = nullptr);
+// Throws Error naming the file. `dropped`, when given, tells what the picture lost. `watch`, when
+// given, follows the decode and can stop it from another thread (decode_watch.h); a stopped
+// decode throws Error (Interrupted).
+Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped = nullptr,
+                     DecodeWatch* watch = nullptr);
 
 // Writes `bitmap` to `path` in the format `extension` names, compared without regard to case:
 // ".png" PNG, ".jpg"/".jpeg" JPEG, anything else BMP, through WriteFileSafely (file_io.h): links

@@ -198,10 +198,12 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
   cinfo.mem->max_memory_to_use = static_cast<long>(
       std::min<uint64_t>(memoryBound, static_cast<uint64_t>(std::numeric_limits<long>::max())));
 
+  cinfo.scale_denom = limits.ScaleDenom;
   if (!JpegTry(err, [&] { jpeg_start_decompress(&cinfo); })) {
     Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
   }
-  if (cinfo.output_width != cinfo.image_width || cinfo.output_height != cinfo.image_height ||
+  if (cinfo.output_width != ScaledSide(cinfo.image_width, limits) ||
+      cinfo.output_height != ScaledSide(cinfo.image_height, limits) ||
       cinfo.output_components != (grey ? 1 : 3)) {
     throw Error(ErrorKind::UnsupportedVariant, {}, "output layout");
   }
@@ -231,6 +233,7 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
       Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
     }
     if (got != 1) throw Error(ErrorKind::CorruptData, {}, "a row is missing");
+    RowDecoded(limits, y, height);
     if (watchEnd && cinfo.unread_marker == JPEG_EOI && y + lookAhead < height) {
       throw Error(ErrorKind::CorruptData, {},
                   "the arithmetic-coded data ends at row " + std::to_string(y) + " of " +

@@ -286,8 +286,14 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
                              : target == Target::Rgb24 || target == Target::Bgr24
                                  ? PixelFormat::Bits24
                                  : PixelFormat::Bits4;
-  Bitmap bitmap(static_cast<int32_t>(width), static_cast<int32_t>(height), format);
+  // Rows handed on one by one need only one row of their own.
+  const bool stream = limits.Rows && passes == 1;
+  Bitmap bitmap(static_cast<int32_t>(width), stream ? 1 : static_cast<int32_t>(height), format);
   bitmap.SetPalette(std::move(palette));
+  const auto rowDone = [&](int32_t y) {
+    if (stream) limits.Rows(y, bitmap);
+    RowDecoded(limits, y, height);
+  };
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(height);
 
@@ -295,20 +301,28 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
   if (passes == 1 && target == Target::Bgr24) {
     // The rows arrive in the bitmap's layout: no copy.
     for (int32_t y = 0; y < h; ++y) {
-      png_bytep out = bitmap.ScanLine(y).data();
+      png_bytep out = bitmap.ScanLine(stream ? 0 : y).data();
       if (!PngTry(s, [&] { png_read_row(s.Png, out, nullptr); })) {
         Fail(s, ErrorKind::CorruptData, "damaged PNG data");
       }
+      rowDone(y);
     }
   } else if (passes == 1) {
     for (int32_t y = 0; y < h; ++y) {
       if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
         Fail(s, ErrorKind::CorruptData, "damaged PNG data");
       }
-      StoreRow(target, row.data(), bitmap.ScanLine(y), w);
+      StoreRow(target, row.data(), bitmap.ScanLine(stream ? 0 : y), w);
+      rowDone(y);
     }
   } else {
     const int outBits = BitsPerPixel(format);
+    int64_t rowsRead = 0;
+    int64_t rowsStored = 0;
+    for (int pass = 0; pass < passes; ++pass) {
+      const auto cols = static_cast<int32_t>(PNG_PASS_COLS(width, pass));
+      if (cols != 0) rowsStored += static_cast<int64_t>(PNG_PASS_ROWS(height, pass));
+    }
     for (int pass = 0; pass < passes; ++pass) {
       const auto cols = static_cast<int32_t>(PNG_PASS_COLS(width, pass));
       const auto rows = static_cast<int32_t>(PNG_PASS_ROWS(height, pass));
@@ -317,6 +331,7 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
         if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
           Fail(s, ErrorKind::CorruptData, "damaged PNG data");
         }
+        RowDecoded(limits, rowsRead++, rowsStored);
         const auto y = static_cast<int32_t>(PNG_ROW_FROM_PASS_ROW(j, pass));
         const auto out = bitmap.ScanLine(y);
         for (int32_t i = 0; i < cols; ++i) {
