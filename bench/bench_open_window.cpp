@@ -51,8 +51,8 @@ class TGlancingDialogs : public IUserDialogs {
     if (!confirm_) return std::nullopt;
     return file_;
   }
-  std::optional<QString> GetSaveFileName(int*) override { return std::nullopt; }
-  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect&) override {
+  std::optional<QString> GetSaveFileName(int*, const QString&) override { return std::nullopt; }
+  std::optional<kavun::TRect> AskSelectionRect(const kavun::TRect&, int32_t, int32_t) override {
     return std::nullopt;
   }
   qint64 glanced = 0;  // ms spent looking at the preview
