@@ -59,10 +59,25 @@ extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
 extern "C" void JpegProgressMonitor(j_common_ptr cinfo) {
   if (cinfo->is_decompressor == 0) return;
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
   if (d->input_scan_number > kMaxScans) {
-    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     std::snprintf(err->Message, sizeof err->Message, "the JPEG file has more than %d scans",
                   kMaxScans);
+    std::longjmp(err->Jump, 1);
+  }
+  // Huffman-coded data that ends before its scan does is reported by libjpeg ("premature end of
+  // data segment"). Arithmetic-coded data may legally stop a little early (the decoder supplies
+  // zeros after the last byte), so libjpeg says nothing when a cut file was closed with an end
+  // marker. The decoder reads at most a few bytes ahead, so the end marker is met within the
+  // last two rows of blocks of the last scan: met earlier, the data was cut. This hook runs
+  // between rows of blocks while scans are absorbed and before every row handed out.
+  if (d->arith_code != 0 && d->unread_marker == JPEG_EOI && d->input_iMCU_row != 0 &&
+      d->input_iMCU_row + 2 < d->total_iMCU_rows) {
+    err->Pub.msg_code = JWRN_JPEG_EOF;
+    std::snprintf(err->Message, sizeof err->Message,
+                  "the arithmetic-coded data of scan %d ends at block row %u of %u",
+                  d->input_scan_number, static_cast<unsigned>(d->input_iMCU_row),
+                  static_cast<unsigned>(d->total_iMCU_rows));
     std::longjmp(err->Jump, 1);
   }
 }
@@ -154,6 +169,24 @@ class JpegEncoder {
   bool created_ = false;
 };
 
+// A progressive file sends its coefficients in several scans, the last of which complete them
+// (successive approximation down to bit 0). jpeg_start_decompress has absorbed every scan up to
+// the end marker: a coefficient still missing or not refined to its last bit means the file
+// lost its last scans, as a download cut short and closed with an end marker does.
+void CheckEveryCoefficientSent(const jpeg_decompress_struct& cinfo) {
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      const int bits = cinfo.coef_bits[c][k];
+      if (bits != 0) {
+        throw Error(ErrorKind::FileEndsEarly, {},
+                    "the progressive JPEG data ends before coefficient " + std::to_string(k) +
+                        " of component " + std::to_string(c + 1) +
+                        (bits < 0 ? " is sent" : " is complete"));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
@@ -188,7 +221,8 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
     throw Error(ErrorKind::UnsupportedVariant, {},
                 std::to_string(cinfo.num_components) + " colour components (CMYK)");
   }
-  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  // Colour rows come out in the bitmap's own blue, green, red order.
+  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
   // Bound what the decoder may allocate by this picture: a progressive file keeps all its
   // coefficients in memory, two bytes a sample, three samples a pixel at most; plus room for the
   // decoder's own buffers. libjpeg counts in long, which has 32 bits on 32-bit systems and on
@@ -205,6 +239,7 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
       cinfo.output_components != (grey ? 1 : 3)) {
     throw Error(ErrorKind::UnsupportedVariant, {}, "output layout");
   }
+  if (cinfo.progressive_mode != 0) CheckEveryCoefficientSent(cinfo);
   const auto width = static_cast<int32_t>(cinfo.output_width);
   const auto height = static_cast<int32_t>(cinfo.output_height);
   Bitmap bitmap(width, height, grey ? PixelFormat::Bits8 : PixelFormat::Bits24);
@@ -216,36 +251,13 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
     }
     bitmap.SetPalette(std::move(levels));
   }
-  std::vector<uint8_t> row(static_cast<std::size_t>(width) * (grey ? 1 : 3));
-  JSAMPROW rows[1] = {row.data()};
-  // Huffman-coded data that ends before the picture does is reported by libjpeg ("premature
-  // end of data segment"). Arithmetic-coded data may legally stop a little early (the decoder
-  // supplies zeros after the last byte), so libjpeg says nothing when a cut file was closed with
-  // an end marker. Such a scan is refused here when its data ended more than the decoder's
-  // look-ahead of two rows of blocks before the last row.
-  const bool watchEnd = cinfo.arith_code != 0 && jpeg_has_multiple_scans(&cinfo) == 0;
-  const int32_t lookAhead = 3 * cinfo.max_v_samp_factor * DCTSIZE;
   for (int32_t y = 0; y < height; ++y) {
+    JSAMPROW rows[1] = {bitmap.ScanLine(y).data()};
     JDIMENSION got = 0;
     if (!JpegTry(err, [&] { got = jpeg_read_scanlines(&cinfo, rows, 1); })) {
       Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
     }
     if (got != 1) throw Error(ErrorKind::CorruptData, {}, "a row is missing");
-    if (watchEnd && cinfo.unread_marker == JPEG_EOI && y + lookAhead < height) {
-      throw Error(ErrorKind::CorruptData, {},
-                  "the arithmetic-coded data ends at row " + std::to_string(y) + " of " +
-                      std::to_string(height));
-    }
-    const auto out = bitmap.ScanLine(y);
-    if (grey) {
-      std::copy(row.begin(), row.end(), out.begin());
-    } else {
-      for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-        out[3 * x] = row[3 * x + 2];
-        out[3 * x + 1] = row[3 * x + 1];
-        out[3 * x + 2] = row[3 * x];
-      }
-    }
   }
   if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) {
     Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
@@ -260,12 +272,18 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
   JpegErrorManager& err = encoder.Err();
   const auto width = static_cast<std::size_t>(bitmap.Width());
 
+  // 24-bit and 32-bit rows go to libjpeg as they are, in the bitmap's blue, green, red order;
+  // other formats are converted one row at a time.
+  const PixelFormat format = bitmap.Format();
+  const bool direct = format == PixelFormat::Bits24 || format == PixelFormat::Bits32;
+  const bool wide = format == PixelFormat::Bits32;
+
   if (!JpegTry(err, [&] {
         jpeg_stdio_dest(&cinfo, file);
         cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
         cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_RGB;
+        cinfo.input_components = wide ? 4 : 3;
+        cinfo.in_color_space = wide ? JCS_EXT_BGRX : JCS_EXT_BGR;
         jpeg_set_defaults(&cinfo);
         jpeg_set_quality(&cinfo, 100, TRUE);
         cinfo.dct_method = JDCT_FLOAT;
@@ -273,15 +291,34 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
       })) {
     Fail(err, ErrorKind::WriteFailed, "cannot write the JPEG header");
   }
-  // Each row is taken in the colours the 24-bit conversion gives, one row at a time.
-  std::vector<uint8_t> row(3 * width);
-  JSAMPROW rows[1] = {row.data()};
+  std::vector<uint8_t> converted(direct ? 0 : 3 * width);
+  std::vector<PaletteEntry> palette;
+  if (HasPalette(format)) {
+    palette = bitmap.Palette();
+    palette.resize(256);  // entries past the palette's end read as black
+  }
   for (int32_t y = 0; y < bitmap.Height(); ++y) {
-    for (std::size_t x = 0; x < width; ++x) {
-      const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
-      row[3 * x] = c.Red;
-      row[3 * x + 1] = c.Green;
-      row[3 * x + 2] = c.Blue;
+    // libjpeg only reads the rows it is given.
+    auto* in = const_cast<uint8_t*>(bitmap.ScanLine(y).data());
+    JSAMPROW rows[1] = {in};
+    if (format == PixelFormat::Bits8) {
+      uint8_t* out = converted.data();
+      for (std::size_t x = 0; x < width; ++x, out += 3) {
+        const PaletteEntry c = palette[in[x]];
+        out[0] = c.Blue;
+        out[1] = c.Green;
+        out[2] = c.Red;
+      }
+      rows[0] = converted.data();
+    } else if (!direct) {
+      uint8_t* out = converted.data();
+      for (std::size_t x = 0; x < width; ++x, out += 3) {
+        const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
+        out[0] = c.Blue;
+        out[1] = c.Green;
+        out[2] = c.Red;
+      }
+      rows[0] = converted.data();
     }
     if (!JpegTry(err, [&] { jpeg_write_scanlines(&cinfo, rows, 1); })) {
       Fail(err, ErrorKind::WriteFailed, "cannot write JPEG data");
