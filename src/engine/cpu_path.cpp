@@ -29,6 +29,12 @@ bool CpuPathSupported(CpuPath path) noexcept {
       static const bool avx2 = DetectAvx2();
       return avx2;
     }
+    case CpuPath::Neon:
+#if defined(__aarch64__) && defined(__ARM_NEON)
+      return true;
+#else
+      return false;
+#endif
   }
   return false;
 }
@@ -37,6 +43,7 @@ CpuPath ActiveCpuPath() noexcept {
   if (g_forced) return *g_forced;
   if (CpuPathSupported(CpuPath::Avx2)) return CpuPath::Avx2;
   if (CpuPathSupported(CpuPath::Sse2)) return CpuPath::Sse2;
+  if (CpuPathSupported(CpuPath::Neon)) return CpuPath::Neon;
   return CpuPath::Portable;
 }
 
@@ -53,6 +60,8 @@ const char* CpuPathName(CpuPath path) noexcept {
       return "Sse2";
     case CpuPath::Avx2:
       return "Avx2";
+    case CpuPath::Neon:
+      return "Neon";
   }
   return "Unknown";
 }

@@ -11,6 +11,10 @@
 #define KAVUN_HAVE_AVX2_KERNELS 1
 #define KAVUN_AVX2 __attribute__((target("avx2")))
 #endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define KAVUN_HAVE_NEON_KERNELS 1
+#endif
 
 namespace kavun::kernels {
 namespace {
@@ -115,6 +119,22 @@ void MTRegenerateWordsPlain(uint32_t* mt) {
 
 void MTTemperLowBytesPlain(const uint32_t* words, uint8_t* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = TemperLowByte(words[i]);
+}
+
+// The tempered bytes of at most 624 words, with the two bytes either side XorTriplesReversed
+// may read.
+struct TemperedBlock {
+  static constexpr std::size_t kMargin = 32;
+  alignas(64) uint8_t bytes[kMargin + kMTN + kMargin];
+  uint8_t* begin() { return bytes + kMargin; }
+};
+
+void MTTemperXorReversedPlain(const uint32_t* words, uint8_t* data, std::size_t n) {
+  for (std::size_t j = 0; j + 2 < n; j += 3) {
+    data[j] ^= TemperLowByte(words[j + 2]);
+    data[j + 1] ^= TemperLowByte(words[j + 1]);
+    data[j + 2] ^= TemperLowByte(words[j]);
+  }
 }
 
 // Lane masks over one 96-byte period: kClass0[t] selects bytes with t mod 3 = 0, kClass2[t]
@@ -237,6 +257,12 @@ void MTTemperLowBytesSse2(const uint32_t* words, uint8_t* out, std::size_t n) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
   }
   MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+void MTTemperXorReversedSse2(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesSse2(words, block.begin(), n);
+  XorTriplesReversedSse2(data, block.begin(), n);
 }
 
 #endif  // KAVUN_HAVE_X86_KERNELS
@@ -363,7 +389,79 @@ KAVUN_AVX2 void MTTemperLowBytesAvx2(const uint32_t* words, uint8_t* out, std::s
   MTTemperLowBytesPlain(words + i, out + i, n - i);
 }
 
+KAVUN_AVX2 void MTTemperXorReversedAvx2(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesAvx2(words, block.begin(), n);
+  XorTriplesReversedAvx2(data, block.begin(), n);
+}
+
 #endif  // KAVUN_HAVE_AVX2_KERNELS
+
+// ---- NEON versions (aarch64): the Mersenne Twister and the reversed triples ----
+
+#ifdef KAVUN_HAVE_NEON_KERNELS
+
+void XorTriplesReversedNeon(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  std::size_t j = 0;
+  // Loads that sort 48 bytes by j mod 3: swapping the first and third class reverses triples.
+  for (; j + 48 <= len; j += 48) {
+    uint8x16x3_t d = vld3q_u8(data + j);
+    const uint8x16x3_t s = vld3q_u8(stream + j);
+    d.val[0] = veorq_u8(d.val[0], s.val[2]);
+    d.val[1] = veorq_u8(d.val[1], s.val[1]);
+    d.val[2] = veorq_u8(d.val[2], s.val[0]);
+    vst3q_u8(data + j, d);
+  }
+  XorTriplesReversedPlain(data + j, stream + j, len - j);
+}
+
+inline uint32x4_t TwistNeon(uint32x4_t current, uint32x4_t next, uint32x4_t far) {
+  const uint32x4_t y = vbslq_u32(vdupq_n_u32(kUpperMask), current, next);
+  const uint32x4_t odd = vtstq_u32(next, vdupq_n_u32(1));
+  return veorq_u32(veorq_u32(far, vshrq_n_u32(y, 1)), vandq_u32(odd, vdupq_n_u32(kMatrixA)));
+}
+
+void MTRegenerateWordsNeon(uint32_t* mt) {
+  // The blocks of the SSE2 version: each loads before it stores.
+  int k = 0;
+  for (; k + 4 <= kMTN - kMTM; k += 4) {
+    vst1q_u32(mt + k,
+              TwistNeon(vld1q_u32(mt + k), vld1q_u32(mt + k + 1), vld1q_u32(mt + k + kMTM)));
+  }
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  for (; k + 4 <= kMTN - 5; k += 4) {
+    vst1q_u32(mt + k,
+              TwistNeon(vld1q_u32(mt + k), vld1q_u32(mt + k + 1), vld1q_u32(mt + k + kMTM - kMTN)));
+  }
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+inline uint16x4_t TemperNeon(const uint32_t* words) {
+  uint32x4_t y = vld1q_u32(words);
+  y = veorq_u32(y, vshrq_n_u32(y, 11));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 7), vdupq_n_u32(0x9D2C5680)));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 15), vdupq_n_u32(0xEFC60000)));
+  y = veorq_u32(y, vshrq_n_u32(y, 18));
+  return vmovn_u32(y);  // the low halves; the next narrowing keeps the low bytes
+}
+
+void MTTemperLowBytesNeon(const uint32_t* words, uint8_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const uint16x8_t a = vcombine_u16(TemperNeon(words + i), TemperNeon(words + i + 4));
+    const uint16x8_t b = vcombine_u16(TemperNeon(words + i + 8), TemperNeon(words + i + 12));
+    vst1q_u8(out + i, vcombine_u8(vmovn_u16(a), vmovn_u16(b)));
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+void MTTemperXorReversedNeon(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesNeon(words, block.begin(), n);
+  XorTriplesReversedNeon(data, block.begin(), n);
+}
+
+#endif  // KAVUN_HAVE_NEON_KERNELS
 
 }  // namespace
 
@@ -375,11 +473,21 @@ KAVUN_AVX2 void MTTemperLowBytesAvx2(const uint32_t* words, uint8_t* out, std::s
     case CpuPath::Sse2:               \
       return name##Sse2(__VA_ARGS__); \
     case CpuPath::Portable:           \
+    case CpuPath::Neon:               \
       break;                          \
   }                                   \
   return name##Plain(__VA_ARGS__)
+#define KAVUN_DISPATCH_MT KAVUN_DISPATCH
 #else
 #define KAVUN_DISPATCH(name, ...) return name##Plain(__VA_ARGS__)
+#ifdef KAVUN_HAVE_NEON_KERNELS
+// Only the Mersenne Twister and its reversed triples have NEON versions.
+#define KAVUN_DISPATCH_MT(name, ...)                                    \
+  if (ActiveCpuPath() == CpuPath::Neon) return name##Neon(__VA_ARGS__); \
+  return name##Plain(__VA_ARGS__)
+#else
+#define KAVUN_DISPATCH_MT KAVUN_DISPATCH
+#endif
 #endif
 
 void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
@@ -387,7 +495,7 @@ void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
 }
 
 void XorTriplesReversed(uint8_t* data, const uint8_t* stream, std::size_t len) {
-  KAVUN_DISPATCH(XorTriplesReversed, data, stream, len);
+  KAVUN_DISPATCH_MT(XorTriplesReversed, data, stream, len);
 }
 
 void CombineShiftedBytes(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
@@ -403,11 +511,15 @@ void GatherPixels(uint8_t* out, const uint8_t* from_base, const uint32_t* offset
 }
 
 void MTRegenerateWords(uint32_t* mt) {
-  KAVUN_DISPATCH(MTRegenerateWords, mt);
+  KAVUN_DISPATCH_MT(MTRegenerateWords, mt);
 }
 
 void MTTemperLowBytes(const uint32_t* words, uint8_t* out, std::size_t n) {
-  KAVUN_DISPATCH(MTTemperLowBytes, words, out, n);
+  KAVUN_DISPATCH_MT(MTTemperLowBytes, words, out, n);
+}
+
+void MTTemperXorReversed(const uint32_t* words, uint8_t* data, std::size_t n) {
+  KAVUN_DISPATCH_MT(MTTemperXorReversed, words, data, n);
 }
 
 }  // namespace kavun::kernels
