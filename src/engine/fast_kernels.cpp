@@ -10,6 +10,7 @@
 #define KAVUN_HAVE_X86_KERNELS 1
 #define KAVUN_HAVE_AVX2_KERNELS 1
 #define KAVUN_AVX2 __attribute__((target("avx2")))
+#define KAVUN_AVX512 __attribute__((target("avx2,avx512f")))
 #endif
 #if defined(__aarch64__) && defined(__ARM_NEON)
 #include <arm_neon.h>
@@ -395,6 +396,75 @@ KAVUN_AVX2 void MTTemperXorReversedAvx2(const uint32_t* words, uint8_t* data, st
   XorTriplesReversedAvx2(data, block.begin(), n);
 }
 
+// ---- AVX-512 versions of the Mersenne Twister: sixteen words at once, with three-input logic
+// and mask registers ----
+
+// GCC 12's own AVX-512 shift intrinsics start from an undefined vector, which its
+// uninitialised-value warnings report at every use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+KAVUN_AVX512 inline __m512i TwistAvx512(__m512i current, __m512i next, __m512i far) {
+  // 0xCA: upper bit from `current`, the others from `next`.
+  const __m512i y = _mm512_ternarylogic_epi32(_mm512_set1_epi32(static_cast<int>(kUpperMask)),
+                                              current, next, 0xCA);
+  const __m512i shifted = _mm512_xor_si512(far, _mm512_srli_epi32(y, 1));
+  const __mmask16 odd = _mm512_test_epi32_mask(next, _mm512_set1_epi32(1));
+  return _mm512_mask_xor_epi32(shifted, odd, shifted,
+                               _mm512_set1_epi32(static_cast<int>(kMatrixA)));
+}
+
+KAVUN_AVX512 inline __m512i Load16(const uint32_t* p) {
+  return _mm512_loadu_si512(p);
+}
+
+KAVUN_AVX512 void MTRegenerateWordsAvx512(uint32_t* mt) {
+  // The blocks of the AVX2 version, sixteen words wide; each loads before it stores.
+  int k = 0;
+  for (; k + 16 <= kMTN - kMTM; k += 16)
+    _mm512_storeu_si512(mt + k,
+                        TwistAvx512(Load16(mt + k), Load16(mt + k + 1), Load16(mt + k + kMTM)));
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  for (; k + 16 <= kMTN - 5; k += 16) {
+    _mm512_storeu_si512(
+        mt + k, TwistAvx512(Load16(mt + k), Load16(mt + k + 1), Load16(mt + k + kMTM - kMTN)));
+  }
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+KAVUN_AVX512 inline __m128i TemperLowBytesAvx512(const uint32_t* words) {
+  __m512i y = _mm512_loadu_si512(words);
+  y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 11));
+  // 0x78: a ^ (b & c).
+  y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 7),
+                                _mm512_set1_epi32(static_cast<int>(0x9D2C5680)), 0x78);
+  y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 15),
+                                _mm512_set1_epi32(static_cast<int>(0xEFC60000)), 0x78);
+  y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 18));
+  return _mm512_cvtepi32_epi8(y);  // the low byte of each word
+}
+
+KAVUN_AVX512 void MTTemperLowBytesAvx512(const uint32_t* words, uint8_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), TemperLowBytesAvx512(words + i));
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+KAVUN_AVX512 void MTTemperXorReversedAvx512(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesAvx512(words, block.begin(), n);
+  XorTriplesReversedAvx2(data, block.begin(), n);
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif  // KAVUN_HAVE_AVX2_KERNELS
 
 // ---- NEON versions (aarch64): the Mersenne Twister and the reversed triples ----
@@ -466,8 +536,10 @@ void MTTemperXorReversedNeon(const uint32_t* words, uint8_t* data, std::size_t n
 }  // namespace
 
 #ifdef KAVUN_HAVE_X86_KERNELS
+// The AVX-512 path takes the AVX2 kernels but for the Mersenne Twister's.
 #define KAVUN_DISPATCH(name, ...)     \
   switch (ActiveCpuPath()) {          \
+    case CpuPath::Avx512:             \
     case CpuPath::Avx2:               \
       return name##Avx2(__VA_ARGS__); \
     case CpuPath::Sse2:               \
@@ -477,7 +549,19 @@ void MTTemperXorReversedNeon(const uint32_t* words, uint8_t* data, std::size_t n
       break;                          \
   }                                   \
   return name##Plain(__VA_ARGS__)
-#define KAVUN_DISPATCH_MT KAVUN_DISPATCH
+#define KAVUN_DISPATCH_MT(name, ...)    \
+  switch (ActiveCpuPath()) {            \
+    case CpuPath::Avx512:               \
+      return name##Avx512(__VA_ARGS__); \
+    case CpuPath::Avx2:                 \
+      return name##Avx2(__VA_ARGS__);   \
+    case CpuPath::Sse2:                 \
+      return name##Sse2(__VA_ARGS__);   \
+    case CpuPath::Portable:             \
+    case CpuPath::Neon:                 \
+      break;                            \
+  }                                     \
+  return name##Plain(__VA_ARGS__)
 #else
 #define KAVUN_DISPATCH(name, ...) return name##Plain(__VA_ARGS__)
 #ifdef KAVUN_HAVE_NEON_KERNELS
@@ -495,7 +579,11 @@ void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
 }
 
 void XorTriplesReversed(uint8_t* data, const uint8_t* stream, std::size_t len) {
+#ifdef KAVUN_HAVE_NEON_KERNELS
   KAVUN_DISPATCH_MT(XorTriplesReversed, data, stream, len);
+#else
+  KAVUN_DISPATCH(XorTriplesReversed, data, stream, len);
+#endif
 }
 
 void CombineShiftedBytes(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,

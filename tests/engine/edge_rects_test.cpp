@@ -189,7 +189,7 @@ TEST_P(EdgeRectTest, NonEmptyRectanglesWithExtremeCoordinatesAreRefusedUnchanged
 
 INSTANTIATE_TEST_SUITE_P(Paths, EdgeRectTest,
                          testing::Values(CpuPath::Portable, CpuPath::Sse2, CpuPath::Avx2,
-                                         CpuPath::Neon),
+                                         CpuPath::Avx512, CpuPath::Neon),
                          PathName);
 
 }  // namespace

@@ -241,7 +241,7 @@ TEST_P(FastPathTest, ReversedTriplesTakeTheStandardSequence) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, FastPathTest,
                          testing::Values(CpuPath::Portable, CpuPath::Sse2, CpuPath::Avx2,
-                                         CpuPath::Neon),
+                                         CpuPath::Avx512, CpuPath::Neon),
                          PathName);
 
 }  // namespace
