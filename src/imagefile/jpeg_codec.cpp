@@ -35,6 +35,10 @@ struct JpegErrorManager {
 struct JpegProgress {
   jpeg_progress_mgr Pub;  // first member
   j_decompress_ptr Decoder = nullptr;
+  // Where arithmetic-coded data met the end marker too early (see JpegProgressMonitor).
+  bool EndedEarly = false;
+  int EndScan = 0;
+  JDIMENSION EndRow = 0;  // in rows of blocks (iMCU rows)
 };
 
 extern "C" void JpegErrorExit(j_common_ptr cinfo) {
@@ -66,19 +70,51 @@ extern "C" void JpegProgressMonitor(j_common_ptr cinfo) {
     std::longjmp(err->Jump, 1);
   }
   // Huffman-coded data that ends before its scan does is reported by libjpeg ("premature end of
-  // data segment"). Arithmetic-coded data may legally stop a little early (the decoder supplies
-  // zeros after the last byte), so libjpeg says nothing when a cut file was closed with an end
-  // marker. The decoder reads at most a few bytes ahead, so the end marker is met within the
-  // last two rows of blocks of the last scan: met earlier, the data was cut. This hook runs
-  // between rows of blocks while scans are absorbed and before every row handed out.
-  if (d->arith_code != 0 && d->unread_marker == JPEG_EOI && d->input_iMCU_row != 0 &&
-      d->input_iMCU_row + 2 < d->total_iMCU_rows) {
-    err->Pub.msg_code = JWRN_JPEG_EOF;
-    std::snprintf(err->Message, sizeof err->Message,
-                  "the arithmetic-coded data of scan %d ends at block row %u of %u",
-                  d->input_scan_number, static_cast<unsigned>(d->input_iMCU_row),
-                  static_cast<unsigned>(d->total_iMCU_rows));
-    std::longjmp(err->Jump, 1);
+  // data segment"). Arithmetic-coded data may legally stop early: the encoder drops the zero
+  // bytes at its end, which stand for a stretch of the most probable decisions (a flat area),
+  // and the decoder supplies them. The decoder reads only a few bytes ahead, so in a file cut
+  // short the end marker is met well before the last rows of blocks of the last scan. This hook
+  // runs between rows of blocks while scans are absorbed and before every row handed out; the
+  // place is kept, and DecodeJpeg decides once the picture is decoded.
+  auto* progress = reinterpret_cast<JpegProgress*>(cinfo->progress);
+  if (d->arith_code != 0 && !progress->EndedEarly && d->unread_marker == JPEG_EOI &&
+      d->input_iMCU_row != 0 && d->input_iMCU_row + 2 < d->total_iMCU_rows) {
+    progress->EndedEarly = true;
+    progress->EndScan = d->input_scan_number;
+    progress->EndRow = d->input_iMCU_row;
+  }
+}
+
+// Arithmetic-coded data that met its end marker early (see JpegProgressMonitor) is what a file
+// cut short gives, and also what a valid file gives whose last rows are one flat colour: the
+// rows decoded from the supplied zeros are then that colour. Anything else after the rows of
+// blocks the data reached is refused.
+void CheckArithmeticEnd(const JpegProgress& progress, const jpeg_decompress_struct& cinfo,
+                        const Bitmap& bitmap) {
+  if (!progress.EndedEarly) return;
+  const auto height = static_cast<uint32_t>(bitmap.Height());
+  const uint32_t rowsPerBlockRow = (height + cinfo.total_iMCU_rows - 1) / cinfo.total_iMCU_rows;
+  const uint32_t from = (progress.EndRow + 2) * rowsPerBlockRow;
+  const std::size_t pixel = bitmap.Format() == PixelFormat::Bits8 ? 1 : 3;
+  const std::size_t rowBytes = pixel * static_cast<std::size_t>(bitmap.Width());
+  bool flat = true;
+  if (from < height) {
+    const uint8_t* first = bitmap.ScanLine(static_cast<int32_t>(from)).data();
+    for (uint32_t y = from; y < height && flat; ++y) {
+      const uint8_t* row = bitmap.ScanLine(static_cast<int32_t>(y)).data();
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        if (row[i] != first[i % pixel]) {
+          flat = false;
+          break;
+        }
+      }
+    }
+  }
+  if (!flat) {
+    throw Error(ErrorKind::FileEndsEarly, {},
+                "the arithmetic-coded data of scan " + std::to_string(progress.EndScan) +
+                    " ends at row of blocks " + std::to_string(progress.EndRow) + " of " +
+                    std::to_string(cinfo.total_iMCU_rows));
   }
 }
 
@@ -139,6 +175,7 @@ class JpegDecoder {
   JpegDecoder& operator=(const JpegDecoder&) = delete;
   jpeg_decompress_struct& Info() { return cinfo_; }
   JpegErrorManager& Err() { return err_; }
+  const JpegProgress& Progress() const { return progress_; }
 
  private:
   jpeg_decompress_struct cinfo_{};
@@ -259,6 +296,7 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
     }
     if (got != 1) throw Error(ErrorKind::CorruptData, {}, "a row is missing");
   }
+  CheckArithmeticEnd(decoder.Progress(), cinfo, bitmap);
   if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) {
     Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
   }

@@ -296,6 +296,22 @@ TEST(CutJpeg, ProgressiveFilesMissingTheirLastScanAreRefused) {
   }
 }
 
+// Valid arithmetic-coded files whose last rows are one flat colour: the encoder drops the zero
+// bytes that stand for them, so the data ends early but legally, and they load.
+TEST(CutJpeg, ArithmeticFilesEndingInAFlatAreaLoad) {
+  TempDir dir;
+  Bitmap picture = MakePhotoLike(160, 480);
+  for (int32_t y = 160; y < 480; ++y) {
+    std::fill(picture.ScanLine(y).begin(), picture.ScanLine(y).end(), uint8_t{0});
+  }
+  for (const Coding kind : {Coding::ArithmeticBaseline, Coding::ArithmeticProgressive}) {
+    WriteBytes(dir / "flat.jpg", EncodeCoded(picture, kind));
+    const Bitmap loaded = LoadImageFile(dir / "flat.jpg");
+    EXPECT_EQ(loaded.Height(), 480) << static_cast<int>(kind);
+    EXPECT_EQ(loaded.PixelColor(80, 400), (PaletteEntry{0, 0, 0}));
+  }
+}
+
 std::vector<CutCase> EveryCut() {
   std::vector<CutCase> cases;
   for (const Coding kind : {Coding::Baseline, Coding::Progressive, Coding::ArithmeticBaseline,
