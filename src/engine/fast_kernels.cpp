@@ -328,12 +328,14 @@ KAVUN_AVX2 void CombineShiftedBytesAvx2(uint8_t* dst, const uint8_t* src, std::s
 // Eight words k .. k+7 at once; `far` holds the words that are XORed in.
 KAVUN_AVX2 inline __m256i TwistAvx2(__m256i current, __m256i next, __m256i far) {
   const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpperMask));
-  const __m256i matrix = _mm256_set1_epi32(static_cast<int>(kMatrixA));
+  // The word XORed in for an odd y is looked up by y's lowest bit: the permutation reads the
+  // low three bits of each index, and the table holds the matrix at every odd place.
+  const auto a = static_cast<int>(kMatrixA);
+  const __m256i matrixIfOdd = _mm256_setr_epi32(0, a, 0, a, 0, a, 0, a);
   const __m256i y =
       _mm256_or_si256(_mm256_and_si256(current, upper), _mm256_andnot_si256(upper, next));
-  const __m256i odd = _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31);
   return _mm256_xor_si256(_mm256_xor_si256(far, _mm256_srli_epi32(y, 1)),
-                          _mm256_and_si256(odd, matrix));
+                          _mm256_permutevar8x32_epi32(matrixIfOdd, next));
 }
 
 KAVUN_AVX2 inline __m256i LoadWords(const uint32_t* p) {
