@@ -93,7 +93,7 @@ void CheckArithmeticEnd(const JpegProgress& progress, const jpeg_decompress_stru
                         const Bitmap& bitmap) {
   if (!progress.EndedEarly) return;
   const auto height = static_cast<uint32_t>(bitmap.Height());
-  const uint32_t rowsPerBlockRow = (height + cinfo.total_iMCU_rows - 1) / cinfo.total_iMCU_rows;
+  const auto rowsPerBlockRow = static_cast<uint32_t>(cinfo.max_v_samp_factor * DCTSIZE);
   const uint32_t from = (progress.EndRow + 2) * rowsPerBlockRow;
   const std::size_t pixel = bitmap.Format() == PixelFormat::Bits8 ? 1 : 3;
   const std::size_t rowBytes = pixel * static_cast<std::size_t>(bitmap.Width());
