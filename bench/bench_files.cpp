@@ -7,11 +7,14 @@
 // Times are wall-clock (the PNG writer uses several threads); every case runs three times in
 // random interleaved order and the summary takes each case's fastest run.
 //
-// build/bench/bench_files [--write_photo=FILE.png] [Google Benchmark options]
-// --write_photo writes the photo-like picture as PNG and exits (for timing kavun-cli itself).
+// build/bench/bench_files [--write_photo=FILE.png | --write_batch=DIR] [Google Benchmark options]
+// --write_photo writes the photo-like picture as PNG and exits (for timing kavun-cli itself);
+// --write_batch writes 50 full-HD PNG files cut from it, DIR/01.png .. DIR/50.png, and exits
+// (for timing a batch of kavun-cli).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -84,6 +87,24 @@ kavun::Bitmap MakePhotoLike() {
 const kavun::Bitmap& Photo() {
   static const kavun::Bitmap photo = MakePhotoLike();
   return photo;
+}
+
+// 50 pictures of 1920 x 1080 taken from different places of the photo.
+void WriteBatch(const fs::path& folder) {
+  constexpr int32_t kW = 1920, kH = 1080;
+  fs::create_directories(folder);
+  for (int i = 0; i < 50; ++i) {
+    const int32_t left = (i * 577) % (kWidth - kW);
+    const int32_t top = (i * 331) % (kHeight - kH);
+    kavun::Bitmap part(kW, kH, kavun::PixelFormat::Bits24);
+    for (int32_t y = 0; y < kH; ++y) {
+      const auto from = Photo().ScanLine(top + y).subspan(3 * static_cast<std::size_t>(left));
+      std::copy_n(from.begin(), 3 * kW, part.ScanLine(y).begin());
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d.png", i + 1);
+    kavun::SaveImageFile(folder / name, ".png", part);
+  }
 }
 
 fs::path& Folder() {
@@ -227,10 +248,15 @@ int main(int argc, char** argv) {
   args.push_back(repetitions.data());
   args.push_back(interleave.data());
   const std::string writePhoto = "--write_photo=";
+  const std::string writeBatch = "--write_batch=";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind(writePhoto, 0) == 0) {
       kavun::SaveImageFile(arg.substr(writePhoto.size()), ".png", Photo());
+      return 0;
+    }
+    if (arg.rfind(writeBatch, 0) == 0) {
+      WriteBatch(arg.substr(writeBatch.size()));
       return 0;
     }
     args.push_back(argv[i]);

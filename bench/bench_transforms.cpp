@@ -60,7 +60,7 @@ void BM_Memcpy(benchmark::State& state) {
   BytesProcessed(state);
 }
 
-enum class Form { Reference, Portable, Sse2, Auto };
+enum class Form { Reference, Portable, Sse2, Avx2, Auto };
 
 const char* FormName(Form form) {
   switch (form) {
@@ -70,6 +70,8 @@ const char* FormName(Form form) {
       return "portable";
     case Form::Sse2:
       return "sse2";
+    case Form::Avx2:
+      return "avx2";
     case Form::Auto:
       return "auto";
   }
@@ -82,6 +84,8 @@ std::optional<kavun::CpuPath> FormPath(Form form) {
       return kavun::CpuPath::Portable;
     case Form::Sse2:
       return kavun::CpuPath::Sse2;
+    case Form::Avx2:
+      return kavun::CpuPath::Avx2;
     default:
       return std::nullopt;
   }
@@ -138,7 +142,7 @@ void RegisterTransforms() {
          }});
   }
   for (const Case& c : cases) {
-    for (const Form form : {Form::Reference, Form::Portable, Form::Sse2, Form::Auto}) {
+    for (const Form form : {Form::Reference, Form::Portable, Form::Sse2, Form::Avx2, Form::Auto}) {
       RegisteredNames().push_back(c.name + " [" + FormName(form) + "]");
       benchmark::RegisterBenchmark(RegisteredNames().back().c_str(), [c, form](
                                                                          benchmark::State& state) {

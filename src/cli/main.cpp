@@ -518,6 +518,28 @@ void CheckMosaicCovers(const std::string& in, const TRect& rect, const Transform
        RectText(rect) + " unscrambled: they hold no whole block of " + block + " pixels");
 }
 
+// Shares the processors among the files in progress: a save that starts gets processors /
+// files in progress threads (SetSaveThreadBudget applies to the saves that start after it). So
+// while the batch fills every processor each save compresses on one thread, and when fewer files
+// remain than processors (the queue ran dry, or the memory gate admits fewer) the saves still to
+// come take the processors left free.
+class SaveBudget {
+ public:
+  explicit SaveBudget(unsigned cores) : cores_(cores) {}
+  void Started() { Update(+1); }
+  void Finished() { Update(-1); }
+
+ private:
+  void Update(int change) {
+    const std::lock_guard lock(mutex_);
+    inProgress_ += change;
+    SetSaveThreadBudget(std::max(1u, cores_ / static_cast<unsigned>(std::max(1, inProgress_))));
+  }
+  std::mutex mutex_;
+  const unsigned cores_;
+  int inProgress_ = 0;
+};
+
 // Processes one file; returns its exit status and reports on stderr.
 int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, const Job& job,
            std::mutex& errLock) {
@@ -615,20 +637,20 @@ int RunTransform(const Options& o) {
   std::mutex errLock;
   std::atomic<std::size_t> next{0};
   MemoryGate gate(MemoryBudget());
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  SaveBudget budget(cores);
   auto worker = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) {
       // The decoded picture, its 24-bit form made by the transform, and the coders' buffers.
       const uint64_t cost = 2 * PictureBytes24(jobs[i].In) + (uint64_t{16} << 20);
       gate.Acquire(cost);
+      budget.Started();
       results[i] = RunJob(request, o.Rect, jobs[i], errLock);
+      budget.Finished();
       gate.Release(cost);
     }
   };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t threads = std::min<std::size_t>(jobs.size(), cores);
-  // Each save may compress on several threads: the files saved at once share the processors,
-  // so that a batch does not start more compressing threads than there are processors.
-  SetSaveThreadBudget(std::max(1u, cores / static_cast<unsigned>(threads)));
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
   worker();

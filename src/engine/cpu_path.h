@@ -11,9 +11,11 @@ enum class CpuPath {
   Portable,  // plain C++, any processor
   Sse2,      // x86-64: SSE2 is part of its baseline
   Avx2,      // x86-64 with AVX2
+  Avx512,    // x86-64 with AVX-512F (the Mersenne Twister's kernels; AVX2 for the others)
+  Neon,      // aarch64: Advanced SIMD is part of its baseline (the Mersenne Twister's kernels)
 };
 
-// The path's name: "Portable", "Sse2" or "Avx2" (test names, benchmark reports).
+// The path's name: "Portable", "Sse2", "Avx2", "Avx512" or "Neon" (test names, benchmark reports).
 const char* CpuPathName(CpuPath path) noexcept;
 
 // Whether this processor (and this build) can run `path`.

@@ -10,6 +10,11 @@
 #define KAVUN_HAVE_X86_KERNELS 1
 #define KAVUN_HAVE_AVX2_KERNELS 1
 #define KAVUN_AVX2 __attribute__((target("avx2")))
+#define KAVUN_AVX512 __attribute__((target("avx2,avx512f")))
+#endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define KAVUN_HAVE_NEON_KERNELS 1
 #endif
 
 namespace kavun::kernels {
@@ -115,6 +120,22 @@ void MTRegenerateWordsPlain(uint32_t* mt) {
 
 void MTTemperLowBytesPlain(const uint32_t* words, uint8_t* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = TemperLowByte(words[i]);
+}
+
+// The tempered bytes of at most 624 words, with the two bytes either side XorTriplesReversed
+// may read.
+struct TemperedBlock {
+  static constexpr std::size_t kMargin = 32;
+  alignas(64) uint8_t bytes[kMargin + kMTN + kMargin];
+  uint8_t* begin() { return bytes + kMargin; }
+};
+
+void MTTemperXorReversedPlain(const uint32_t* words, uint8_t* data, std::size_t n) {
+  for (std::size_t j = 0; j + 2 < n; j += 3) {
+    data[j] ^= TemperLowByte(words[j + 2]);
+    data[j + 1] ^= TemperLowByte(words[j + 1]);
+    data[j + 2] ^= TemperLowByte(words[j]);
+  }
 }
 
 // Lane masks over one 96-byte period: kClass0[t] selects bytes with t mod 3 = 0, kClass2[t]
@@ -239,6 +260,12 @@ void MTTemperLowBytesSse2(const uint32_t* words, uint8_t* out, std::size_t n) {
   MTTemperLowBytesPlain(words + i, out + i, n - i);
 }
 
+void MTTemperXorReversedSse2(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesSse2(words, block.begin(), n);
+  XorTriplesReversedSse2(data, block.begin(), n);
+}
+
 #endif  // KAVUN_HAVE_X86_KERNELS
 
 // ---- AVX2 versions ----
@@ -301,12 +328,14 @@ KAVUN_AVX2 void CombineShiftedBytesAvx2(uint8_t* dst, const uint8_t* src, std::s
 // Eight words k .. k+7 at once; `far` holds the words that are XORed in.
 KAVUN_AVX2 inline __m256i TwistAvx2(__m256i current, __m256i next, __m256i far) {
   const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpperMask));
-  const __m256i matrix = _mm256_set1_epi32(static_cast<int>(kMatrixA));
+  // The word XORed in for an odd y is looked up by y's lowest bit: the permutation reads the
+  // low three bits of each index, and the table holds the matrix at every odd place.
+  const auto a = static_cast<int>(kMatrixA);
+  const __m256i matrixIfOdd = _mm256_setr_epi32(0, a, 0, a, 0, a, 0, a);
   const __m256i y =
       _mm256_or_si256(_mm256_and_si256(current, upper), _mm256_andnot_si256(upper, next));
-  const __m256i odd = _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31);
   return _mm256_xor_si256(_mm256_xor_si256(far, _mm256_srli_epi32(y, 1)),
-                          _mm256_and_si256(odd, matrix));
+                          _mm256_permutevar8x32_epi32(matrixIfOdd, next));
 }
 
 KAVUN_AVX2 inline __m256i LoadWords(const uint32_t* p) {
@@ -363,23 +392,188 @@ KAVUN_AVX2 void MTTemperLowBytesAvx2(const uint32_t* words, uint8_t* out, std::s
   MTTemperLowBytesPlain(words + i, out + i, n - i);
 }
 
+KAVUN_AVX2 void MTTemperXorReversedAvx2(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesAvx2(words, block.begin(), n);
+  XorTriplesReversedAvx2(data, block.begin(), n);
+}
+
+// ---- AVX-512 versions of the Mersenne Twister: sixteen words at once, with three-input logic
+// and mask registers ----
+
+// GCC 12's own AVX-512 shift intrinsics start from an undefined vector, which its
+// uninitialised-value warnings report at every use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+KAVUN_AVX512 inline __m512i TwistAvx512(__m512i current, __m512i next, __m512i far) {
+  // 0xCA: upper bit from `current`, the others from `next`.
+  const __m512i y = _mm512_ternarylogic_epi32(_mm512_set1_epi32(static_cast<int>(kUpperMask)),
+                                              current, next, 0xCA);
+  const __m512i shifted = _mm512_xor_si512(far, _mm512_srli_epi32(y, 1));
+  const __mmask16 odd = _mm512_test_epi32_mask(next, _mm512_set1_epi32(1));
+  return _mm512_mask_xor_epi32(shifted, odd, shifted,
+                               _mm512_set1_epi32(static_cast<int>(kMatrixA)));
+}
+
+KAVUN_AVX512 inline __m512i Load16(const uint32_t* p) {
+  return _mm512_loadu_si512(p);
+}
+
+KAVUN_AVX512 void MTRegenerateWordsAvx512(uint32_t* mt) {
+  // The blocks of the AVX2 version, sixteen words wide; each loads before it stores.
+  int k = 0;
+  for (; k + 16 <= kMTN - kMTM; k += 16)
+    _mm512_storeu_si512(mt + k,
+                        TwistAvx512(Load16(mt + k), Load16(mt + k + 1), Load16(mt + k + kMTM)));
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  for (; k + 16 <= kMTN - 5; k += 16) {
+    _mm512_storeu_si512(
+        mt + k, TwistAvx512(Load16(mt + k), Load16(mt + k + 1), Load16(mt + k + kMTM - kMTN)));
+  }
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+KAVUN_AVX512 inline __m128i TemperLowBytesAvx512(const uint32_t* words) {
+  __m512i y = _mm512_loadu_si512(words);
+  y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 11));
+  // 0x78: a ^ (b & c).
+  y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 7),
+                                _mm512_set1_epi32(static_cast<int>(0x9D2C5680)), 0x78);
+  y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 15),
+                                _mm512_set1_epi32(static_cast<int>(0xEFC60000)), 0x78);
+  y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 18));
+  return _mm512_cvtepi32_epi8(y);  // the low byte of each word
+}
+
+KAVUN_AVX512 void MTTemperLowBytesAvx512(const uint32_t* words, uint8_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), TemperLowBytesAvx512(words + i));
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+KAVUN_AVX512 void MTTemperXorReversedAvx512(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesAvx512(words, block.begin(), n);
+  XorTriplesReversedAvx2(data, block.begin(), n);
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif  // KAVUN_HAVE_AVX2_KERNELS
+
+// ---- NEON versions (aarch64): the Mersenne Twister and the reversed triples ----
+
+#ifdef KAVUN_HAVE_NEON_KERNELS
+
+void XorTriplesReversedNeon(uint8_t* data, const uint8_t* stream, std::size_t len) {
+  std::size_t j = 0;
+  // Loads that sort 48 bytes by j mod 3: swapping the first and third class reverses triples.
+  for (; j + 48 <= len; j += 48) {
+    uint8x16x3_t d = vld3q_u8(data + j);
+    const uint8x16x3_t s = vld3q_u8(stream + j);
+    d.val[0] = veorq_u8(d.val[0], s.val[2]);
+    d.val[1] = veorq_u8(d.val[1], s.val[1]);
+    d.val[2] = veorq_u8(d.val[2], s.val[0]);
+    vst3q_u8(data + j, d);
+  }
+  XorTriplesReversedPlain(data + j, stream + j, len - j);
+}
+
+inline uint32x4_t TwistNeon(uint32x4_t current, uint32x4_t next, uint32x4_t far) {
+  const uint32x4_t y = vbslq_u32(vdupq_n_u32(kUpperMask), current, next);
+  const uint32x4_t odd = vtstq_u32(next, vdupq_n_u32(1));
+  return veorq_u32(veorq_u32(far, vshrq_n_u32(y, 1)), vandq_u32(odd, vdupq_n_u32(kMatrixA)));
+}
+
+void MTRegenerateWordsNeon(uint32_t* mt) {
+  // The blocks of the SSE2 version: each loads before it stores.
+  int k = 0;
+  for (; k + 4 <= kMTN - kMTM; k += 4) {
+    vst1q_u32(mt + k,
+              TwistNeon(vld1q_u32(mt + k), vld1q_u32(mt + k + 1), vld1q_u32(mt + k + kMTM)));
+  }
+  for (; k < kMTN - kMTM; ++k) mt[k] = Twist(mt[k], mt[k + 1], mt[k + kMTM]);
+  for (; k + 4 <= kMTN - 5; k += 4) {
+    vst1q_u32(mt + k,
+              TwistNeon(vld1q_u32(mt + k), vld1q_u32(mt + k + 1), vld1q_u32(mt + k + kMTM - kMTN)));
+  }
+  for (; k < kMTN; ++k) mt[k] = Twist(mt[k], mt[(k + 1) % kMTN], mt[k + kMTM - kMTN]);
+}
+
+inline uint16x4_t TemperNeon(const uint32_t* words) {
+  uint32x4_t y = vld1q_u32(words);
+  y = veorq_u32(y, vshrq_n_u32(y, 11));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 7), vdupq_n_u32(0x9D2C5680)));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 15), vdupq_n_u32(0xEFC60000)));
+  y = veorq_u32(y, vshrq_n_u32(y, 18));
+  return vmovn_u32(y);  // the low halves; the next narrowing keeps the low bytes
+}
+
+void MTTemperLowBytesNeon(const uint32_t* words, uint8_t* out, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const uint16x8_t a = vcombine_u16(TemperNeon(words + i), TemperNeon(words + i + 4));
+    const uint16x8_t b = vcombine_u16(TemperNeon(words + i + 8), TemperNeon(words + i + 12));
+    vst1q_u8(out + i, vcombine_u8(vmovn_u16(a), vmovn_u16(b)));
+  }
+  MTTemperLowBytesPlain(words + i, out + i, n - i);
+}
+
+void MTTemperXorReversedNeon(const uint32_t* words, uint8_t* data, std::size_t n) {
+  TemperedBlock block;
+  MTTemperLowBytesNeon(words, block.begin(), n);
+  XorTriplesReversedNeon(data, block.begin(), n);
+}
+
+#endif  // KAVUN_HAVE_NEON_KERNELS
 
 }  // namespace
 
 #ifdef KAVUN_HAVE_X86_KERNELS
+// The AVX-512 path takes the AVX2 kernels but for the Mersenne Twister's.
 #define KAVUN_DISPATCH(name, ...)     \
   switch (ActiveCpuPath()) {          \
+    case CpuPath::Avx512:             \
     case CpuPath::Avx2:               \
       return name##Avx2(__VA_ARGS__); \
     case CpuPath::Sse2:               \
       return name##Sse2(__VA_ARGS__); \
     case CpuPath::Portable:           \
+    case CpuPath::Neon:               \
       break;                          \
   }                                   \
   return name##Plain(__VA_ARGS__)
+#define KAVUN_DISPATCH_MT(name, ...)    \
+  switch (ActiveCpuPath()) {            \
+    case CpuPath::Avx512:               \
+      return name##Avx512(__VA_ARGS__); \
+    case CpuPath::Avx2:                 \
+      return name##Avx2(__VA_ARGS__);   \
+    case CpuPath::Sse2:                 \
+      return name##Sse2(__VA_ARGS__);   \
+    case CpuPath::Portable:             \
+    case CpuPath::Neon:                 \
+      break;                            \
+  }                                     \
+  return name##Plain(__VA_ARGS__)
 #else
 #define KAVUN_DISPATCH(name, ...) return name##Plain(__VA_ARGS__)
+#ifdef KAVUN_HAVE_NEON_KERNELS
+// Only the Mersenne Twister and its reversed triples have NEON versions.
+#define KAVUN_DISPATCH_MT(name, ...)                                    \
+  if (ActiveCpuPath() == CpuPath::Neon) return name##Neon(__VA_ARGS__); \
+  return name##Plain(__VA_ARGS__)
+#else
+#define KAVUN_DISPATCH_MT KAVUN_DISPATCH
+#endif
 #endif
 
 void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
@@ -387,7 +581,11 @@ void XorRepeating96(uint8_t* data, std::size_t len, const uint8_t* pattern) {
 }
 
 void XorTriplesReversed(uint8_t* data, const uint8_t* stream, std::size_t len) {
+#ifdef KAVUN_HAVE_NEON_KERNELS
+  KAVUN_DISPATCH_MT(XorTriplesReversed, data, stream, len);
+#else
   KAVUN_DISPATCH(XorTriplesReversed, data, stream, len);
+#endif
 }
 
 void CombineShiftedBytes(uint8_t* dst, const uint8_t* src, std::size_t len, unsigned s1,
@@ -403,11 +601,15 @@ void GatherPixels(uint8_t* out, const uint8_t* from_base, const uint32_t* offset
 }
 
 void MTRegenerateWords(uint32_t* mt) {
-  KAVUN_DISPATCH(MTRegenerateWords, mt);
+  KAVUN_DISPATCH_MT(MTRegenerateWords, mt);
 }
 
 void MTTemperLowBytes(const uint32_t* words, uint8_t* out, std::size_t n) {
-  KAVUN_DISPATCH(MTTemperLowBytes, words, out, n);
+  KAVUN_DISPATCH_MT(MTTemperLowBytes, words, out, n);
+}
+
+void MTTemperXorReversed(const uint32_t* words, uint8_t* data, std::size_t n) {
+  KAVUN_DISPATCH_MT(MTTemperXorReversed, words, data, n);
 }
 
 }  // namespace kavun::kernels

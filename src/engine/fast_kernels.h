@@ -32,4 +32,8 @@ void MTRegenerateWords(uint32_t* mt);
 // out[i] = low 8 bits of the MT19937 tempering of words[i], for i < n.
 void MTTemperLowBytes(const uint32_t* words, uint8_t* out, std::size_t n);
 
+// The two steps above and XorTriplesReversed in one: data[j] ^= low 8 bits of the tempering of
+// words[j + 2 - 2 * (j mod 3)] for j < n, n a multiple of 3 and at most 624.
+void MTTemperXorReversed(const uint32_t* words, uint8_t* data, std::size_t n);
+
 }  // namespace kavun::kernels

@@ -49,6 +49,42 @@ void MTLowBytes(uint8_t* out, std::size_t n) {
   }
 }
 
+void MTXorTriplesReversed(uint8_t* data, std::size_t len) {
+  // Triples that do not lie within one block of 624 words (only after a draw of a count not a
+  // multiple of 3) take the bytes through a buffer.
+  if (MTIndex % 3 != 0 && MTIndex < kMTN) {
+    constexpr std::size_t kMargin = 16;  // the kernel reads two bytes either side
+    uint8_t buffer[kMargin + kMTN + kMargin] = {};
+    while (len > 0) {
+      const std::size_t n = std::min<std::size_t>(len, kMTN);
+      MTLowBytes(buffer + kMargin, n);
+      kernels::XorTriplesReversed(data, buffer + kMargin, n);
+      data += n;
+      len -= n;
+    }
+    // The buffer holds nothing the state in MTState does not give again: it is not cleared.
+    return;
+  }
+  while (len > 0) {
+    if (MTIndex >= kMTN) {
+      if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
+        // The pixels of this block are fetched from memory while its words are computed.
+#if defined(__GNUC__)
+      for (std::size_t line = 0; line < std::min<std::size_t>(len, kMTN); line += 64) {
+        __builtin_prefetch(data + line, 1);
+      }
+#endif
+      kernels::MTRegenerateWords(MTState);
+      MTIndex = 0;
+    }
+    const std::size_t take = std::min(len, static_cast<std::size_t>(kMTN - MTIndex));
+    kernels::MTTemperXorReversed(MTState + MTIndex, data, take);
+    MTIndex += static_cast<int32_t>(take);
+    data += take;
+    len -= take;
+  }
+}
+
 void MTResetForTesting() {
   for (uint32_t& word : MTState) word = 0;
   MTIndex = kMTN + 1;

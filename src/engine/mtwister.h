@@ -28,6 +28,11 @@ uint32_t MTNext();
 // exactly where `n` calls of MTNext leave it (state and MTIndex), only faster.
 void MTLowBytes(uint8_t* out, std::size_t n);
 
+// Applies the low 8 bits of the next `len` outputs to pixel bytes stored blue, green, red while
+// the outputs go to red, green, blue: data[j] ^= output j + 2 - 2 (j mod 3), for j < len, len a
+// multiple of 3. Leaves the generator where `len` calls of MTNext leave it.
+void MTXorTriplesReversed(uint8_t* data, std::size_t len);
+
 // For tests only: puts the generator back into the state the process starts with (all words
 // zero, never seeded), so that the first-use seeding can be observed.
 void MTResetForTesting();

@@ -36,8 +36,8 @@ uint32_t MTwisterSeed(const std::array<uint8_t, 16>& key) {
 // 3)) mod 16], a pattern of period 48 (96 for the vector width), built once per row and XORed
 // over the row. MD5OFB re-hashes first when s is 0, the only place the counter can be 0.
 //
-// MTwister: the low bytes of the generator's outputs are drawn in pieces of 1024 pixels into a
-// buffer in visiting order, then applied with each pixel's three bytes reversed.
+// MTwister: the low bytes of the generator's outputs are applied a block of 624 outputs at a time
+// (208 pixels: the blocks start at pixel boundaries), each pixel's three bytes reversed.
 void XorKeystream(Bitmap* bitmap, TRect rect, XorKeyMode mode, std::string_view password) {
   if (!HasPixels(bitmap)) return;
   BeginTransform(*bitmap, rect);
@@ -48,19 +48,9 @@ void XorKeystream(Bitmap* bitmap, TRect rect, XorKeyMode mode, std::string_view 
   const std::size_t len = 3 * static_cast<std::size_t>(rect.Right - rect.Left);
   const std::size_t offset = 3 * static_cast<std::size_t>(rect.Left);
   if (mode == XorKeyMode::MTwister) {
-    constexpr std::size_t kPiece = 3 * 1024;
-    constexpr std::size_t kMargin = 16;  // the kernel reads two bytes either side
-    std::vector<uint8_t> buffer(kMargin + kPiece + kMargin, 0);
-    uint8_t* stream = buffer.data() + kMargin;
     for (int32_t y = rect.Top; y < rect.Bottom; ++y) {
-      uint8_t* row = bitmap->ScanLine(y).data() + offset;
-      for (std::size_t done = 0; done < len; done += kPiece) {
-        const std::size_t n = std::min(kPiece, len - done);
-        MTLowBytes(stream, n);
-        kernels::XorTriplesReversed(row + done, stream, n);
-      }
+      MTXorTriplesReversed(bitmap->ScanLine(y).data() + offset, len);
     }
-    SecureZero(buffer.data(), buffer.size());
   } else {
     uint8_t pattern[128];
     int32_t counter = 0;

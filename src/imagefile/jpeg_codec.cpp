@@ -35,6 +35,10 @@ struct JpegErrorManager {
 struct JpegProgress {
   jpeg_progress_mgr Pub;  // first member
   j_decompress_ptr Decoder = nullptr;
+  // Where arithmetic-coded data met the end marker too early (see JpegProgressMonitor).
+  bool EndedEarly = false;
+  int EndScan = 0;
+  JDIMENSION EndRow = 0;  // in rows of blocks (iMCU rows)
 };
 
 extern "C" void JpegErrorExit(j_common_ptr cinfo) {
@@ -59,11 +63,58 @@ extern "C" void JpegEmitMessage(j_common_ptr cinfo, int level) {
 extern "C" void JpegProgressMonitor(j_common_ptr cinfo) {
   if (cinfo->is_decompressor == 0) return;
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
   if (d->input_scan_number > kMaxScans) {
-    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     std::snprintf(err->Message, sizeof err->Message, "the JPEG file has more than %d scans",
                   kMaxScans);
     std::longjmp(err->Jump, 1);
+  }
+  // Huffman-coded data that ends before its scan does is reported by libjpeg ("premature end of
+  // data segment"). Arithmetic-coded data may legally stop early: the encoder drops the zero
+  // bytes at its end, which stand for a stretch of the most probable decisions (a flat area),
+  // and the decoder supplies them. The decoder reads only a few bytes ahead, so in a file cut
+  // short the end marker is met well before the last rows of blocks of the last scan. This hook
+  // runs between rows of blocks while scans are absorbed and before every row handed out; the
+  // place is kept, and DecodeJpeg decides once the picture is decoded.
+  auto* progress = reinterpret_cast<JpegProgress*>(cinfo->progress);
+  if (d->arith_code != 0 && !progress->EndedEarly && d->unread_marker == JPEG_EOI &&
+      d->input_iMCU_row != 0 && d->input_iMCU_row + 2 < d->total_iMCU_rows) {
+    progress->EndedEarly = true;
+    progress->EndScan = d->input_scan_number;
+    progress->EndRow = d->input_iMCU_row;
+  }
+}
+
+// Arithmetic-coded data that met its end marker early (see JpegProgressMonitor) is what a file
+// cut short gives, and also what a valid file gives whose last rows are one flat colour: the
+// rows decoded from the supplied zeros are then that colour. Anything else after the rows of
+// blocks the data reached is refused.
+void CheckArithmeticEnd(const JpegProgress& progress, const jpeg_decompress_struct& cinfo,
+                        const Bitmap& bitmap) {
+  if (!progress.EndedEarly) return;
+  const auto height = static_cast<uint32_t>(bitmap.Height());
+  const auto rowsPerBlockRow = static_cast<uint32_t>(cinfo.max_v_samp_factor * DCTSIZE);
+  const uint32_t from = (progress.EndRow + 2) * rowsPerBlockRow;
+  const std::size_t pixel = bitmap.Format() == PixelFormat::Bits8 ? 1 : 3;
+  const std::size_t rowBytes = pixel * static_cast<std::size_t>(bitmap.Width());
+  bool flat = true;
+  if (from < height) {
+    const uint8_t* first = bitmap.ScanLine(static_cast<int32_t>(from)).data();
+    for (uint32_t y = from; y < height && flat; ++y) {
+      const uint8_t* row = bitmap.ScanLine(static_cast<int32_t>(y)).data();
+      for (std::size_t i = 0; i < rowBytes; ++i) {
+        if (row[i] != first[i % pixel]) {
+          flat = false;
+          break;
+        }
+      }
+    }
+  }
+  if (!flat) {
+    throw Error(ErrorKind::FileEndsEarly, {},
+                "the arithmetic-coded data of scan " + std::to_string(progress.EndScan) +
+                    " ends at row of blocks " + std::to_string(progress.EndRow) + " of " +
+                    std::to_string(cinfo.total_iMCU_rows));
   }
 }
 
@@ -124,6 +175,7 @@ class JpegDecoder {
   JpegDecoder& operator=(const JpegDecoder&) = delete;
   jpeg_decompress_struct& Info() { return cinfo_; }
   JpegErrorManager& Err() { return err_; }
+  const JpegProgress& Progress() const { return progress_; }
 
  private:
   jpeg_decompress_struct cinfo_{};
@@ -153,6 +205,24 @@ class JpegEncoder {
   JpegErrorManager err_{};
   bool created_ = false;
 };
+
+// A progressive file sends its coefficients in several scans, the last of which complete them
+// (successive approximation down to bit 0). jpeg_start_decompress has absorbed every scan up to
+// the end marker: a coefficient still missing or not refined to its last bit means the file
+// lost its last scans, as a download cut short and closed with an end marker does.
+void CheckEveryCoefficientSent(const jpeg_decompress_struct& cinfo) {
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      const int bits = cinfo.coef_bits[c][k];
+      if (bits != 0) {
+        throw Error(ErrorKind::FileEndsEarly, {},
+                    "the progressive JPEG data ends before coefficient " + std::to_string(k) +
+                        " of component " + std::to_string(c + 1) +
+                        (bits < 0 ? " is sent" : " is complete"));
+      }
+    }
+  }
+}
 
 }  // namespace
 
@@ -188,7 +258,8 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
     throw Error(ErrorKind::UnsupportedVariant, {},
                 std::to_string(cinfo.num_components) + " colour components (CMYK)");
   }
-  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  // Colour rows come out in the bitmap's own blue, green, red order.
+  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
   // Bound what the decoder may allocate by this picture: a progressive file keeps all its
   // coefficients in memory, two bytes a sample, three samples a pixel at most; plus room for the
   // decoder's own buffers. libjpeg counts in long, which has 32 bits on 32-bit systems and on
@@ -207,6 +278,7 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
       cinfo.output_components != (grey ? 1 : 3)) {
     throw Error(ErrorKind::UnsupportedVariant, {}, "output layout");
   }
+  if (cinfo.progressive_mode != 0) CheckEveryCoefficientSent(cinfo);
   const auto width = static_cast<int32_t>(cinfo.output_width);
   const auto height = static_cast<int32_t>(cinfo.output_height);
   Bitmap bitmap(width, height, grey ? PixelFormat::Bits8 : PixelFormat::Bits24);
@@ -218,38 +290,16 @@ Bitmap DecodeJpeg(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dr
     }
     bitmap.SetPalette(std::move(levels));
   }
-  std::vector<uint8_t> row(static_cast<std::size_t>(width) * (grey ? 1 : 3));
-  JSAMPROW rows[1] = {row.data()};
-  // Huffman-coded data that ends before the picture does is reported by libjpeg ("premature
-  // end of data segment"). Arithmetic-coded data may legally stop a little early (the decoder
-  // supplies zeros after the last byte), so libjpeg says nothing when a cut file was closed with
-  // an end marker. Such a scan is refused here when its data ended more than the decoder's
-  // look-ahead of two rows of blocks before the last row.
-  const bool watchEnd = cinfo.arith_code != 0 && jpeg_has_multiple_scans(&cinfo) == 0;
-  const int32_t lookAhead = 3 * cinfo.max_v_samp_factor * DCTSIZE;
   for (int32_t y = 0; y < height; ++y) {
+    JSAMPROW rows[1] = {bitmap.ScanLine(y).data()};
     JDIMENSION got = 0;
     if (!JpegTry(err, [&] { got = jpeg_read_scanlines(&cinfo, rows, 1); })) {
       Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
     }
     if (got != 1) throw Error(ErrorKind::CorruptData, {}, "a row is missing");
     RowDecoded(limits, y, height);
-    if (watchEnd && cinfo.unread_marker == JPEG_EOI && y + lookAhead < height) {
-      throw Error(ErrorKind::CorruptData, {},
-                  "the arithmetic-coded data ends at row " + std::to_string(y) + " of " +
-                      std::to_string(height));
-    }
-    const auto out = bitmap.ScanLine(y);
-    if (grey) {
-      std::copy(row.begin(), row.end(), out.begin());
-    } else {
-      for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-        out[3 * x] = row[3 * x + 2];
-        out[3 * x + 1] = row[3 * x + 1];
-        out[3 * x + 2] = row[3 * x];
-      }
-    }
   }
+  CheckArithmeticEnd(decoder.Progress(), cinfo, bitmap);
   if (!JpegTry(err, [&] { jpeg_finish_decompress(&cinfo); })) {
     Fail(err, ErrorKind::CorruptData, "damaged JPEG data");
   }
@@ -263,12 +313,18 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
   JpegErrorManager& err = encoder.Err();
   const auto width = static_cast<std::size_t>(bitmap.Width());
 
+  // 24-bit and 32-bit rows go to libjpeg as they are, in the bitmap's blue, green, red order;
+  // other formats are converted one row at a time.
+  const PixelFormat format = bitmap.Format();
+  const bool direct = format == PixelFormat::Bits24 || format == PixelFormat::Bits32;
+  const bool wide = format == PixelFormat::Bits32;
+
   if (!JpegTry(err, [&] {
         jpeg_stdio_dest(&cinfo, file);
         cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
         cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_RGB;
+        cinfo.input_components = wide ? 4 : 3;
+        cinfo.in_color_space = wide ? JCS_EXT_BGRX : JCS_EXT_BGR;
         jpeg_set_defaults(&cinfo);
         jpeg_set_quality(&cinfo, 100, TRUE);
         cinfo.dct_method = JDCT_FLOAT;
@@ -276,15 +332,34 @@ void EncodeJpeg(std::FILE* file, const Bitmap& bitmap) {
       })) {
     Fail(err, ErrorKind::WriteFailed, "cannot write the JPEG header");
   }
-  // Each row is taken in the colours the 24-bit conversion gives, one row at a time.
-  std::vector<uint8_t> row(3 * width);
-  JSAMPROW rows[1] = {row.data()};
+  std::vector<uint8_t> converted(direct ? 0 : 3 * width);
+  std::vector<PaletteEntry> palette;
+  if (HasPalette(format)) {
+    palette = bitmap.Palette();
+    palette.resize(256);  // entries past the palette's end read as black
+  }
   for (int32_t y = 0; y < bitmap.Height(); ++y) {
-    for (std::size_t x = 0; x < width; ++x) {
-      const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
-      row[3 * x] = c.Red;
-      row[3 * x + 1] = c.Green;
-      row[3 * x + 2] = c.Blue;
+    // libjpeg only reads the rows it is given.
+    auto* in = const_cast<uint8_t*>(bitmap.ScanLine(y).data());
+    JSAMPROW rows[1] = {in};
+    if (format == PixelFormat::Bits8) {
+      uint8_t* out = converted.data();
+      for (std::size_t x = 0; x < width; ++x, out += 3) {
+        const PaletteEntry c = palette[in[x]];
+        out[0] = c.Blue;
+        out[1] = c.Green;
+        out[2] = c.Red;
+      }
+      rows[0] = converted.data();
+    } else if (!direct) {
+      uint8_t* out = converted.data();
+      for (std::size_t x = 0; x < width; ++x, out += 3) {
+        const PaletteEntry c = bitmap.PixelColor(static_cast<int32_t>(x), y);
+        out[0] = c.Blue;
+        out[1] = c.Green;
+        out[2] = c.Red;
+      }
+      rows[0] = converted.data();
     }
     if (!JpegTry(err, [&] { jpeg_write_scanlines(&cinfo, rows, 1); })) {
       Fail(err, ErrorKind::WriteFailed, "cannot write JPEG data");

@@ -188,7 +188,8 @@ TEST_P(EdgeRectTest, NonEmptyRectanglesWithExtremeCoordinatesAreRefusedUnchanged
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, EdgeRectTest,
-                         testing::Values(CpuPath::Portable, CpuPath::Sse2, CpuPath::Avx2),
+                         testing::Values(CpuPath::Portable, CpuPath::Sse2, CpuPath::Avx2,
+                                         CpuPath::Avx512, CpuPath::Neon),
                          PathName);
 
 }  // namespace
