@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace kavun {
@@ -65,12 +66,41 @@ std::vector<int32_t> Sample(int32_t from, int32_t to, int32_t count) {
 constexpr int32_t kTile = 8;
 
 // The mean noise of every kTile x kTile tile.
+// A vertical run of pixels, each far more unlike its left neighbour than its two neighbours are
+// unlike theirs: a scrambled rectangle's left or right edge where the picture is smooth on both
+// sides, which the noise tiles cannot see.
+struct Seam {
+  int32_t X;    // the first column right of the break
+  int32_t Top;  // rows, Bottom exclusive
+  int32_t Bottom;
+};
+
 struct TileMap {
   int32_t Cols = 0;
   int32_t Rows = 0;
   std::vector<float> Mean;
+  std::vector<Seam> Seams;
   float At(int32_t c, int32_t r) const { return Mean[static_cast<std::size_t>(r) * Cols + c]; }
 };
+
+constexpr int kSeamMin = 24;         // the smallest break, summed over the colour bytes
+constexpr int32_t kSeamGap = 3;      // rows without a break that a run survives
+constexpr int32_t kSeamLength = 16;  // the shortest run kept
+constexpr std::size_t kMaxSeams = 24;
+
+struct SeamRun {
+  int32_t Start = 0;
+  int32_t Last = 0;
+  int32_t Hits = 0;
+};
+
+void CloseSeam(SeamRun& run, int32_t x, std::vector<Seam>& seams) {
+  const int32_t length = run.Last - run.Start + 1;
+  if (run.Hits > 0 && length >= kSeamLength && 4 * run.Hits >= 3 * length) {
+    seams.push_back(Seam{x, run.Start, run.Last + 1});
+  }
+  run = SeamRun{};
+}
 
 TileMap NoiseTiles(const View& v) {
   TileMap map;
@@ -78,6 +108,7 @@ TileMap NoiseTiles(const View& v) {
   map.Rows = (v.H + kTile - 1) / kTile;
   std::vector<uint32_t> sums(static_cast<std::size_t>(map.Cols) * map.Rows, 0);
   std::vector<uint16_t> d(static_cast<std::size_t>(v.W) + 1);
+  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W));
   constexpr uint16_t kNone = 0xFFFF;
   for (int32_t y = 0; y < v.H; ++y) {
     const uint8_t* row = v.Row(y);
@@ -93,7 +124,25 @@ TileMap NoiseTiles(const View& v) {
       if (n == kNone) n = 0;
       tileRow[x / kTile] += n;
     }
+    for (int32_t x = 2; x + 1 < v.W; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x);
+      const int here = d[i];
+      const bool hit = here >= kSeamMin && here >= 3 * std::max(d[i - 1], d[i + 1]) + kSeamMin / 2;
+      SeamRun& run = runs[i];
+      if (hit) {
+        if (run.Hits == 0 || y - run.Last > kSeamGap) run = SeamRun{y, y, 0};
+        run.Last = y;
+        ++run.Hits;
+      } else if (run.Hits > 0 && y - run.Last > kSeamGap) {
+        CloseSeam(run, x, map.Seams);
+      }
+    }
   }
+  for (int32_t x = 2; x + 1 < v.W; ++x) CloseSeam(runs[static_cast<std::size_t>(x)], x, map.Seams);
+  // The longest ones only: a picture of many sharp vertical lines must not cost much.
+  std::sort(map.Seams.begin(), map.Seams.end(),
+            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
+  if (map.Seams.size() > kMaxSeams) map.Seams.resize(kMaxSeams);
   map.Mean.resize(sums.size());
   for (int32_t r = 0; r < map.Rows; ++r) {
     const int32_t h = std::min(kTile, v.H - r * kTile);
@@ -319,6 +368,12 @@ double ChannelAgreement(const View& v, const TRect& r) {
 // Mean noise of a region of random bytes is about 190; grain and texture of photos stay far below.
 constexpr double kRandomNoise = 110.0;
 
+// Undoing a bit shift must bring the first pixels inside an edge this much closer (summed over the
+// colour bytes, per row or column) to the pixels outside.
+constexpr double kMinShiftEdgeGain = 12.0;
+// ... and for a rotation by whole bytes, which nothing else confirms.
+constexpr double kMinByteShiftEdgeGain = 24.0;
+
 // Smaller finds are specks of the picture, not a selection.
 constexpr int32_t kMinSide = 8;
 
@@ -368,6 +423,268 @@ Verdict Judge(const View& v, const TRect& r) {
   return verdict;
 }
 
+// --- The bit shift: undone on trial --------------------------------------------------------------
+//
+// A bit shift leaves every row of its rectangle a rotation of the original, so once the shift
+// width is known the original pixels can be computed from the scrambled ones: inside the
+// rectangle the result is as smooth as a picture, and at each edge it joins the pixels outside.
+
+int ColorDiff(uint32_t a, uint32_t b) {
+  return std::abs(static_cast<int>(a & 0xFF) - static_cast<int>(b & 0xFF)) +
+         std::abs(static_cast<int>((a >> 8) & 0xFF) - static_cast<int>((b >> 8) & 0xFF)) +
+         std::abs(static_cast<int>(a >> 16) - static_cast<int>(b >> 16));
+}
+
+uint32_t ColorAt(const View& v, int32_t x, int32_t y) {
+  return PackColor(v.Pixel(x, y));
+}
+
+// Pixel x of the row segment [left, right) of row y as it was before a rotation by `shift` bits
+// (positive: right).
+uint32_t Unrotated(const View& v, int32_t left, int32_t right, int32_t shift, int32_t x,
+                   int32_t y) {
+  const int k = std::abs(shift);
+  const uint32_t here = ColorAt(v, x, y);
+  if (shift > 0) {
+    const uint32_t next = ColorAt(v, x + 1 < right ? x + 1 : left, y);
+    return ((here << k) & 0xFFFFFFu) | (next >> (24 - k));
+  }
+  const uint32_t previous = ColorAt(v, x > left ? x - 1 : right - 1, y);
+  return ((previous & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
+}
+
+// Mean difference of every sampled pixel inside `r` to its left and upper neighbour, after
+// undoing `shift` (0: as it is). The wrapping columns are left out.
+double RoughnessUnrotated(const View& v, const TRect& r, int32_t shift) {
+  const int32_t inset = r.Right - r.Left > 24 ? 8 : 1;
+  const int32_t insetY = r.Bottom - r.Top > 24 ? 8 : 1;
+  const std::vector<int32_t> rows = Sample(r.Top + insetY, r.Bottom - insetY + 1, 40);
+  const std::vector<int32_t> cols = Sample(r.Left + inset, r.Right - inset, 96);
+  if (rows.empty() || cols.empty()) return 0.0;
+  double sum = 0;
+  for (int32_t y : rows) {
+    for (int32_t x : cols) {
+      if (shift == 0) {
+        sum += ColorDiff(ColorAt(v, x, y), ColorAt(v, x - 1, y)) +
+               ColorDiff(ColorAt(v, x, y), ColorAt(v, x, y - 1));
+      } else {
+        const uint32_t a = Unrotated(v, r.Left, r.Right, shift, x, y);
+        sum += ColorDiff(a, Unrotated(v, r.Left, r.Right, shift, x - 1, y)) +
+               ColorDiff(a, Unrotated(v, r.Left, r.Right, shift, x, y - 1));
+      }
+    }
+  }
+  return sum / static_cast<double>(rows.size() * cols.size());
+}
+
+// The shift widths whose undoing makes the inside of `r` smoothest, best first, with the ratio
+// of that smoothness to the scrambled one's (small: surely a bit shift). A rotation by k and
+// one by k - 24 in the other direction differ only by a whole pixel, so both look alike here;
+// the edges decide between them.
+struct ShiftGuess {
+  int32_t Shift = 0;
+  double Ratio = 1.0;
+};
+
+std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t count) {
+  std::vector<ShiftGuess> guesses;
+  const double scrambled = RoughnessUnrotated(v, r, 0);
+  if (scrambled <= 0) return guesses;
+  for (int32_t k = 1; k <= 23; ++k) {
+    for (const int32_t shift : {k, -k}) {
+      guesses.push_back({shift, RoughnessUnrotated(v, r, shift) / scrambled});
+    }
+  }
+  std::sort(guesses.begin(), guesses.end(),
+            [](const ShiftGuess& a, const ShiftGuess& b) { return a.Ratio < b.Ratio; });
+  if (guesses.size() > count) guesses.resize(count);
+  return guesses;
+}
+
+// What each edge gains when the shift is undone: how much closer the first pixels inside come
+// to the pixels outside. Summed over sampled rows (columns); the border of the picture scores a
+// fixed small amount per sample, which a true edge inside the picture beats.
+constexpr double kBorderGain = 6.0;
+
+double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows) {
+  if (r.Left == 0) return kBorderGain * static_cast<double>(rows.size());
+  double s = 0;
+  for (int32_t y : rows) {
+    const uint32_t out = ColorAt(v, r.Left - 1, y);
+    s += ColorDiff(ColorAt(v, r.Left, y), out) -
+         ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
+  }
+  return s;
+}
+
+double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows) {
+  if (r.Right == v.W) return kBorderGain * static_cast<double>(rows.size());
+  double s = 0;
+  for (int32_t y : rows) {
+    const uint32_t out = ColorAt(v, r.Right, y);
+    s += ColorDiff(ColorAt(v, r.Right - 1, y), out) -
+         ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
+  }
+  return s;
+}
+
+double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols) {
+  if (r.Top == 0) return kBorderGain * static_cast<double>(cols.size());
+  double s = 0;
+  for (int32_t x : cols) {
+    const uint32_t out = ColorAt(v, x, r.Top - 1);
+    s += ColorDiff(ColorAt(v, x, r.Top), out) -
+         ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
+  }
+  return s;
+}
+
+double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols) {
+  if (r.Bottom == v.H) return kBorderGain * static_cast<double>(cols.size());
+  double s = 0;
+  for (int32_t x : cols) {
+    const uint32_t out = ColorAt(v, x, r.Bottom);
+    s += ColorDiff(ColorAt(v, x, r.Bottom - 1), out) -
+         ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
+  }
+  return s;
+}
+
+// How far an edge is looked for beyond the rough rectangle: the noisy tiles may cover only part
+// of a shifted rectangle whose picture is smooth in places.
+constexpr int32_t kShiftReach = 512;
+
+// Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
+TRect RefineShift(const View& v, TRect r, int32_t shift) {
+  for (int pass = 0; pass < 3; ++pass) {
+    const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
+    // The wide first search on few rows and columns, the fine ones on many.
+    const int32_t samples = pass == 0 ? 48 : kSamples;
+    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, samples);
+    const auto searchLeft = [&] {
+      const int32_t from = std::max(0, r.Left - reach);
+      const int32_t to = std::min(r.Left + 2 * kTile, r.Right - 2);
+      int32_t bestX = r.Left;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t x = from; x <= to; ++x) {
+        const double g = LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
+        if (g > best) best = g, bestX = x;
+      }
+      r.Left = bestX;
+    };
+    const auto searchRight = [&] {
+      const int32_t from = std::max(r.Left + 2, r.Right - 2 * kTile);
+      const int32_t to = std::min(v.W, r.Right + reach);
+      int32_t bestX = r.Right;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t x = to; x >= from; --x) {
+        const double g = RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
+        if (g > best) best = g, bestX = x;
+      }
+      r.Right = bestX;
+    };
+    // The edge whose first pixel is undone without the far end's pixel first: the left one of a
+    // right rotation, the right one of a left rotation.
+    if (shift > 0) {
+      searchLeft();
+      searchRight();
+    } else {
+      searchRight();
+      searchLeft();
+    }
+    const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
+    {
+      const int32_t from = std::max(0, r.Top - reach);
+      const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
+      int32_t bestY = r.Top;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t y = from; y <= to; ++y) {
+        const double g = TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
+        if (g > best) best = g, bestY = y;
+      }
+      r.Top = bestY;
+    }
+    {
+      const int32_t from = std::max(r.Top + 1, r.Bottom - 2 * kTile);
+      const int32_t to = std::min(v.H, r.Bottom + reach);
+      int32_t bestY = r.Bottom;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t y = to; y >= from; --y) {
+        const double g = BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
+        if (g > best) best = g, bestY = y;
+      }
+      r.Bottom = bestY;
+    }
+  }
+  return r;
+}
+
+// Whether undoing `shift` on `r` joins every edge inside the picture to its outside: the mean
+// gain per sample, the smallest over the edges (0 when an edge does not join).
+double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, kSamples);
+  if (rows.empty() || cols.empty()) return 0.0;
+  double score = std::numeric_limits<double>::infinity();
+  int inside = 0;
+  const auto take = [&](bool border, double gain, std::size_t samples) {
+    if (border) return;
+    ++inside;
+    score = std::min(score, gain / static_cast<double>(samples));
+  };
+  take(r.Left == 0, LeftGain(v, r, shift, rows), rows.size());
+  take(r.Right == v.W, RightGain(v, r, shift, rows), rows.size());
+  take(r.Top == 0, TopGain(v, r, shift, cols), cols.size());
+  take(r.Bottom == v.H, BottomGain(v, r, shift, cols), cols.size());
+  return inside == 0 ? 0.0 : score;
+}
+
+struct ShiftFind {
+  TRect Rect;
+  double Score = 0;
+};
+
+// A bit-shifted rectangle around the rough one, if undoing some shift makes it a picture.
+// `knownEdge`: -1 when the rough rectangle's left edge is a seam, +1 its right edge, 0 neither.
+std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownEdge) {
+  const bool wholeBytes = knownEdge != 0;
+  if (rough.Right - rough.Left < 4 || rough.Bottom - rough.Top < 2) return std::nullopt;
+  std::optional<ShiftFind> best;
+  std::vector<ShiftGuess> guesses = GuessShifts(v, rough, 4);
+  if (wholeBytes) {
+    // Rotations by whole bytes only swap colour channels: the inside stays as smooth as a
+    // picture, and only the edges can tell.
+    for (const int32_t shift : {8, -8, 16, -16}) guesses.push_back({shift, 0.0});
+  }
+  for (const ShiftGuess& guess : guesses) {
+    if (guess.Ratio > 0.6) continue;
+    const bool bytes = std::abs(guess.Shift) % 8 == 0;
+    if (knownEdge != 0) {
+      // The seam the rough rectangle leans on must join up when undone, where that needs no
+      // wrapping pixel from the far end.
+      const std::vector<int32_t> rows = Sample(rough.Top, rough.Bottom, 32);
+      if (knownEdge < 0 && guess.Shift > 0 &&
+          LeftGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+        continue;
+      }
+      if (knownEdge > 0 && guess.Shift < 0 &&
+          RightGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+        continue;
+      }
+    }
+    const TRect r = RefineShift(v, rough, guess.Shift);
+    if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
+    // Undone over the final rectangle, the inside must still be far smoother.
+    if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
+      continue;
+    }
+    const double edges = ShiftEdgeScore(v, r, guess.Shift);
+    if (edges < (bytes ? kMinByteShiftEdgeGain : kMinShiftEdgeGain)) continue;
+    if (!best || edges > best->Score) best = ShiftFind{r, edges};
+  }
+  return best;
+}
+
 }  // namespace
 
 std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
@@ -404,6 +721,29 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       if (verdict.Accepted && (!best || verdict.Score > bestScore)) {
         best = r;
         bestScore = verdict.Score;
+      }
+      if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
+        // Undoing the shift explains the edges: that beats any other reading.
+        const double score = 1000.0 + shifted->Score;
+        if (!best || score > bestScore) {
+          best = shifted->Rect;
+          bestScore = score;
+        }
+      }
+    }
+  }
+  // Smooth scrambles (bit shifts that keep the picture's look) show only at their edges.
+  for (const Seam& seam : map.Seams) {
+    const TRect asLeft{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom};
+    const TRect asRight{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
+    for (const int side : {-1, 1}) {
+      if (const std::optional<ShiftFind> shifted =
+              FindShift(v, side < 0 ? asLeft : asRight, side)) {
+        const double score = 1000.0 + shifted->Score;
+        if (!best || score > bestScore) {
+          best = shifted->Rect;
+          bestScore = score;
+        }
       }
     }
   }
