@@ -204,21 +204,41 @@ std::vector<Blob> Blobs(const TileMap& map, float threshold) {
 
 // --- Placing the edges to the pixel -------------------------------------------------------------
 
-// Weight of the image border as an edge: the inside must stand out from nothing by this share.
-constexpr double kBorderShare = 0.5;
+// How sharply the noise steps from `outside` to `inside`, from -1 to 1: relative, so that a
+// scramble whose noise varies inside (a new key every few rows) still has its sharpest step at
+// its edge, where the noise falls to the picture's.
+double Step(double inside, double outside) {
+  return (inside - outside) / (inside + outside + 8.0);
+}
 
-// The left edge in [from, to]: the column where the noise steps up from the column before it,
-// summed over `rows`.
+// The border of the picture as an edge: the inside must be noisy, and a true edge inside the
+// picture beats it.
+double BorderStep(double inside) {
+  return 0.5 * Step(inside, 0.0);
+}
+
+// Mean noise of column x over `rows` (or of row y over `cols`).
+double ColumnNoise(const View& v, const std::vector<int32_t>& rows, int32_t x) {
+  double s = 0;
+  for (int32_t y : rows) s += Noise(v, x, y);
+  return rows.empty() ? 0.0 : s / static_cast<double>(rows.size());
+}
+
+double RowNoise(const View& v, const std::vector<int32_t>& cols, int32_t y) {
+  double s = 0;
+  for (int32_t x : cols) s += Noise(v, x, y);
+  return cols.empty() ? 0.0 : s / static_cast<double>(cols.size());
+}
+
+// The left edge in [from, to]: the column where the noise steps up from the column before it.
 int32_t BestLeft(const View& v, const std::vector<int32_t>& rows, int32_t from, int32_t to) {
   from = std::max(from, 0);
   to = std::min(to, v.W - 1);
   int32_t best = from;
   double bestScore = -std::numeric_limits<double>::infinity();
   for (int32_t x = from; x <= to; ++x) {
-    double s = 0;
-    for (int32_t y : rows) {
-      s += x == 0 ? kBorderShare * Noise(v, 0, y) : Noise(v, x, y) - Noise(v, x - 1, y);
-    }
+    const double in = ColumnNoise(v, rows, x);
+    const double s = x == 0 ? BorderStep(in) : Step(in, ColumnNoise(v, rows, x - 1));
     if (s > bestScore) bestScore = s, best = x;
   }
   return best;
@@ -231,10 +251,8 @@ int32_t BestRight(const View& v, const std::vector<int32_t>& rows, int32_t from,
   int32_t best = to;
   double bestScore = -std::numeric_limits<double>::infinity();
   for (int32_t x = to; x >= from; --x) {
-    double s = 0;
-    for (int32_t y : rows) {
-      s += x == v.W ? kBorderShare * Noise(v, x - 1, y) : Noise(v, x - 1, y) - Noise(v, x, y);
-    }
+    const double in = ColumnNoise(v, rows, x - 1);
+    const double s = x == v.W ? BorderStep(in) : Step(in, ColumnNoise(v, rows, x));
     if (s > bestScore) bestScore = s, best = x;
   }
   return best;
@@ -246,10 +264,8 @@ int32_t BestTop(const View& v, const std::vector<int32_t>& cols, int32_t from, i
   int32_t best = from;
   double bestScore = -std::numeric_limits<double>::infinity();
   for (int32_t y = from; y <= to; ++y) {
-    double s = 0;
-    for (int32_t x : cols) {
-      s += y == 0 ? kBorderShare * Noise(v, x, 0) : Noise(v, x, y) - Noise(v, x, y - 1);
-    }
+    const double in = RowNoise(v, cols, y);
+    const double s = y == 0 ? BorderStep(in) : Step(in, RowNoise(v, cols, y - 1));
     if (s > bestScore) bestScore = s, best = y;
   }
   return best;
@@ -261,10 +277,8 @@ int32_t BestBottom(const View& v, const std::vector<int32_t>& cols, int32_t from
   int32_t best = to;
   double bestScore = -std::numeric_limits<double>::infinity();
   for (int32_t y = to; y >= from; --y) {
-    double s = 0;
-    for (int32_t x : cols) {
-      s += y == v.H ? kBorderShare * Noise(v, x, y - 1) : Noise(v, x, y - 1) - Noise(v, x, y);
-    }
+    const double in = RowNoise(v, cols, y - 1);
+    const double s = y == v.H ? BorderStep(in) : Step(in, RowNoise(v, cols, y));
     if (s > bestScore) bestScore = s, best = y;
   }
   return best;
