@@ -719,10 +719,16 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
 
   std::optional<TRect> best;
   double bestScore = 0;
+  // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
+  // whole) still has its tiles above the bound of 80; and noise as strong as random bytes
+  // (XOR) stands apart from a textured neighbourhood only above the last one.
+  std::vector<float> thresholds;
   for (const float factor : {4.0f, 8.0f, 16.0f}) {
-    // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
-    // whole) still has its tiles above the last bound.
-    const float threshold = std::min(std::max(factor * background, 3.0f * factor), 80.0f);
+    thresholds.push_back(std::min(std::max(factor * background, 3.0f * factor), 80.0f));
+  }
+  thresholds.push_back(130.0f);
+  thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+  for (const float threshold : thresholds) {
     std::vector<Blob> blobs = Blobs(map, threshold);
     std::sort(blobs.begin(), blobs.end(),
               [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
