@@ -411,6 +411,16 @@ Verdict Judge(const View& v, const TRect& r) {
     }
     score = std::min(score, (e.Inside - e.Outside) / (e.Outside + 8.0));
   }
+  // An edge on the picture's border is not compared with anything outside, so its line must be
+  // about as noisy as the edges that are: a scramble next to noisy texture that reaches the
+  // border is not to take the texture in.
+  double noisiest = 0;
+  for (const EdgeCheck& e : edges) {
+    if (!e.Border) noisiest = std::max(noisiest, e.Inside);
+  }
+  for (const EdgeCheck& e : edges) {
+    if (e.Border && e.Inside < 0.5 * noisiest) return verdict;
+  }
   const double agreement = ChannelAgreement(v, r);
   const bool noiseLike = agreement < 0.45;
   if (!noiseLike) {
