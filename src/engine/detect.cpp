@@ -73,6 +73,7 @@ struct Seam {
   int32_t X;    // the first column right of the break
   int32_t Top;  // rows, Bottom exclusive
   int32_t Bottom;
+  int32_t Shift = 0;  // for a byte seam: the rotation undone across it
 };
 
 struct TileMap {
@@ -530,46 +531,62 @@ std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t c
 // fixed small amount per sample, which a true edge inside the picture beats.
 constexpr double kBorderGain = 6.0;
 
-double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows) {
+// A sample of an edge tells something only where the pixels differ at all before or after
+// undoing: where the scramble left them as they were (white, black), it tells nothing.
+constexpr int kInformative = 6;
+
+double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
+                int* informative = nullptr) {
   if (r.Left == 0) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Left - 1, y);
-    s += ColorDiff(ColorAt(v, r.Left, y), out) -
-         ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
+    const int before = ColorDiff(ColorAt(v, r.Left, y), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
-double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows) {
+double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
+                 int* informative = nullptr) {
   if (r.Right == v.W) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Right, y);
-    s += ColorDiff(ColorAt(v, r.Right - 1, y), out) -
-         ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
+    const int before = ColorDiff(ColorAt(v, r.Right - 1, y), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
-double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols) {
+double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
+               int* informative = nullptr) {
   if (r.Top == 0) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Top - 1);
-    s += ColorDiff(ColorAt(v, x, r.Top), out) -
-         ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
+    const int before = ColorDiff(ColorAt(v, x, r.Top), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
-double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols) {
+double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
+                  int* informative = nullptr) {
   if (r.Bottom == v.H) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Bottom);
-    s += ColorDiff(ColorAt(v, x, r.Bottom - 1), out) -
-         ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
+    const int before = ColorDiff(ColorAt(v, x, r.Bottom - 1), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
@@ -651,15 +668,26 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
   if (rows.empty() || cols.empty()) return 0.0;
   double score = std::numeric_limits<double>::infinity();
   int inside = 0;
-  const auto take = [&](bool border, double gain, std::size_t samples) {
+  // The mean gain over the samples that tell something; a few must (an edge that runs through
+  // white or black only is placed by the others).
+  const auto take = [&](bool border, double gain, int informative, std::size_t samples) {
     if (border) return;
     ++inside;
-    score = std::min(score, gain / static_cast<double>(samples));
+    if (informative < std::min<int>(8, static_cast<int>(samples))) {
+      score = 0.0;
+      return;
+    }
+    score = std::min(score, gain / static_cast<double>(informative));
   };
-  take(r.Left == 0, LeftGain(v, r, shift, rows), rows.size());
-  take(r.Right == v.W, RightGain(v, r, shift, rows), rows.size());
-  take(r.Top == 0, TopGain(v, r, shift, cols), cols.size());
-  take(r.Bottom == v.H, BottomGain(v, r, shift, cols), cols.size());
+  int left = 0, right = 0, top = 0, bottom = 0;
+  const double leftGain = LeftGain(v, r, shift, rows, &left);
+  const double rightGain = RightGain(v, r, shift, rows, &right);
+  const double topGain = TopGain(v, r, shift, cols, &top);
+  const double bottomGain = BottomGain(v, r, shift, cols, &bottom);
+  take(r.Left == 0, leftGain, left, rows.size());
+  take(r.Right == v.W, rightGain, right, rows.size());
+  take(r.Top == 0, topGain, top, cols.size());
+  take(r.Bottom == v.H, bottomGain, bottom, cols.size());
   return inside == 0 ? 0.0 : score;
 }
 
@@ -670,11 +698,18 @@ struct ShiftFind {
 
 // A bit-shifted rectangle around the rough one, if undoing some shift makes it a picture.
 // `knownEdge`: -1 when the rough rectangle's left edge is a seam, +1 its right edge, 0 neither.
-std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownEdge) {
-  const bool wholeBytes = knownEdge != 0;
+// `only`: the one rotation to try, when the seam already tells it.
+std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownEdge,
+                                   int32_t only = 0) {
+  const bool wholeBytes = knownEdge != 0 && only == 0;
   if (rough.Right - rough.Left < 4 || rough.Bottom - rough.Top < 2) return std::nullopt;
   std::optional<ShiftFind> best;
-  std::vector<ShiftGuess> guesses = GuessShifts(v, rough, 4);
+  std::vector<ShiftGuess> guesses;
+  if (only != 0) {
+    guesses.push_back({only, 0.0});
+  } else {
+    guesses = GuessShifts(v, rough, 4);
+  }
   if (wholeBytes) {
     // Rotations by whole bytes only swap colour channels: the inside stays as smooth as a
     // picture, and only the edges can tell.
@@ -707,6 +742,73 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
     if (!best || edges > best->Score) best = ShiftFind{r, edges};
   }
   return best;
+}
+
+// Rotations by whole bytes only swap the colour channels (and move one by a pixel), so inside
+// their rectangle the picture stays smooth; but across the edge where the first pixel can be
+// undone from its own row alone (the left edge of a right rotation, the right edge of a left
+// one), undoing it joins the pixel to its neighbour outside. Every 4th row is looked at.
+constexpr int32_t kByteSeamStep = 4;
+
+std::vector<Seam> ByteSeams(const View& v) {
+  constexpr int32_t kShifts[] = {8, 16, -8, -16};
+  std::vector<Seam> seams;
+  if (v.W < 4) return seams;
+  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
+  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W) * 4);
+  const auto close = [&](SeamRun& run, int32_t x, int32_t shift) {
+    const int32_t length = run.Last - run.Start + 1;
+    if (run.Hits >= 4 && 4 * run.Hits >= 3 * length) {
+      seams.push_back(
+          Seam{x, run.Start * kByteSeamStep, std::min((run.Last + 1) * kByteSeamStep, v.H), shift});
+    }
+    run = SeamRun{};
+  };
+  for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
+    const int32_t y = sy * kByteSeamStep;
+    for (int32_t x = 0; x < v.W; ++x) row[static_cast<std::size_t>(x)] = ColorAt(v, x, y);
+    for (int32_t x = 1; x + 1 < v.W; ++x) {
+      const uint32_t here = row[static_cast<std::size_t>(x)];
+      for (int s = 0; s < 4; ++s) {
+        const int32_t shift = kShifts[s];
+        const int k = std::abs(shift);
+        uint32_t undone, outside;
+        int32_t edge;  // the seam's column: the first one right of the break
+        if (shift > 0) {
+          // A left edge at x: pixel x undone from itself and x + 1, against x - 1 outside.
+          undone = ((here << k) & 0xFFFFFFu) | (row[static_cast<std::size_t>(x) + 1] >> (24 - k));
+          outside = row[static_cast<std::size_t>(x) - 1];
+          edge = x;
+        } else {
+          // A right edge after x: pixel x undone from x - 1 and itself, against x + 1 outside.
+          undone =
+              ((row[static_cast<std::size_t>(x) - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
+          outside = row[static_cast<std::size_t>(x) + 1];
+          edge = x + 1;
+        }
+        const int before = ColorDiff(here, outside);
+        const bool hit = before >= 24 && 3 * ColorDiff(undone, outside) <= before;
+        SeamRun& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+        if (hit) {
+          if (run.Hits == 0 || sy - run.Last > 1) run = SeamRun{sy, sy, 0};
+          run.Last = sy;
+          ++run.Hits;
+        } else if (run.Hits > 0 && sy - run.Last > 1) {
+          close(run, edge, shift);
+        }
+      }
+    }
+  }
+  for (int32_t x = 1; x + 1 < v.W; ++x) {
+    for (int s = 0; s < 4; ++s) {
+      close(runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)],
+            kShifts[s] > 0 ? x : x + 1, kShifts[s]);
+    }
+  }
+  std::sort(seams.begin(), seams.end(),
+            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
+  if (seams.size() > kMaxSeams) seams.resize(kMaxSeams);
+  return seams;
 }
 
 }  // namespace
@@ -774,6 +876,20 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
           best = shifted->Rect;
           bestScore = score;
         }
+      }
+    }
+  }
+  if (best) return best;
+  // Last, the edges that only undoing a whole-byte rotation joins to the picture.
+  for (const Seam& seam : ByteSeams(v)) {
+    const int side = seam.Shift > 0 ? -1 : 1;
+    const TRect rough =
+        side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}
+                 : TRect{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
+    if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
+      if (!best || shifted->Score > bestScore) {
+        best = shifted->Rect;
+        bestScore = shifted->Score;
       }
     }
   }
