@@ -811,6 +811,152 @@ std::vector<Seam> ByteSeams(const View& v) {
   return seams;
 }
 
+// --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
+//
+// Every block of a mosaic holds its original pixels moved by the same order k -> (K1 k + K2) mod n.
+// Original neighbours j and j + 1 therefore sit at cells k and k + a (mod n) of every block, a
+// being the inverse of K1 modulo n, whatever K2 is: on the right block grid one offset a makes
+// most pairs of cells as close as neighbouring pixels of a picture, while cells side by side (or
+// one above the other) are far apart. An unscrambled picture is the other way round. The grid
+// is tried with the noise edges as its corner and every block side that divides the width and
+// height.
+
+struct MosaicGrid {
+  int32_t Left, Top, BW, BH;
+};
+
+uint32_t Cell(const View& v, const MosaicGrid& g, int32_t bx, int32_t by, int32_t k) {
+  return ColorAt(v, g.Left + bx * g.BW + k % g.BW, g.Top + by * g.BH + k / g.BW);
+}
+
+struct CellSample {
+  int32_t Bx, By, K;
+};
+
+// Cells spread pseudo-randomly over the blocks [bx0, bx1) x [by0, by1).
+std::vector<CellSample> CellSamples(const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+                                    int32_t by1, int count, uint32_t seed) {
+  std::vector<CellSample> out;
+  const int32_t n = g.BW * g.BH;
+  const int64_t blocks = static_cast<int64_t>(bx1 - bx0) * (by1 - by0);
+  if (blocks <= 0) return out;
+  uint32_t state = 12345u + 7919u * seed;
+  for (int i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int64_t b = (state >> 8) % blocks;
+    state = state * 1664525u + 1013904223u;
+    out.push_back({bx0 + static_cast<int32_t>(b % (bx1 - bx0)),
+                   by0 + static_cast<int32_t>(b / (bx1 - bx0)),
+                   static_cast<int32_t>((state >> 8) % static_cast<uint32_t>(n))});
+  }
+  return out;
+}
+
+double PairCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells,
+                int32_t a) {
+  const int32_t n = g.BW * g.BH;
+  double sum = 0;
+  for (const CellSample& c : cells) {
+    sum += ColorDiff(Cell(v, g, c.Bx, c.By, c.K), Cell(v, g, c.Bx, c.By, (c.K + a) % n));
+  }
+  return cells.empty() ? 0.0 : sum / static_cast<double>(cells.size());
+}
+
+// Pairs of an unscrambled picture: side by side or one above the other.
+double NeighbourCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells) {
+  return std::min(PairCost(v, g, cells, 1), PairCost(v, g, cells, g.BW % (g.BW * g.BH)));
+}
+
+int32_t Gcd(int32_t a, int32_t b) {
+  while (b != 0) {
+    const int32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+// How much closer the best offset makes pairs of cells than an unscrambled picture's neighbours
+// are (small: a mosaic). Screened on few samples; the few best judged again on fresh ones, so
+// that the best of many offsets is not merely lucky in its samples.
+struct MosaicFit {
+  int32_t Offset = 0;
+  double Ratio = 1.0;
+};
+
+MosaicFit FitMosaic(const View& v, const MosaicGrid& g, int32_t bx1, int32_t by1) {
+  MosaicFit fit;
+  const int32_t n = g.BW * g.BH;
+  const std::vector<CellSample> cells = CellSamples(g, 0, bx1, 0, by1, 48, 1);
+  std::vector<std::pair<double, int32_t>> costs;
+  for (int32_t a = 2; a < n - 1; ++a) {
+    if (a == g.BW || a == n - g.BW || Gcd(a, n) != 1) continue;
+    costs.push_back({PairCost(v, g, cells, a), a});
+  }
+  if (costs.empty()) return fit;
+  const std::size_t keep = std::min<std::size_t>(3, costs.size());
+  std::partial_sort(costs.begin(), costs.begin() + static_cast<std::ptrdiff_t>(keep), costs.end());
+  const std::vector<CellSample> fresh = CellSamples(g, 0, bx1, 0, by1, 256, 2);
+  double best = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < keep; ++i) {
+    const double cost = PairCost(v, g, fresh, costs[i].second);
+    if (cost < best) best = cost, fit.Offset = costs[i].second;
+  }
+  fit.Ratio = (best + 1.0) / (NeighbourCost(v, g, fresh) + 1.0);
+  return fit;
+}
+
+// Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`.
+bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+               int32_t by1, int32_t a) {
+  const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 64, 3);
+  return (PairCost(v, g, cells, a) + 1.0) / (NeighbourCost(v, g, cells) + 1.0) < 0.7;
+}
+
+constexpr double kMosaicRatio = 0.45;
+
+struct MosaicFind {
+  TRect Rect;
+  double Score = 0;
+};
+
+// A mosaic whose block grid starts at the corner of `r`, if one block size that divides it
+// makes it one; grown by whole columns and rows of blocks that follow the same order (the noisy
+// tiles may have covered only part of it).
+std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
+  const int32_t w = r.Right - r.Left, h = r.Bottom - r.Top;
+  if (w < kMinSide || h < kMinSide) return std::nullopt;
+  std::optional<MosaicFind> best;
+  for (int32_t bw = 2; bw <= 50 && bw <= w; ++bw) {
+    if (w % bw != 0) continue;
+    for (int32_t bh = 2; bh <= 50 && bh <= h; ++bh) {
+      if (h % bh != 0 || bw * bh < 8) continue;
+      const MosaicGrid g{r.Left, r.Top, bw, bh};
+      const MosaicFit fit = FitMosaic(v, g, w / bw, h / bh);
+      if (fit.Offset == 0 || fit.Ratio > kMosaicRatio) continue;
+      int32_t bx0 = 0, bx1 = w / bw, by0 = 0, by1 = h / bh;
+      for (bool grew = true; grew;) {
+        grew = false;
+        if (g.Left + (bx0 - 1) * bw >= 0 && BlocksFit(v, g, bx0 - 1, bx0, by0, by1, fit.Offset)) {
+          --bx0, grew = true;
+        }
+        if (g.Left + (bx1 + 1) * bw <= v.W && BlocksFit(v, g, bx1, bx1 + 1, by0, by1, fit.Offset)) {
+          ++bx1, grew = true;
+        }
+        if (g.Top + (by0 - 1) * bh >= 0 && BlocksFit(v, g, bx0, bx1, by0 - 1, by0, fit.Offset)) {
+          --by0, grew = true;
+        }
+        if (g.Top + (by1 + 1) * bh <= v.H && BlocksFit(v, g, bx0, bx1, by1, by1 + 1, fit.Offset)) {
+          ++by1, grew = true;
+        }
+      }
+      const TRect found{g.Left + bx0 * bw, g.Top + by0 * bh, g.Left + bx1 * bw, g.Top + by1 * bh};
+      if (!best || 1.0 / fit.Ratio > best->Score) best = MosaicFind{found, 1.0 / fit.Ratio};
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
@@ -831,11 +977,12 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
 
   std::optional<TRect> best;
   double bestScore = 0;
+  std::optional<MosaicFind> bestMosaic;
   // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
   // whole) still has its tiles above the bound of 80; and noise as strong as random bytes
   // (XOR) stands apart from a textured neighbourhood only above the last one.
   std::vector<float> thresholds;
-  for (const float factor : {4.0f, 8.0f, 16.0f}) {
+  for (const float factor : {2.5f, 4.0f, 8.0f, 16.0f}) {
     thresholds.push_back(std::min(std::max(factor * background, 3.0f * factor), 80.0f));
   }
   thresholds.push_back(130.0f);
@@ -853,6 +1000,13 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       if (verdict.Accepted && (!best || verdict.Score > bestScore)) {
         best = r;
         bestScore = verdict.Score;
+      }
+      if (!verdict.Accepted && ChannelAgreement(v, r) >= 0.5) {
+        // Whole pixels moved (the channels change together): perhaps a mosaic, taken when
+        // nothing else is found.
+        if (const std::optional<MosaicFind> mosaic = FindMosaic(v, r)) {
+          if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+        }
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
         // Undoing the shift explains the edges: that beats any other reading.
@@ -880,6 +1034,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     }
   }
   if (best) return best;
+  if (bestMosaic) return bestMosaic->Rect;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
   for (const Seam& seam : ByteSeams(v)) {
     const int side = seam.Shift > 0 ? -1 : 1;
