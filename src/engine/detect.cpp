@@ -951,7 +951,11 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
         }
       }
       const TRect found{g.Left + bx0 * bw, g.Top + by0 * bh, g.Left + bx1 * bw, g.Top + by1 * bh};
-      if (!best || 1.0 / fit.Ratio > best->Score) best = MosaicFind{found, 1.0 / fit.Ratio};
+      // Of the block sizes that fit, the one that explains most of the picture: a wrong grid
+      // inside a mosaic may fit a few blocks, the right one grows to all of them.
+      const double area =
+          static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
+      if (!best || area > best->Score) best = MosaicFind{found, area};
     }
   }
   return best;
