@@ -951,6 +951,16 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
         }
       }
       const TRect found{g.Left + bx0 * bw, g.Top + by0 * bh, g.Left + bx1 * bw, g.Top + by1 * bh};
+      // Each edge inside the picture must be where shuffled pixels meet the picture: noisier
+      // inside than outside. A wrong grid fits only part of a mosaic and ends inside it.
+      const EdgeCheck edges[] = {
+          ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
+          RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
+      bool edgesHold = true;
+      for (const EdgeCheck& e : edges) {
+        if (!e.Border && (e.Inside < 1.3 * e.Outside + 2.0 || e.Wins < 0.6)) edgesHold = false;
+      }
+      if (!edgesHold) continue;
       // Of the block sizes that fit, the one that explains most of the picture: a wrong grid
       // inside a mosaic may fit a few blocks, the right one grows to all of them.
       const double area =
