@@ -120,6 +120,23 @@ QIcon MakeGlyph(TGlyph glyph) {
       DrawTurningArrow(p, QRectF(9, 1, 9, 9), 90, 270, {{12, 0}, {16, 2}, {12, 5}});
       break;
     }
+    case TGlyph::DetectSelection: {
+      // A dashed frame round scrambled specks, and a magnifier finding it.
+      DrawSelectionFrame(p, QRect(1, 1, 13, 12), QColor(255, 255, 255));
+      const QColor specks[] = {QColor(200, 40, 40), QColor(40, 150, 60), QColor(40, 70, 200),
+                               QColor(220, 180, 30)};
+      for (int i = 0; i < 9; ++i) {
+        p.fillRect(3 + (i % 3) * 3 + (i / 3) % 2, 3 + (i / 3) * 3, 2, 2,
+                   specks[(i * 3 + i / 3) % 4]);
+      }
+      p.setRenderHint(QPainter::Antialiasing, true);
+      p.setPen(QPen(QColor(40, 40, 40), 2));
+      p.setBrush(QColor(220, 240, 255, 160));
+      p.drawEllipse(QRectF(8.5, 8.5, 7, 7));
+      p.setPen(QPen(QColor(90, 60, 20), 3, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(16, 16, 18, 18);
+      break;
+    }
   }
   p.end();
   QIcon icon(pixmap);

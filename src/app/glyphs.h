@@ -13,7 +13,8 @@ enum class TGlyph {
   ZoomOut,
   SelectAll,
   SelectByNumber,
-  SelectLast
+  SelectLast,
+  DetectSelection
 };
 
 QIcon MakeGlyph(TGlyph glyph);

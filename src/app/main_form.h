@@ -123,6 +123,7 @@ class TMainForm : public QMainWindow {
   void TB_SelMaxClick();
   void TB_SelNumClick();
   void TB_SelLastClick();
+  void TB_SelDetectClick();
   void RadioButton_ProcSelRMClick();
   void ExecuteButtonClick();
   void ChkBijButtonClick();
@@ -296,6 +297,7 @@ class TMainForm : public QMainWindow {
   QToolButton* TB_SelMax = nullptr;
   QToolButton* TB_SelNum = nullptr;
   QToolButton* TB_SelLast = nullptr;
+  QToolButton* TB_SelDetect = nullptr;
 
   QWidget* ToolPanel = nullptr;
   QWidget* ProcSelPanel = nullptr;

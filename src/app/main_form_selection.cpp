@@ -6,11 +6,13 @@
 #include <QStackedWidget>
 #include <QToolButton>
 
+#include "app/busy_scope.h"
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "app/selection_widgets.h"
 #include "applogic/image_rect.h"
 #include "engine/beep.h"
+#include "engine/detect.h"
 
 using mainform::AddToolButton;
 
@@ -43,6 +45,10 @@ void TMainForm::BuildSelectionTools() {
   TB_SelLast = AddToolButton(ToolButtonPanel, "TB_SelLast", QStringLiteral("前回の範囲を選択"), 280,
                              TGlyph::SelectLast);
   connect(TB_SelLast, &QToolButton::clicked, this, &TMainForm::TB_SelLastClick);
+  TB_SelDetect = AddToolButton(ToolButtonPanel, "TB_SelDetect", QStringLiteral("範囲を自動検出"),
+                               304, TGlyph::DetectSelection);
+  mainform::SetButtonShortcuts(this, TB_SelDetect, {QKeySequence(Qt::CTRL | Qt::Key_F)});
+  connect(TB_SelDetect, &QToolButton::clicked, this, &TMainForm::TB_SelDetectClick);
 }
 
 void TMainForm::BuildSelectionShapes() {
@@ -185,6 +191,7 @@ void TMainForm::SetSelectAllEnabled(bool enabled) {
   documentOpen_ = enabled;
   TB_SelMax->setEnabled(enabled);
   TB_SelNum->setEnabled(enabled);
+  TB_SelDetect->setEnabled(enabled);
   UpdateSelectLastEnabled();
 }
 
@@ -287,5 +294,31 @@ void TMainForm::TB_SelMaxClick() {
   RunCommand([this] {
     selection_.SelectAll(GlobalValue->WorkBitmap.Width(), GlobalValue->WorkBitmap.Height());
     MirrorSelection();
+  });
+}
+
+void TMainForm::TB_SelDetectClick() {
+  RunCommand([this] {
+    if (GlobalValue->WorkBitmap.IsEmpty()) return;
+    std::optional<kavun::TRect> found;
+    {
+      // Busy like Execute: the window is disabled and takes no input while the picture is
+      // searched, and enabled again however the search ends.
+      struct TEnableAgain {
+        QWidget* window;
+        ~TEnableAgain() { window->setEnabled(true); }
+      } enableAgain{this};
+      setEnabled(false);
+      TBusyScope busy(this);
+      found = kavun::DetectScrambledRect(GlobalValue->WorkBitmap);
+    }
+    if (!found) {
+      StatusPanels[1]->setText(QStringLiteral(
+          "自動検出: 変換された範囲は見つかりませんでした。選択範囲はそのままです。"));
+      return;
+    }
+    SelectImageRect(*found);
+    RevealSelection();  // scrolled into view, its position and size in the first panel
+    StatusPanels[1]->setText(QStringLiteral("自動検出: 変換された範囲を選択しました。"));
   });
 }

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/detect.h"
 #include "engine/error.h"
 #include "engine/mosaic.h"
 #include "engine/password.h"
@@ -111,6 +112,10 @@ Commands:
       1 when they cannot.
   info IN...
       Prints size, depth and palette size of each picture.
+  detect IN
+      Looks for the rectangle that mosaic, shift or xor scrambled in IN and prints it as
+      L,T,R,B (for the mosaic, the part its whole blocks cover), ready for --rect of the
+      inverse. Exit status 1 when no scrambled rectangle is found.
 
 Batch form: mosaic, shift and xor also take several inputs and an output folder,
   kavun-cli xor a.png b.bmp --out-dir DIR --password-file F
@@ -680,6 +685,37 @@ int RunInfo(const Options& o) {
   return status;
 }
 
+// kavun-cli detect IN: the scrambled rectangle of one picture, or status 1 when none is found.
+int RunDetect(const std::vector<std::string>& args) {
+  try {
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i].size() > 1 && args[i][0] == '-') {
+        throw UsageError("\"" + args[i] + "\" is not an option of detect");
+      }
+    }
+    if (args.size() != 2) throw UsageError("detect takes one input file");
+  } catch (const std::exception& e) {
+    const Error error = ToError(e);
+    Report(error);
+    return ExitStatusFor(error.Kind());
+  }
+  const std::string& in = args[1];
+  try {
+    const std::optional<TRect> found = DetectScrambledRect(LoadImageFile(in));
+    if (!found) {
+      std::cerr << "kavun-cli: " << in
+                << ": no scrambled rectangle found; select it by hand (--rect L,T,R,B)\n";
+      return kExitFailure;
+    }
+    std::cout << found->Left << "," << found->Top << "," << found->Right << "," << found->Bottom
+              << "\n";
+    return kExitOk;
+  } catch (const std::exception& e) {
+    Report(ToError(e).WithPath(in));
+    return kExitFailure;
+  }
+}
+
 int Run(const std::vector<std::string>& args) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
     std::cout << HelpText();
@@ -693,6 +729,7 @@ int Run(const std::vector<std::string>& args) {
     std::cout << "kavun-cli " << kVersion << "\n";
     return kExitOk;
   }
+  if (!args.empty() && args[0] == "detect") return RunDetect(args);
   try {
     const Options o = Parse(args);
     switch (o.Cmd) {

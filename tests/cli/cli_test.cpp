@@ -591,3 +591,38 @@ TEST_F(Cli, AFileSizeLimitFailsTheFileAndLeavesNothingBehind) {
 
 }  // namespace
 }  // namespace kavun
+
+namespace kavun {
+namespace {
+
+TEST_F(Cli, DetectPrintsTheScrambledRectangleOrFailsWhenThereIsNone) {
+  // A smooth picture: every pixel close to its neighbours.
+  Bitmap smooth(90, 70, PixelFormat::Bits24);
+  for (int32_t y = 0; y < smooth.Height(); ++y) {
+    auto row = smooth.ScanLine(y);
+    for (int32_t x = 0; x < smooth.Width(); ++x) {
+      row[3 * x] = static_cast<uint8_t>(40 + x);
+      row[3 * x + 1] = static_cast<uint8_t>(60 + y);
+      row[3 * x + 2] = static_cast<uint8_t>(100 + (x + y) / 2);
+    }
+  }
+  SaveImageFile(P("in.png"), FileExtension("in.png"), smooth);
+  ASSERT_EQ(Run("xor in.png out.png --rect 10,8,50,40 --password-stdin", "p\n").Status, 0);
+  const Result found = Run("detect out.png");
+  EXPECT_EQ(found.Status, 0) << found.Err;
+  EXPECT_EQ(found.Out, "10,8,50,40\n");
+
+  const Result none = Run("detect in.png");
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_EQ(none.Out, "");
+  EXPECT_NE(none.Err.find("in.png: no scrambled rectangle found"), std::string::npos) << none.Err;
+
+  EXPECT_EQ(Run("detect").Status, 2);
+  EXPECT_EQ(Run("detect in.png out.png").Status, 2);
+  EXPECT_EQ(Run("detect in.png --rect 0,0,1,1").Status, 2);
+  EXPECT_EQ(Run("detect missing.png").Status, 1);
+  EXPECT_NE(Run("--help").Out.find("detect IN"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kavun

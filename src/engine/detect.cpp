@@ -1,0 +1,1068 @@
+#include "engine/detect.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace kavun {
+namespace {
+
+// The 24-bit pixels of the picture, read only.
+class View {
+ public:
+  explicit View(const Bitmap& bitmap)
+      : W(bitmap.Width()),
+        H(bitmap.Height()),
+        base_(bitmap.Bits().data()),
+        stride_(bitmap.Stride()) {}
+
+  const uint8_t* Row(int32_t y) const { return base_ + static_cast<std::size_t>(y) * stride_; }
+  const uint8_t* Pixel(int32_t x, int32_t y) const {
+    return Row(y) + 3 * static_cast<std::size_t>(x);
+  }
+
+  const int32_t W;
+  const int32_t H;
+
+ private:
+  const uint8_t* base_;
+  std::size_t stride_;
+};
+
+int Diff3(const uint8_t* a, const uint8_t* b) {
+  return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
+}
+
+// How unlike both its left and right neighbour pixel (x, y) is: the smaller of the two
+// differences, summed over the colour bytes. Natural pictures change smoothly or in edges, so at
+// least one neighbour is close; a scrambled pixel differs from both. Pixels outside the picture
+// count as 0.
+int Noise(const View& v, int32_t x, int32_t y) {
+  if (x < 0 || x >= v.W || y < 0 || y >= v.H) return 0;
+  const uint8_t* p = v.Pixel(x, y);
+  int best = std::numeric_limits<int>::max();
+  if (x > 0) best = Diff3(p, p - 3);
+  if (x + 1 < v.W) best = std::min(best, Diff3(p, p + 3));
+  return best == std::numeric_limits<int>::max() ? 0 : best;
+}
+
+// At most `count` values spread evenly over [from, to).
+std::vector<int32_t> Sample(int32_t from, int32_t to, int32_t count) {
+  std::vector<int32_t> out;
+  const int64_t n = to - from;
+  if (n <= 0) return out;
+  if (n <= count) {
+    for (int32_t i = from; i < to; ++i) out.push_back(i);
+    return out;
+  }
+  for (int32_t i = 0; i < count; ++i) out.push_back(from + static_cast<int32_t>(n * i / count));
+  return out;
+}
+
+constexpr int32_t kTile = 8;
+
+// The mean noise of every kTile x kTile tile.
+// A vertical run of pixels, each far more unlike its left neighbour than its two neighbours are
+// unlike theirs: a scrambled rectangle's left or right edge where the picture is smooth on both
+// sides, which the noise tiles cannot see.
+struct Seam {
+  int32_t X;    // the first column right of the break
+  int32_t Top;  // rows, Bottom exclusive
+  int32_t Bottom;
+  int32_t Shift = 0;  // for a byte seam: the rotation undone across it
+};
+
+struct TileMap {
+  int32_t Cols = 0;
+  int32_t Rows = 0;
+  std::vector<float> Mean;
+  std::vector<Seam> Seams;
+  float At(int32_t c, int32_t r) const { return Mean[static_cast<std::size_t>(r) * Cols + c]; }
+};
+
+constexpr int kSeamMin = 24;         // the smallest break, summed over the colour bytes
+constexpr int32_t kSeamGap = 3;      // rows without a break that a run survives
+constexpr int32_t kSeamLength = 16;  // the shortest run kept
+constexpr std::size_t kMaxSeams = 24;
+
+struct SeamRun {
+  int32_t Start = 0;
+  int32_t Last = 0;
+  int32_t Hits = 0;
+};
+
+void CloseSeam(SeamRun& run, int32_t x, std::vector<Seam>& seams) {
+  const int32_t length = run.Last - run.Start + 1;
+  if (run.Hits > 0 && length >= kSeamLength && 4 * run.Hits >= 3 * length) {
+    seams.push_back(Seam{x, run.Start, run.Last + 1});
+  }
+  run = SeamRun{};
+}
+
+TileMap NoiseTiles(const View& v) {
+  TileMap map;
+  map.Cols = (v.W + kTile - 1) / kTile;
+  map.Rows = (v.H + kTile - 1) / kTile;
+  std::vector<uint32_t> sums(static_cast<std::size_t>(map.Cols) * map.Rows, 0);
+  std::vector<uint16_t> d(static_cast<std::size_t>(v.W) + 1);
+  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W));
+  constexpr uint16_t kNone = 0xFFFF;
+  for (int32_t y = 0; y < v.H; ++y) {
+    const uint8_t* row = v.Row(y);
+    d[0] = kNone;
+    d[static_cast<std::size_t>(v.W)] = kNone;
+    for (int32_t x = 1; x < v.W; ++x) {
+      const uint8_t* p = row + 3 * static_cast<std::size_t>(x);
+      d[static_cast<std::size_t>(x)] = static_cast<uint16_t>(Diff3(p, p - 3));
+    }
+    uint32_t* tileRow = &sums[static_cast<std::size_t>(y / kTile) * map.Cols];
+    for (int32_t x = 0; x < v.W; ++x) {
+      uint16_t n = std::min(d[static_cast<std::size_t>(x)], d[static_cast<std::size_t>(x) + 1]);
+      if (n == kNone) n = 0;
+      tileRow[x / kTile] += n;
+    }
+    for (int32_t x = 2; x + 1 < v.W; ++x) {
+      const std::size_t i = static_cast<std::size_t>(x);
+      const int here = d[i];
+      const bool hit = here >= kSeamMin && here >= 3 * std::max(d[i - 1], d[i + 1]) + kSeamMin / 2;
+      SeamRun& run = runs[i];
+      if (hit) {
+        if (run.Hits == 0 || y - run.Last > kSeamGap) run = SeamRun{y, y, 0};
+        run.Last = y;
+        ++run.Hits;
+      } else if (run.Hits > 0 && y - run.Last > kSeamGap) {
+        CloseSeam(run, x, map.Seams);
+      }
+    }
+  }
+  for (int32_t x = 2; x + 1 < v.W; ++x) CloseSeam(runs[static_cast<std::size_t>(x)], x, map.Seams);
+  // The longest ones only: a picture of many sharp vertical lines must not cost much.
+  std::sort(map.Seams.begin(), map.Seams.end(),
+            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
+  if (map.Seams.size() > kMaxSeams) map.Seams.resize(kMaxSeams);
+  map.Mean.resize(sums.size());
+  for (int32_t r = 0; r < map.Rows; ++r) {
+    const int32_t h = std::min(kTile, v.H - r * kTile);
+    for (int32_t c = 0; c < map.Cols; ++c) {
+      const int32_t w = std::min(kTile, v.W - c * kTile);
+      const std::size_t i = static_cast<std::size_t>(r) * map.Cols + c;
+      map.Mean[i] = static_cast<float>(sums[i]) / static_cast<float>(w * h);
+    }
+  }
+  return map;
+}
+
+// A group of connected tiles above a threshold: its bounding box in tiles and its weight.
+struct Blob {
+  int32_t Left, Top, Right, Bottom;  // tiles, Right and Bottom exclusive
+  double Weight;
+  int32_t Count;
+};
+
+std::vector<Blob> Blobs(const TileMap& map, float threshold) {
+  std::vector<Blob> blobs;
+  std::vector<uint8_t> seen(map.Mean.size(), 0);
+  std::vector<int32_t> stack;
+  for (int32_t r = 0; r < map.Rows; ++r) {
+    for (int32_t c = 0; c < map.Cols; ++c) {
+      const std::size_t start = static_cast<std::size_t>(r) * map.Cols + c;
+      if (seen[start] || map.Mean[start] <= threshold) continue;
+      Blob blob{c, r, c + 1, r + 1, 0.0, 0};
+      seen[start] = 1;
+      stack.assign(1, static_cast<int32_t>(start));
+      while (!stack.empty()) {
+        const int32_t i = stack.back();
+        stack.pop_back();
+        const int32_t tc = i % map.Cols;
+        const int32_t tr = i / map.Cols;
+        blob.Left = std::min(blob.Left, tc);
+        blob.Right = std::max(blob.Right, tc + 1);
+        blob.Top = std::min(blob.Top, tr);
+        blob.Bottom = std::max(blob.Bottom, tr + 1);
+        blob.Weight += map.Mean[static_cast<std::size_t>(i)] - threshold;
+        ++blob.Count;
+        for (int32_t dr = -1; dr <= 1; ++dr) {
+          for (int32_t dc = -1; dc <= 1; ++dc) {
+            const int32_t nc = tc + dc;
+            const int32_t nr = tr + dr;
+            if (nc < 0 || nr < 0 || nc >= map.Cols || nr >= map.Rows) continue;
+            const std::size_t j = static_cast<std::size_t>(nr) * map.Cols + nc;
+            if (seen[j] || map.Mean[j] <= threshold) continue;
+            seen[j] = 1;
+            stack.push_back(static_cast<int32_t>(j));
+          }
+        }
+      }
+      blobs.push_back(blob);
+    }
+  }
+  return blobs;
+}
+
+// --- Placing the edges to the pixel -------------------------------------------------------------
+
+// How sharply the noise steps from `outside` to `inside`, from -1 to 1: relative, so that a
+// scramble whose noise varies inside (a new key every few rows) still has its sharpest step at
+// its edge, where the noise falls to the picture's.
+double Step(double inside, double outside) {
+  return (inside - outside) / (inside + outside + 8.0);
+}
+
+// The border of the picture as an edge: the inside must be noisy, and a true edge inside the
+// picture beats it.
+double BorderStep(double inside) {
+  return 0.5 * Step(inside, 0.0);
+}
+
+// Mean noise of column x over `rows` (or of row y over `cols`).
+double ColumnNoise(const View& v, const std::vector<int32_t>& rows, int32_t x) {
+  double s = 0;
+  for (int32_t y : rows) s += Noise(v, x, y);
+  return rows.empty() ? 0.0 : s / static_cast<double>(rows.size());
+}
+
+double RowNoise(const View& v, const std::vector<int32_t>& cols, int32_t y) {
+  double s = 0;
+  for (int32_t x : cols) s += Noise(v, x, y);
+  return cols.empty() ? 0.0 : s / static_cast<double>(cols.size());
+}
+
+// The left edge in [from, to]: the column where the noise steps up from the column before it.
+int32_t BestLeft(const View& v, const std::vector<int32_t>& rows, int32_t from, int32_t to) {
+  from = std::max(from, 0);
+  to = std::min(to, v.W - 1);
+  int32_t best = from;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int32_t x = from; x <= to; ++x) {
+    const double in = ColumnNoise(v, rows, x);
+    const double s = x == 0 ? BorderStep(in) : Step(in, ColumnNoise(v, rows, x - 1));
+    if (s > bestScore) bestScore = s, best = x;
+  }
+  return best;
+}
+
+// The right edge (exclusive) in [from, to].
+int32_t BestRight(const View& v, const std::vector<int32_t>& rows, int32_t from, int32_t to) {
+  from = std::max(from, 1);
+  to = std::min(to, v.W);
+  int32_t best = to;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int32_t x = to; x >= from; --x) {
+    const double in = ColumnNoise(v, rows, x - 1);
+    const double s = x == v.W ? BorderStep(in) : Step(in, ColumnNoise(v, rows, x));
+    if (s > bestScore) bestScore = s, best = x;
+  }
+  return best;
+}
+
+int32_t BestTop(const View& v, const std::vector<int32_t>& cols, int32_t from, int32_t to) {
+  from = std::max(from, 0);
+  to = std::min(to, v.H - 1);
+  int32_t best = from;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int32_t y = from; y <= to; ++y) {
+    const double in = RowNoise(v, cols, y);
+    const double s = y == 0 ? BorderStep(in) : Step(in, RowNoise(v, cols, y - 1));
+    if (s > bestScore) bestScore = s, best = y;
+  }
+  return best;
+}
+
+int32_t BestBottom(const View& v, const std::vector<int32_t>& cols, int32_t from, int32_t to) {
+  from = std::max(from, 1);
+  to = std::min(to, v.H);
+  int32_t best = to;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int32_t y = to; y >= from; --y) {
+    const double in = RowNoise(v, cols, y - 1);
+    const double s = y == v.H ? BorderStep(in) : Step(in, RowNoise(v, cols, y));
+    if (s > bestScore) bestScore = s, best = y;
+  }
+  return best;
+}
+
+constexpr int32_t kSamples = 384;
+
+// Rows (or columns) of [from, to) away from its ends by a quarter, at most 4.
+std::vector<int32_t> Inner(int32_t from, int32_t to) {
+  const int32_t q = std::min<int32_t>(4, (to - from) / 4);
+  return Sample(from + q, to - q, kSamples);
+}
+
+TRect Refine(const View& v, TRect r) {
+  for (int pass = 0; pass < 3; ++pass) {
+    const int32_t m = pass == 0 ? kTile + 4 : 3;
+    std::vector<int32_t> rows = Inner(r.Top, r.Bottom);
+    const int32_t mid = (r.Left + r.Right) / 2;
+    const int32_t left = BestLeft(v, rows, r.Left - m, std::min(r.Left + m, mid));
+    const int32_t right = BestRight(v, rows, std::max(r.Right - m, mid + 1), r.Right + m);
+    r.Left = left;
+    r.Right = std::max(right, left + 1);
+    std::vector<int32_t> cols = Inner(r.Left, r.Right);
+    const int32_t midY = (r.Top + r.Bottom) / 2;
+    const int32_t top = BestTop(v, cols, r.Top - m, std::min(r.Top + m, midY));
+    const int32_t bottom = BestBottom(v, cols, std::max(r.Bottom - m, midY + 1), r.Bottom + m);
+    r.Top = top;
+    r.Bottom = std::max(bottom, top + 1);
+  }
+  return r;
+}
+
+// --- Telling a scramble from the picture ------------------------------------------------------
+
+struct EdgeCheck {
+  double Inside = 0;   // mean noise of the first line inside
+  double Outside = 0;  // ... of the first line outside
+  double Wins = 0;     // share of positions where the inside one is the noisier
+  bool Border = false;
+};
+
+// The left edge when `dx` = -1 (inside column x, outside x - 1), the right edge when dx = +1
+// (inside column x, outside x + 1).
+EdgeCheck ColumnEdge(const View& v, const TRect& r, int32_t x, int32_t dx) {
+  EdgeCheck e;
+  e.Border = x + dx < 0 || x + dx >= v.W;
+  int wins = 0, decided = 0;
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  for (int32_t y : rows) {
+    const int a = Noise(v, x, y);
+    const int b = e.Border ? 0 : Noise(v, x + dx, y);
+    e.Inside += a;
+    e.Outside += b;
+    if (a != b) ++decided, wins += a > b;
+  }
+  e.Inside /= static_cast<double>(rows.size());
+  e.Outside /= static_cast<double>(rows.size());
+  e.Wins = decided ? static_cast<double>(wins) / decided : 0.0;
+  return e;
+}
+
+EdgeCheck RowEdge(const View& v, const TRect& r, int32_t y, int32_t dy) {
+  EdgeCheck e;
+  e.Border = y + dy < 0 || y + dy >= v.H;
+  int wins = 0, decided = 0;
+  const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+  for (int32_t x : cols) {
+    const int a = Noise(v, x, y);
+    const int b = e.Border ? 0 : Noise(v, x, y + dy);
+    e.Inside += a;
+    e.Outside += b;
+    if (a != b) ++decided, wins += a > b;
+  }
+  e.Inside /= static_cast<double>(cols.size());
+  e.Outside /= static_cast<double>(cols.size());
+  e.Wins = decided ? static_cast<double>(wins) / decided : 0.0;
+  return e;
+}
+
+bool EdgeHolds(const EdgeCheck& e) {
+  if (e.Border) return true;
+  return e.Inside >= 1.5 * e.Outside + 6.0 && e.Wins >= 0.7;
+}
+
+// Share of neighbouring pixel pairs inside whose three colour bytes all change the same way. In
+// pictures the channels move together; XOR and bit-shift noise moves them independently (1/4).
+double ChannelAgreement(const View& v, const TRect& r) {
+  int agree = 0, counted = 0;
+  for (int32_t y : Sample(r.Top, r.Bottom, 96)) {
+    for (int32_t x : Sample(r.Left + 1, r.Right, 96)) {
+      const uint8_t* p = v.Pixel(x, y);
+      const int d0 = p[0] - p[-3], d1 = p[1] - p[-2], d2 = p[2] - p[-1];
+      if (d0 == 0 || d1 == 0 || d2 == 0) continue;
+      ++counted;
+      agree += (d0 > 0) == (d1 > 0) && (d1 > 0) == (d2 > 0);
+    }
+  }
+  return counted ? static_cast<double>(agree) / counted : 1.0;
+}
+
+// Mean noise of a region of random bytes is about 190; grain and texture of photos stay far below.
+constexpr double kRandomNoise = 110.0;
+
+// Undoing a bit shift must bring the first pixels inside an edge this much closer (summed over the
+// colour bytes, per row or column) to the pixels outside.
+constexpr double kMinShiftEdgeGain = 12.0;
+// ... and for a rotation by whole bytes, which nothing else confirms.
+constexpr double kMinByteShiftEdgeGain = 24.0;
+
+// Smaller finds are specks of the picture, not a selection.
+constexpr int32_t kMinSide = 8;
+
+struct Verdict {
+  bool Accepted = false;
+  double Score = 0;
+};
+
+Verdict Judge(const View& v, const TRect& r) {
+  Verdict verdict;
+  if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) return verdict;
+  const EdgeCheck edges[] = {ColumnEdge(v, r, r.Left, -1), ColumnEdge(v, r, r.Right - 1, +1),
+                             RowEdge(v, r, r.Top, -1), RowEdge(v, r, r.Bottom - 1, +1)};
+  double score = std::numeric_limits<double>::infinity();
+  int borders = 0;
+  for (const EdgeCheck& e : edges) {
+    if (!EdgeHolds(e)) return verdict;
+    if (e.Border) {
+      ++borders;
+      continue;
+    }
+    score = std::min(score, (e.Inside - e.Outside) / (e.Outside + 8.0));
+  }
+  // An edge on the picture's border is not compared with anything outside, so its line must be
+  // about as noisy as the edges that are: a scramble next to noisy texture that reaches the
+  // border is not to take the texture in.
+  double noisiest = 0;
+  for (const EdgeCheck& e : edges) {
+    if (!e.Border) noisiest = std::max(noisiest, e.Inside);
+  }
+  for (const EdgeCheck& e : edges) {
+    if (e.Border && e.Inside < 0.5 * noisiest) return verdict;
+  }
+  const double agreement = ChannelAgreement(v, r);
+  const bool noiseLike = agreement < 0.45;
+  if (!noiseLike) {
+    // Shuffled whole pixels (the mosaic) keep the channels together; then only edges that stand
+    // out on at least two sides, along nearly all their length, tell it from the picture.
+    int strong = 0;
+    for (const EdgeCheck& e : edges) {
+      if (e.Border) continue;
+      if (e.Inside < 2.5 * e.Outside + 10.0 || e.Wins < 0.85) return verdict;
+      ++strong;
+    }
+    if (strong < 2) return verdict;
+  }
+  if (borders == 4) {
+    // The whole picture: nothing outside to compare with, so only noise as strong as random
+    // bytes counts (a grainy photo is not a scramble).
+    if (edges[0].Inside + edges[1].Inside + edges[2].Inside + edges[3].Inside < 4 * kRandomNoise) {
+      return verdict;
+    }
+    score = 1.0;
+  }
+  verdict.Accepted = true;
+  verdict.Score = score;
+  return verdict;
+}
+
+// --- The bit shift: undone on trial --------------------------------------------------------------
+//
+// A bit shift leaves every row of its rectangle a rotation of the original, so once the shift
+// width is known the original pixels can be computed from the scrambled ones: inside the
+// rectangle the result is as smooth as a picture, and at each edge it joins the pixels outside.
+
+int ColorDiff(uint32_t a, uint32_t b) {
+  return std::abs(static_cast<int>(a & 0xFF) - static_cast<int>(b & 0xFF)) +
+         std::abs(static_cast<int>((a >> 8) & 0xFF) - static_cast<int>((b >> 8) & 0xFF)) +
+         std::abs(static_cast<int>(a >> 16) - static_cast<int>(b >> 16));
+}
+
+uint32_t ColorAt(const View& v, int32_t x, int32_t y) {
+  return PackColor(v.Pixel(x, y));
+}
+
+// Pixel x of the row segment [left, right) of row y as it was before a rotation by `shift` bits
+// (positive: right).
+uint32_t Unrotated(const View& v, int32_t left, int32_t right, int32_t shift, int32_t x,
+                   int32_t y) {
+  const int k = std::abs(shift);
+  const uint32_t here = ColorAt(v, x, y);
+  if (shift > 0) {
+    const uint32_t next = ColorAt(v, x + 1 < right ? x + 1 : left, y);
+    return ((here << k) & 0xFFFFFFu) | (next >> (24 - k));
+  }
+  const uint32_t previous = ColorAt(v, x > left ? x - 1 : right - 1, y);
+  return ((previous & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
+}
+
+// Mean difference of every sampled pixel inside `r` to its left and upper neighbour, after
+// undoing `shift` (0: as it is). The wrapping columns are left out.
+double RoughnessUnrotated(const View& v, const TRect& r, int32_t shift) {
+  const int32_t inset = r.Right - r.Left > 24 ? 8 : 1;
+  const int32_t insetY = r.Bottom - r.Top > 24 ? 8 : 1;
+  const std::vector<int32_t> rows = Sample(r.Top + insetY, r.Bottom - insetY + 1, 40);
+  const std::vector<int32_t> cols = Sample(r.Left + inset, r.Right - inset, 96);
+  if (rows.empty() || cols.empty()) return 0.0;
+  double sum = 0;
+  for (int32_t y : rows) {
+    for (int32_t x : cols) {
+      if (shift == 0) {
+        sum += ColorDiff(ColorAt(v, x, y), ColorAt(v, x - 1, y)) +
+               ColorDiff(ColorAt(v, x, y), ColorAt(v, x, y - 1));
+      } else {
+        const uint32_t a = Unrotated(v, r.Left, r.Right, shift, x, y);
+        sum += ColorDiff(a, Unrotated(v, r.Left, r.Right, shift, x - 1, y)) +
+               ColorDiff(a, Unrotated(v, r.Left, r.Right, shift, x, y - 1));
+      }
+    }
+  }
+  return sum / static_cast<double>(rows.size() * cols.size());
+}
+
+// The shift widths whose undoing makes the inside of `r` smoothest, best first, with the ratio
+// of that smoothness to the scrambled one's (small: surely a bit shift). A rotation by k and
+// one by k - 24 in the other direction differ only by a whole pixel, so both look alike here;
+// the edges decide between them.
+struct ShiftGuess {
+  int32_t Shift = 0;
+  double Ratio = 1.0;
+};
+
+std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t count) {
+  std::vector<ShiftGuess> guesses;
+  const double scrambled = RoughnessUnrotated(v, r, 0);
+  if (scrambled <= 0) return guesses;
+  for (int32_t k = 1; k <= 23; ++k) {
+    for (const int32_t shift : {k, -k}) {
+      guesses.push_back({shift, RoughnessUnrotated(v, r, shift) / scrambled});
+    }
+  }
+  std::sort(guesses.begin(), guesses.end(),
+            [](const ShiftGuess& a, const ShiftGuess& b) { return a.Ratio < b.Ratio; });
+  if (guesses.size() > count) guesses.resize(count);
+  return guesses;
+}
+
+// What each edge gains when the shift is undone: how much closer the first pixels inside come
+// to the pixels outside. Summed over sampled rows (columns); the border of the picture scores a
+// fixed small amount per sample, which a true edge inside the picture beats.
+constexpr double kBorderGain = 6.0;
+
+// A sample of an edge tells something only where the pixels differ at all before or after
+// undoing: where the scramble left them as they were (white, black), it tells nothing.
+constexpr int kInformative = 6;
+
+double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
+                int* informative = nullptr) {
+  if (r.Left == 0) return kBorderGain * static_cast<double>(rows.size());
+  double s = 0;
+  for (int32_t y : rows) {
+    const uint32_t out = ColorAt(v, r.Left - 1, y);
+    const int before = ColorDiff(ColorAt(v, r.Left, y), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
+  }
+  return s;
+}
+
+double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
+                 int* informative = nullptr) {
+  if (r.Right == v.W) return kBorderGain * static_cast<double>(rows.size());
+  double s = 0;
+  for (int32_t y : rows) {
+    const uint32_t out = ColorAt(v, r.Right, y);
+    const int before = ColorDiff(ColorAt(v, r.Right - 1, y), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
+  }
+  return s;
+}
+
+double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
+               int* informative = nullptr) {
+  if (r.Top == 0) return kBorderGain * static_cast<double>(cols.size());
+  double s = 0;
+  for (int32_t x : cols) {
+    const uint32_t out = ColorAt(v, x, r.Top - 1);
+    const int before = ColorDiff(ColorAt(v, x, r.Top), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
+  }
+  return s;
+}
+
+double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
+                  int* informative = nullptr) {
+  if (r.Bottom == v.H) return kBorderGain * static_cast<double>(cols.size());
+  double s = 0;
+  for (int32_t x : cols) {
+    const uint32_t out = ColorAt(v, x, r.Bottom);
+    const int before = ColorDiff(ColorAt(v, x, r.Bottom - 1), out);
+    const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
+    s += before - after;
+    if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
+  }
+  return s;
+}
+
+// How far an edge is looked for beyond the rough rectangle: the noisy tiles may cover only part
+// of a shifted rectangle whose picture is smooth in places.
+constexpr int32_t kShiftReach = 512;
+
+// Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
+TRect RefineShift(const View& v, TRect r, int32_t shift) {
+  for (int pass = 0; pass < 3; ++pass) {
+    const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
+    // The wide first search on few rows and columns, the fine ones on many.
+    const int32_t samples = pass == 0 ? 48 : kSamples;
+    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, samples);
+    const auto searchLeft = [&] {
+      const int32_t from = std::max(0, r.Left - reach);
+      const int32_t to = std::min(r.Left + 2 * kTile, r.Right - 2);
+      int32_t bestX = r.Left;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t x = from; x <= to; ++x) {
+        const double g = LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
+        if (g > best) best = g, bestX = x;
+      }
+      r.Left = bestX;
+    };
+    const auto searchRight = [&] {
+      const int32_t from = std::max(r.Left + 2, r.Right - 2 * kTile);
+      const int32_t to = std::min(v.W, r.Right + reach);
+      int32_t bestX = r.Right;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t x = to; x >= from; --x) {
+        const double g = RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
+        if (g > best) best = g, bestX = x;
+      }
+      r.Right = bestX;
+    };
+    // The edge whose first pixel is undone without the far end's pixel first: the left one of a
+    // right rotation, the right one of a left rotation.
+    if (shift > 0) {
+      searchLeft();
+      searchRight();
+    } else {
+      searchRight();
+      searchLeft();
+    }
+    const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
+    {
+      const int32_t from = std::max(0, r.Top - reach);
+      const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
+      int32_t bestY = r.Top;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t y = from; y <= to; ++y) {
+        const double g = TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
+        if (g > best) best = g, bestY = y;
+      }
+      r.Top = bestY;
+    }
+    {
+      const int32_t from = std::max(r.Top + 1, r.Bottom - 2 * kTile);
+      const int32_t to = std::min(v.H, r.Bottom + reach);
+      int32_t bestY = r.Bottom;
+      double best = -std::numeric_limits<double>::infinity();
+      for (int32_t y = to; y >= from; --y) {
+        const double g = BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
+        if (g > best) best = g, bestY = y;
+      }
+      r.Bottom = bestY;
+    }
+  }
+  return r;
+}
+
+// Whether undoing `shift` on `r` joins every edge inside the picture to its outside: the mean
+// gain per sample, the smallest over the edges (0 when an edge does not join).
+double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, kSamples);
+  if (rows.empty() || cols.empty()) return 0.0;
+  double score = std::numeric_limits<double>::infinity();
+  int inside = 0;
+  // The mean gain over the samples that tell something; a few must (an edge that runs through
+  // white or black only is placed by the others).
+  const auto take = [&](bool border, double gain, int informative, std::size_t samples) {
+    if (border) return;
+    ++inside;
+    if (informative < std::min<int>(8, static_cast<int>(samples))) {
+      score = 0.0;
+      return;
+    }
+    score = std::min(score, gain / static_cast<double>(informative));
+  };
+  int left = 0, right = 0, top = 0, bottom = 0;
+  const double leftGain = LeftGain(v, r, shift, rows, &left);
+  const double rightGain = RightGain(v, r, shift, rows, &right);
+  const double topGain = TopGain(v, r, shift, cols, &top);
+  const double bottomGain = BottomGain(v, r, shift, cols, &bottom);
+  take(r.Left == 0, leftGain, left, rows.size());
+  take(r.Right == v.W, rightGain, right, rows.size());
+  take(r.Top == 0, topGain, top, cols.size());
+  take(r.Bottom == v.H, bottomGain, bottom, cols.size());
+  return inside == 0 ? 0.0 : score;
+}
+
+struct ShiftFind {
+  TRect Rect;
+  double Score = 0;
+};
+
+// A bit-shifted rectangle around the rough one, if undoing some shift makes it a picture.
+// `knownEdge`: -1 when the rough rectangle's left edge is a seam, +1 its right edge, 0 neither.
+// `only`: the one rotation to try, when the seam already tells it.
+std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownEdge,
+                                   int32_t only = 0) {
+  const bool wholeBytes = knownEdge != 0 && only == 0;
+  if (rough.Right - rough.Left < 4 || rough.Bottom - rough.Top < 2) return std::nullopt;
+  std::optional<ShiftFind> best;
+  std::vector<ShiftGuess> guesses;
+  if (only != 0) {
+    guesses.push_back({only, 0.0});
+  } else {
+    guesses = GuessShifts(v, rough, 4);
+  }
+  if (wholeBytes) {
+    // Rotations by whole bytes only swap colour channels: the inside stays as smooth as a
+    // picture, and only the edges can tell.
+    for (const int32_t shift : {8, -8, 16, -16}) guesses.push_back({shift, 0.0});
+  }
+  for (const ShiftGuess& guess : guesses) {
+    if (guess.Ratio > 0.6) continue;
+    const bool bytes = std::abs(guess.Shift) % 8 == 0;
+    if (knownEdge != 0) {
+      // The seam the rough rectangle leans on must join up when undone, where that needs no
+      // wrapping pixel from the far end.
+      const std::vector<int32_t> rows = Sample(rough.Top, rough.Bottom, 32);
+      if (knownEdge < 0 && guess.Shift > 0 &&
+          LeftGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+        continue;
+      }
+      if (knownEdge > 0 && guess.Shift < 0 &&
+          RightGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+        continue;
+      }
+    }
+    const TRect r = RefineShift(v, rough, guess.Shift);
+    if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
+    // Undone over the final rectangle, the inside must still be far smoother.
+    if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
+      continue;
+    }
+    const double edges = ShiftEdgeScore(v, r, guess.Shift);
+    if (edges < (bytes ? kMinByteShiftEdgeGain : kMinShiftEdgeGain)) continue;
+    if (!best || edges > best->Score) best = ShiftFind{r, edges};
+  }
+  return best;
+}
+
+// Rotations by whole bytes only swap the colour channels (and move one by a pixel), so inside
+// their rectangle the picture stays smooth; but across the edge where the first pixel can be
+// undone from its own row alone (the left edge of a right rotation, the right edge of a left
+// one), undoing it joins the pixel to its neighbour outside. Every 4th row is looked at.
+constexpr int32_t kByteSeamStep = 4;
+
+std::vector<Seam> ByteSeams(const View& v) {
+  constexpr int32_t kShifts[] = {8, 16, -8, -16};
+  std::vector<Seam> seams;
+  if (v.W < 4) return seams;
+  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
+  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W) * 4);
+  const auto close = [&](SeamRun& run, int32_t x, int32_t shift) {
+    const int32_t length = run.Last - run.Start + 1;
+    if (run.Hits >= 4 && 4 * run.Hits >= 3 * length) {
+      seams.push_back(
+          Seam{x, run.Start * kByteSeamStep, std::min((run.Last + 1) * kByteSeamStep, v.H), shift});
+    }
+    run = SeamRun{};
+  };
+  for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
+    const int32_t y = sy * kByteSeamStep;
+    for (int32_t x = 0; x < v.W; ++x) row[static_cast<std::size_t>(x)] = ColorAt(v, x, y);
+    for (int32_t x = 1; x + 1 < v.W; ++x) {
+      const uint32_t here = row[static_cast<std::size_t>(x)];
+      for (int s = 0; s < 4; ++s) {
+        const int32_t shift = kShifts[s];
+        const int k = std::abs(shift);
+        uint32_t undone, outside;
+        int32_t edge;  // the seam's column: the first one right of the break
+        if (shift > 0) {
+          // A left edge at x: pixel x undone from itself and x + 1, against x - 1 outside.
+          undone = ((here << k) & 0xFFFFFFu) | (row[static_cast<std::size_t>(x) + 1] >> (24 - k));
+          outside = row[static_cast<std::size_t>(x) - 1];
+          edge = x;
+        } else {
+          // A right edge after x: pixel x undone from x - 1 and itself, against x + 1 outside.
+          undone =
+              ((row[static_cast<std::size_t>(x) - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
+          outside = row[static_cast<std::size_t>(x) + 1];
+          edge = x + 1;
+        }
+        const int before = ColorDiff(here, outside);
+        const bool hit = before >= 24 && 3 * ColorDiff(undone, outside) <= before;
+        SeamRun& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+        if (hit) {
+          if (run.Hits == 0 || sy - run.Last > 1) run = SeamRun{sy, sy, 0};
+          run.Last = sy;
+          ++run.Hits;
+        } else if (run.Hits > 0 && sy - run.Last > 1) {
+          close(run, edge, shift);
+        }
+      }
+    }
+  }
+  for (int32_t x = 1; x + 1 < v.W; ++x) {
+    for (int s = 0; s < 4; ++s) {
+      close(runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)],
+            kShifts[s] > 0 ? x : x + 1, kShifts[s]);
+    }
+  }
+  std::sort(seams.begin(), seams.end(),
+            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
+  if (seams.size() > kMaxSeams) seams.resize(kMaxSeams);
+  return seams;
+}
+
+// --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
+//
+// Every block of a mosaic holds its original pixels moved by the same order k -> (K1 k + K2) mod n.
+// Original neighbours j and j + 1 therefore sit at cells k and k + a (mod n) of every block, a
+// being the inverse of K1 modulo n, whatever K2 is: on the right block grid one offset a makes
+// most pairs of cells as close as neighbouring pixels of a picture, while cells side by side (or
+// one above the other) are far apart. An unscrambled picture is the other way round. The grid
+// is tried with the noise edges as its corner and every block side that divides the width and
+// height.
+
+struct MosaicGrid {
+  int32_t Left, Top, BW, BH;
+};
+
+uint32_t Cell(const View& v, const MosaicGrid& g, int32_t bx, int32_t by, int32_t k) {
+  return ColorAt(v, g.Left + bx * g.BW + k % g.BW, g.Top + by * g.BH + k / g.BW);
+}
+
+struct CellSample {
+  int32_t Bx, By, K;
+};
+
+// Cells spread pseudo-randomly over the blocks [bx0, bx1) x [by0, by1).
+std::vector<CellSample> CellSamples(const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+                                    int32_t by1, int count, uint32_t seed) {
+  std::vector<CellSample> out;
+  const int32_t n = g.BW * g.BH;
+  const int64_t blocks = static_cast<int64_t>(bx1 - bx0) * (by1 - by0);
+  if (blocks <= 0) return out;
+  uint32_t state = 12345u + 7919u * seed;
+  for (int i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int64_t b = (state >> 8) % blocks;
+    state = state * 1664525u + 1013904223u;
+    out.push_back({bx0 + static_cast<int32_t>(b % (bx1 - bx0)),
+                   by0 + static_cast<int32_t>(b / (bx1 - bx0)),
+                   static_cast<int32_t>((state >> 8) % static_cast<uint32_t>(n))});
+  }
+  return out;
+}
+
+double PairCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells,
+                int32_t a) {
+  const int32_t n = g.BW * g.BH;
+  double sum = 0;
+  for (const CellSample& c : cells) {
+    sum += ColorDiff(Cell(v, g, c.Bx, c.By, c.K), Cell(v, g, c.Bx, c.By, (c.K + a) % n));
+  }
+  return cells.empty() ? 0.0 : sum / static_cast<double>(cells.size());
+}
+
+// Pairs of an unscrambled picture: side by side or one above the other.
+double NeighbourCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells) {
+  return std::min(PairCost(v, g, cells, 1), PairCost(v, g, cells, g.BW % (g.BW * g.BH)));
+}
+
+int32_t Gcd(int32_t a, int32_t b) {
+  while (b != 0) {
+    const int32_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+// How much closer the best offset makes pairs of cells than an unscrambled picture's neighbours
+// are (small: a mosaic). Screened on few samples; the few best judged again on fresh ones, so
+// that the best of many offsets is not merely lucky in its samples.
+struct MosaicFit {
+  int32_t Offset = 0;
+  double Ratio = 1.0;
+};
+
+MosaicFit FitMosaic(const View& v, const MosaicGrid& g, int32_t bx1, int32_t by1) {
+  MosaicFit fit;
+  const int32_t n = g.BW * g.BH;
+  const std::vector<CellSample> cells = CellSamples(g, 0, bx1, 0, by1, 48, 1);
+  std::vector<std::pair<double, int32_t>> costs;
+  for (int32_t a = 2; a < n - 1; ++a) {
+    if (a == g.BW || a == n - g.BW || Gcd(a, n) != 1) continue;
+    costs.push_back({PairCost(v, g, cells, a), a});
+  }
+  if (costs.empty()) return fit;
+  const std::size_t keep = std::min<std::size_t>(3, costs.size());
+  std::partial_sort(costs.begin(), costs.begin() + static_cast<std::ptrdiff_t>(keep), costs.end());
+  const std::vector<CellSample> fresh = CellSamples(g, 0, bx1, 0, by1, 256, 2);
+  double best = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < keep; ++i) {
+    const double cost = PairCost(v, g, fresh, costs[i].second);
+    if (cost < best) best = cost, fit.Offset = costs[i].second;
+  }
+  fit.Ratio = (best + 1.0) / (NeighbourCost(v, g, fresh) + 1.0);
+  return fit;
+}
+
+// Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`.
+bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+               int32_t by1, int32_t a) {
+  const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 64, 3);
+  return (PairCost(v, g, cells, a) + 1.0) / (NeighbourCost(v, g, cells) + 1.0) < 0.7;
+}
+
+constexpr double kMosaicRatio = 0.45;
+
+struct MosaicFind {
+  TRect Rect;
+  double Score = 0;
+};
+
+// A mosaic whose block grid starts at the corner of `r`, if one block size that divides it
+// makes it one; grown by whole columns and rows of blocks that follow the same order (the noisy
+// tiles may have covered only part of it).
+std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
+  const int32_t w = r.Right - r.Left, h = r.Bottom - r.Top;
+  if (w < kMinSide || h < kMinSide) return std::nullopt;
+  std::optional<MosaicFind> best;
+  for (int32_t bw = 2; bw <= 50 && bw <= w; ++bw) {
+    if (w % bw != 0) continue;
+    for (int32_t bh = 2; bh <= 50 && bh <= h; ++bh) {
+      if (h % bh != 0 || bw * bh < 8) continue;
+      const MosaicGrid g{r.Left, r.Top, bw, bh};
+      const MosaicFit fit = FitMosaic(v, g, w / bw, h / bh);
+      if (fit.Offset == 0 || fit.Ratio > kMosaicRatio) continue;
+      int32_t bx0 = 0, bx1 = w / bw, by0 = 0, by1 = h / bh;
+      for (bool grew = true; grew;) {
+        grew = false;
+        if (g.Left + (bx0 - 1) * bw >= 0 && BlocksFit(v, g, bx0 - 1, bx0, by0, by1, fit.Offset)) {
+          --bx0, grew = true;
+        }
+        if (g.Left + (bx1 + 1) * bw <= v.W && BlocksFit(v, g, bx1, bx1 + 1, by0, by1, fit.Offset)) {
+          ++bx1, grew = true;
+        }
+        if (g.Top + (by0 - 1) * bh >= 0 && BlocksFit(v, g, bx0, bx1, by0 - 1, by0, fit.Offset)) {
+          --by0, grew = true;
+        }
+        if (g.Top + (by1 + 1) * bh <= v.H && BlocksFit(v, g, bx0, bx1, by1, by1 + 1, fit.Offset)) {
+          ++by1, grew = true;
+        }
+      }
+      const TRect found{g.Left + bx0 * bw, g.Top + by0 * bh, g.Left + bx1 * bw, g.Top + by1 * bh};
+      // Each edge inside the picture must be where shuffled pixels meet the picture: noisier
+      // inside than outside. A wrong grid fits only part of a mosaic and ends inside it.
+      const EdgeCheck edges[] = {
+          ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
+          RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
+      bool edgesHold = true;
+      for (const EdgeCheck& e : edges) {
+        if (!e.Border && (e.Inside < 1.3 * e.Outside + 2.0 || e.Wins < 0.6)) edgesHold = false;
+      }
+      if (!edgesHold) continue;
+      // Of the block sizes that fit, the one that explains most of the picture: a wrong grid
+      // inside a mosaic may fit a few blocks, the right one grows to all of them.
+      const double area =
+          static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
+      if (!best || area > best->Score) best = MosaicFind{found, area};
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
+  if (source.IsEmpty()) return std::nullopt;
+  Bitmap converted;
+  const Bitmap* bitmap = &source;
+  if (source.Format() != PixelFormat::Bits24) {
+    converted = source;
+    converted.ConvertTo24();
+    bitmap = &converted;
+  }
+  const View v(*bitmap);
+  const TileMap map = NoiseTiles(v);
+
+  std::vector<float> sorted = map.Mean;
+  std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+  const float background = sorted[sorted.size() / 2];
+
+  std::optional<TRect> best;
+  double bestScore = 0;
+  std::optional<MosaicFind> bestMosaic;
+  // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
+  // whole) still has its tiles above the bound of 80; and noise as strong as random bytes
+  // (XOR) stands apart from a textured neighbourhood only above the last one.
+  std::vector<float> thresholds;
+  for (const float factor : {2.5f, 4.0f, 8.0f, 16.0f}) {
+    thresholds.push_back(std::min(std::max(factor * background, 3.0f * factor), 80.0f));
+  }
+  thresholds.push_back(130.0f);
+  thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+  for (const float threshold : thresholds) {
+    std::vector<Blob> blobs = Blobs(map, threshold);
+    std::sort(blobs.begin(), blobs.end(),
+              [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
+    if (blobs.size() > 6) blobs.resize(6);
+    for (const Blob& blob : blobs) {
+      TRect rough{blob.Left * kTile, blob.Top * kTile, std::min(blob.Right * kTile, v.W),
+                  std::min(blob.Bottom * kTile, v.H)};
+      const TRect r = Refine(v, rough);
+      const Verdict verdict = Judge(v, r);
+      if (verdict.Accepted && (!best || verdict.Score > bestScore)) {
+        best = r;
+        bestScore = verdict.Score;
+      }
+      if (!verdict.Accepted && ChannelAgreement(v, r) >= 0.5) {
+        // Whole pixels moved (the channels change together): perhaps a mosaic, taken when
+        // nothing else is found.
+        if (const std::optional<MosaicFind> mosaic = FindMosaic(v, r)) {
+          if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+        }
+      }
+      if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
+        // Undoing the shift explains the edges: that beats any other reading.
+        const double score = 1000.0 + shifted->Score;
+        if (!best || score > bestScore) {
+          best = shifted->Rect;
+          bestScore = score;
+        }
+      }
+    }
+  }
+  // Smooth scrambles (bit shifts that keep the picture's look) show only at their edges.
+  for (const Seam& seam : map.Seams) {
+    const TRect asLeft{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom};
+    const TRect asRight{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
+    for (const int side : {-1, 1}) {
+      if (const std::optional<ShiftFind> shifted =
+              FindShift(v, side < 0 ? asLeft : asRight, side)) {
+        const double score = 1000.0 + shifted->Score;
+        if (!best || score > bestScore) {
+          best = shifted->Rect;
+          bestScore = score;
+        }
+      }
+    }
+  }
+  if (best) return best;
+  if (bestMosaic) return bestMosaic->Rect;
+  // Last, the edges that only undoing a whole-byte rotation joins to the picture.
+  for (const Seam& seam : ByteSeams(v)) {
+    const int side = seam.Shift > 0 ? -1 : 1;
+    const TRect rough =
+        side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}
+                 : TRect{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
+    if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
+      if (!best || shifted->Score > bestScore) {
+        best = shifted->Rect;
+        bestScore = shifted->Score;
+      }
+    }
+  }
+  return best;
+}
+
+}  // namespace kavun

@@ -1,0 +1,116 @@
+#include "engine/detect.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "engine/bitmap.h"
+#include "engine/transform_params.h"
+#include "test_bitmaps.h"
+
+namespace kavun {
+namespace {
+
+// A picture like a photo: smooth colour gradients, a few soft shapes, fine texture and a
+// little grain, each channel a little different.
+Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::normal_distribution<double> grain(0.0, 1.5);
+  const double fx = 0.05 + 0.1 * unit(rng), fy = 0.05 + 0.1 * unit(rng);
+  const double cx = width * unit(rng), cy = height * unit(rng), radius = 20 + 40 * unit(rng);
+  Bitmap bitmap(width, height, PixelFormat::Bits24);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = bitmap.ScanLine(y).data();
+    for (int32_t x = 0; x < width; ++x) {
+      const double texture = 25.0 * std::sin(fx * x + 0.3 * std::sin(fy * y)) * std::cos(fy * y);
+      const double disc = std::hypot(x - cx, y - cy) < radius ? 40.0 : 0.0;
+      for (int c = 0; c < 3; ++c) {
+        const double base = 60.0 + 40.0 * c + 80.0 * x / width + 50.0 * y / height;
+        const double value = base + texture * (1.0 - 0.2 * c) + disc + grain(rng);
+        row[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
+      }
+    }
+  }
+  return bitmap;
+}
+
+TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture) {
+  struct Case {
+    const char* Name;
+    TransformRequest Scramble;
+    TransformRequest Inverse;
+  };
+  std::vector<Case> cases;
+  for (XorKeyMode mode : {XorKeyMode::MD5, XorKeyMode::MD5OFB, XorKeyMode::MTwister}) {
+    TransformRequest xorRequest;
+    xorRequest.Kind = TransformKind::Xor;
+    xorRequest.Mode = mode;
+    xorRequest.Password = "secret";
+    cases.push_back({"xor", xorRequest, xorRequest});
+  }
+  for (int32_t bits : {3, -5, 13, -21}) {
+    TransformRequest forward;
+    forward.Kind = TransformKind::BitShift;
+    forward.Shift = bits;
+    TransformRequest back = forward;
+    back.Shift = -bits;
+    cases.push_back({"shift", forward, back});
+  }
+  std::mt19937 rng(7);
+  const auto uniform = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  for (const Case& c : cases) {
+    for (int trial = 0; trial < 3; ++trial) {
+      const Bitmap original = PhotoLike(240, 180, static_cast<unsigned>(trial + 1));
+      const int32_t w = uniform(32, 120), h = uniform(32, 100);
+      const int32_t left = uniform(0, 240 - w), top = uniform(0, 180 - h);
+      const TRect rect{left, top, left + w, top + h};
+      Bitmap picture = original;
+      ApplyTransform(picture, rect, c.Scramble);
+
+      const std::optional<TRect> found = DetectScrambledRect(picture);
+      const std::string what = std::string(c.Name) + " trial " + std::to_string(trial);
+      ASSERT_TRUE(found.has_value()) << what;
+      ApplyTransform(picture, *found, c.Inverse);
+      EXPECT_EQ(testing_util::Bytes(picture), testing_util::Bytes(original)) << what;
+    }
+  }
+}
+
+TEST(DetectTest, FindsARectangleOnTheBorderAndTheWholePicture) {
+  TransformRequest request;
+  request.Kind = TransformKind::Xor;
+  request.Mode = XorKeyMode::MTwister;
+  for (const TRect rect : {TRect{0, 0, 50, 40}, TRect{150, 120, 200, 150}, TRect{0, 0, 200, 150}}) {
+    Bitmap picture = PhotoLike(200, 150, 3);
+    ApplyTransform(picture, rect, request);
+    const std::optional<TRect> found = DetectScrambledRect(picture);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, rect);
+  }
+}
+
+TEST(DetectTest, FindsNothingOnCleanFlatOrGrainyPictures) {
+  std::mt19937 rng(3);
+  EXPECT_FALSE(DetectScrambledRect(PhotoLike(300, 200, 11)).has_value());
+  EXPECT_FALSE(DetectScrambledRect(Bitmap(300, 200, PixelFormat::Bits24)).has_value());
+  Bitmap grainy = PhotoLike(300, 200, 12);
+  std::normal_distribution<double> grain(0.0, 12.0);
+  for (uint8_t& b : grainy.Bits()) b = static_cast<uint8_t>(std::clamp(b + grain(rng), 0.0, 255.0));
+  EXPECT_FALSE(DetectScrambledRect(grainy).has_value());
+  EXPECT_FALSE(DetectScrambledRect(Bitmap()).has_value());
+}
+
+TEST(DetectTest, LooksAtAPalettePictureInItsTwentyFourBitFormWithoutChangingIt) {
+  Bitmap palette(64, 48, PixelFormat::Bits8);
+  palette.SetPalette({{10, 20, 30}, {200, 100, 50}});
+  EXPECT_FALSE(DetectScrambledRect(palette).has_value());
+  EXPECT_EQ(palette.Format(), PixelFormat::Bits8);
+}
+
+}  // namespace
+}  // namespace kavun
