@@ -129,6 +129,7 @@ class TMainForm : public QMainWindow {
   void ChkBijButtonClick();
   void MainMenu_E_UndoClick();
   void MainMenu_E_RedoClick();
+  void StepUndo(bool redo);  // one step back or forward, told in the status bar
 
  protected:
   bool event(QEvent* event) override;
@@ -183,6 +184,7 @@ class TMainForm : public QMainWindow {
   // Hatches the strips of the selection that no whole mosaic block covers, while the mosaic
   // page is shown.
   void PaintMosaicClearStrips(QPainter& painter);
+  void ShowPanCursor();
   void ShowFocusFrame(bool focused);
   bool ViewEventFilter(QObject* watched, QEvent* event);
 

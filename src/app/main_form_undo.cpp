@@ -92,21 +92,22 @@ void TMainForm::ForgetUndo() {
 }
 
 void TMainForm::MainMenu_E_UndoClick() {
-  RunCommand([this] {
-    const std::optional<std::string> label = undo_.Undo(GlobalValue->WorkBitmap);
-    UpdateUndoActions();
-    if (!label) return;
-    MainPBox->BitmapChanged();
-    StatusPanels[1]->setText(QStringLiteral("元に戻しました: ") + QString::fromStdString(*label));
-  });
+  StepUndo(false);
 }
 
 void TMainForm::MainMenu_E_RedoClick() {
-  RunCommand([this] {
-    const std::optional<std::string> label = undo_.Redo(GlobalValue->WorkBitmap);
+  StepUndo(true);
+}
+
+void TMainForm::StepUndo(bool redo) {
+  RunCommand([this, redo] {
+    const std::optional<std::string> label =
+        redo ? undo_.Redo(GlobalValue->WorkBitmap) : undo_.Undo(GlobalValue->WorkBitmap);
     UpdateUndoActions();
     if (!label) return;
     MainPBox->BitmapChanged();
-    StatusPanels[1]->setText(QStringLiteral("やり直しました: ") + QString::fromStdString(*label));
+    StatusPanels[1]->setText(
+        (redo ? QStringLiteral("やり直しました: ") : QStringLiteral("元に戻しました: ")) +
+        QString::fromStdString(*label));
   });
 }

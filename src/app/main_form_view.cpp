@@ -227,7 +227,7 @@ bool TMainForm::PanEvent(QObject* watched, QEvent* event) {
     panStart_ = mouse->globalPosition().toPoint();
     panScrollStart_ = QPoint(ImgBaseScrollBox->horizontalScrollBar()->value(),
                              ImgBaseScrollBox->verticalScrollBar()->value());
-    ImgBaseScrollBox->viewport()->setCursor(Qt::ClosedHandCursor);
+    ShowPanCursor();
   };
   switch (event->type()) {
     case QEvent::MouseButtonPress:
@@ -253,15 +253,23 @@ bool TMainForm::PanEvent(QObject* watched, QEvent* event) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
       if (mouse->buttons() & (Qt::MiddleButton | Qt::LeftButton)) return true;
       panning_ = false;
-      if (spaceHeld_) {
-        ImgBaseScrollBox->viewport()->setCursor(Qt::OpenHandCursor);
-      } else {
-        ImgBaseScrollBox->viewport()->unsetCursor();
-      }
+      ShowPanCursor();
       return true;
     }
     default:
       return false;
+  }
+}
+
+void TMainForm::ShowPanCursor() {
+  // A closed hand while the view is dragged, an open one while Space offers to drag it.
+  QWidget* viewport = ImgBaseScrollBox->viewport();
+  if (panning_) {
+    viewport->setCursor(Qt::ClosedHandCursor);
+  } else if (spaceHeld_) {
+    viewport->setCursor(Qt::OpenHandCursor);
+  } else {
+    viewport->unsetCursor();
   }
 }
 
@@ -289,7 +297,7 @@ bool TMainForm::ViewEventFilter(QObject* watched, QEvent* event) {
         ShowFocusFrame(false);
         if (spaceHeld_) {
           spaceHeld_ = false;
-          if (!panning_) ImgBaseScrollBox->viewport()->unsetCursor();
+          ShowPanCursor();
         }
         break;
       case QEvent::KeyPress:
@@ -298,13 +306,7 @@ bool TMainForm::ViewEventFilter(QObject* watched, QEvent* event) {
         if (key->key() != Qt::Key_Space) return false;
         if (key->isAutoRepeat()) return true;
         spaceHeld_ = event->type() == QEvent::KeyPress;
-        if (!panning_) {
-          if (spaceHeld_) {
-            ImgBaseScrollBox->viewport()->setCursor(Qt::OpenHandCursor);
-          } else {
-            ImgBaseScrollBox->viewport()->unsetCursor();
-          }
-        }
+        ShowPanCursor();
         return true;
       }
       default:
