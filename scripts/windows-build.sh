@@ -68,7 +68,7 @@ toolchain=$root/cmake/mingw-w64.cmake
 jobs=$(nproc)
 # The cache's name: the versions, and a digest of the options and of the compiler's version
 # (the key needs the compiler, which the packages above bring on a fresh machine).
-compiler_version() { x86_64-w64-mingw32-g++-posix -dumpfullversion 2>/dev/null || echo none; }
+compiler_version() { dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix 2>/dev/null || echo none; }
 key=$(printf '%s\n' "${QT_OPTIONS[@]}" "${LIB_OPTIONS[@]}" "$(compiler_version)" |
   sha256sum | cut -c1-10)
 libs=$cache_root/win64-qt$QT_VERSION-png$PNG_VERSION-jpeg$JPEG_VERSION-zlib$ZLIB_VERSION-gtest$GTEST_VERSION-$key
