@@ -4,7 +4,8 @@
 # their tests under qemu-user (scripts/cross-build.sh), then runs the native and each foreign
 # kavun-cli on the same random cases and compares.
 #   scripts/cross-check.sh [CASES]      CASES random cases per processor (default 100)
-# Environment: ARCHS (default "arm64 s390x"; i386 works too), SEED (default: random, printed),
+# Environment: ARCHS (default "arm64 s390x"; i386 works too, and win64: kavun-cli.exe of
+# scripts/windows-build.sh under wine, on files with Japanese names), SEED (default: random, printed),
 # NO_TESTS=1 to skip the unit tests of the foreign builds.
 # Each case makes a random picture (PNG or BMP, 24-bit colour or 8-bit palette), picks a
 # transform with random parameters (mosaic, bit shift, XOR in its three modes with passwords of
@@ -35,6 +36,21 @@ native=$(realpath "$native")
 
 status=0
 for arch in $archs; do
+  if [ "$arch" = win64 ]; then
+    # The Windows build's own tests run in scripts/wine-test.sh.
+    exe=build-win64/src/cli/kavun-cli.exe
+    [ -f "$exe" ] || bash scripts/windows-build.sh
+    export WINEPREFIX=${WINEPREFIX:-${KAVUN_CACHE:-$HOME/.cache/kavun}/wine64-prefix} WINEDEBUG=-all
+    wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    wineserver -p 2>/dev/null || true # one server for all the cases
+    work=$(mktemp -d)
+    echo "== win64: $cases random cases, SEED=$seed"
+    python3 scripts/cross_cases.py --cases "$cases" --seed "$seed" --work "$work" \
+      --prefix "写真_テスト" --native "$native" --foreign "$wine" "$(realpath "$exe")" || status=1
+    rm -rf "$work"
+    wineserver -k 2>/dev/null || true
+    continue
+  fi
   if [ "${NO_TESTS:-0}" = 1 ]; then
     bash scripts/cross-build.sh "$arch" --no-tests
   else

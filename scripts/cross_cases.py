@@ -7,7 +7,7 @@ other's output (both must give the original pixels). Pixels are
 compared through the native program: an XOR over the whole picture converts any picture to a
 24-bit one, written by a deterministic writer, so equal pixels give equal files.
 
-Usage: cross_cases.py --cases N --seed S --work DIR --native CLI --foreign EMULATOR CLI
+Usage: cross_cases.py --cases N --seed S --work DIR [--prefix NAME] --native CLI --foreign EMULATOR CLI
 """
 import argparse
 import filecmp
@@ -92,6 +92,8 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--native", required=True)
     parser.add_argument("--foreign", nargs="+", required=True)
+    # The files' names begin with this (e.g. Japanese, for a program that takes UTF-16 names).
+    parser.add_argument("--prefix", default="c")
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
@@ -103,11 +105,11 @@ def main():
         width, height = rng.randrange(1, 90), rng.randrange(1, 70)
         in_ext = rng.choice(["png", "bmp", "png", "bmp", "jpg"])
         out_ext = rng.choice(["png", "bmp"])
-        source = f"c{case}.bmp"
+        source = f"{args.prefix}{case}.bmp"
         write_bmp(os.path.join(args.work, source), width, height, rng, rng.random() < 0.3)
         picture = source
         if in_ext != "bmp":  # the native writer makes PNG and JPEG inputs (identity mosaic)
-            picture = f"c{case}.{in_ext}"
+            picture = f"{args.prefix}{case}.{in_ext}"
             runner.run(runner.native, ["mosaic", source, picture, "--block", "2x2", "--keys",
                                        "1,0"], "input")
         rect = random_rect(rng, width, height)
@@ -130,15 +132,15 @@ def main():
             params, undo = ["--bits", str(bits)], ["--bits", str(-bits)]
         else:
             password = "".join(rng.choice(PASSWORD_CHARACTERS) for _ in range(rng.randrange(13)))
-            with open(os.path.join(args.work, f"c{case}.pw"), "w", encoding="utf-8") as f:
+            with open(os.path.join(args.work, f"{args.prefix}{case}.pw"), "w", encoding="utf-8") as f:
                 f.write(password)
             params = ["--mode", rng.choice(["mt", "md5", "md5ofb"]), "--password-file",
-                      f"c{case}.pw"]
+                      f"{args.prefix}{case}.pw"]
             undo = params
         described = (f"case {case}: {transform} {' '.join(params)} {width}x{height} "
                      f"{in_ext}->{out_ext} rect {rect}")
         try:
-            native_out, foreign_out = f"c{case}-n.{out_ext}", f"c{case}-f.{out_ext}"
+            native_out, foreign_out = f"{args.prefix}{case}-n.{out_ext}", f"{args.prefix}{case}-f.{out_ext}"
             runner.run(runner.native, [transform, picture, native_out] + rect_arg + params,
                        "native")
             runner.run(runner.foreign, [transform, picture, foreign_out] + rect_arg + params,
@@ -152,14 +154,14 @@ def main():
                 continue
             # Each program restores the other's output.
             back_ext = "png" if in_ext == "jpg" else in_ext
-            back_n, back_f = f"c{case}-nr.{back_ext}", f"c{case}-fr.{back_ext}"
+            back_n, back_f = f"{args.prefix}{case}-nr.{back_ext}", f"{args.prefix}{case}-fr.{back_ext}"
             runner.run(runner.native, [transform, foreign_out, back_n] + rect_arg + undo,
                        "native restore")
             runner.run(runner.foreign, [transform, native_out, back_f] + rect_arg + undo,
                        "foreign restore")
-            original = runner.canonical(picture, f"c{case}-o.bmp")
+            original = runner.canonical(picture, f"{args.prefix}{case}-o.bmp")
             for back, who in ((back_n, "native"), (back_f, "foreign")):
-                if not filecmp.cmp(original, runner.canonical(back, f"c{case}-x.bmp"),
+                if not filecmp.cmp(original, runner.canonical(back, f"{args.prefix}{case}-x.bmp"),
                                    shallow=False):
                     failures.append(described + f": the {who} restore differs from the original")
             restored += 2
@@ -167,7 +169,7 @@ def main():
             failures.append(described + f": {e}")
         finally:
             for name in os.listdir(args.work):
-                if name.startswith(f"c{case}"):
+                if name.startswith(f"{args.prefix}{case}"):
                     os.remove(os.path.join(args.work, name))
 
     print(f"{compared} outputs compared byte for byte, {restored} cross restores "

@@ -4,6 +4,7 @@
 
 #include "app/about_form.h"
 #include "app/main_form.h"
+#include "app/platform.h"
 #include "app/qt_translation.h"
 #include "app/quit_on_signal.h"
 #include "engine/beep.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   TMainForm mainForm;
   TAboutForm aboutForm;  // hidden until "About"
   mainForm.SetAboutForm(&aboutForm);
+  EndInOrderWithSession([&mainForm] { mainForm.SaveSettingsNow(); });  // Windows' log-off
   mainForm.show();
   return app.exec();
 }

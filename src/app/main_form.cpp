@@ -18,6 +18,7 @@
 #include "app/about_form.h"
 #include "app/error_box.h"
 #include "app/main_form_parts.h"
+#include "app/platform.h"
 #include "applogic/error_text.h"
 
 using mainform::DesignedFont;
@@ -28,7 +29,7 @@ namespace mainform {
 const QString kProgramName = QStringLiteral("Kavun");
 
 std::filesystem::path ToPath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
+  return PathFromQt(path);
 }
 
 QFont DesignedFont() {

@@ -66,6 +66,8 @@ class TMainForm : public QMainWindow {
   // The About box shown by "About"; the window is disabled while it is visible and enabled
   // again when it closes.
   void SetAboutForm(TAboutForm* about);
+  // Writes the settings as the window's end does, for a session that ends before it is destroyed.
+  void SaveSettingsNow() { SaveSettings(); }
 
   // The caption for a document opened from `path` ("Kavun" without one).
   static QString CaptionFor(const QString& path);

@@ -23,6 +23,7 @@
 #include "app/about_form.h"
 #include "app/busy_scope.h"
 #include "app/main_form_parts.h"
+#include "app/platform.h"
 #include "applogic/readme_path.h"
 
 using mainform::AddMenuAction;
@@ -83,7 +84,7 @@ void TMainForm::BuildSettingsMenu() {
 
 kavun::TSettingsLocation TMainForm::SettingsLocation() const {
   if (!settingsPath_.isEmpty()) return kavun::TSettingsLocation{ToPath(settingsPath_), {}};
-  const QString configDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  const QString configDir = UserSettingsFolder();
   return kavun::ResolveSettingsPath(ToPath(QCoreApplication::applicationFilePath()),
                                     ToPath(configDir));
 }
@@ -192,7 +193,7 @@ void TMainForm::MainMenu_H_RMClick() {
   // (whose current folder is the home folder) opens the readme installed with it instead.
   const std::filesystem::path readme = kavun::FindReadme(
       ToPath(QDir::currentPath()), ToPath(QCoreApplication::applicationFilePath()));
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(readme.c_str())));
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QtFromPath(readme)));
 }
 
 void TMainForm::MainMenu_H_AboutClick() {

@@ -125,6 +125,10 @@ std::string KindText(const Error& error) {
       return "スキャンライン のインデックスが範囲を越えました";
     case ErrorKind::NoPassword:
       return about + "パスワードが入力されていません";
+    case ErrorKind::FileInUse:
+      return file +
+             "は別のプログラムが使用中です。そのプログラムでファイルを閉じてから、もう一度お"
+             "試しください";
   }
   return about + "処理を完了できませんでした" + DetailLine(detail);
 }

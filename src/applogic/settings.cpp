@@ -1,11 +1,11 @@
 #include "applogic/settings.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <system_error>
 
 #include "engine/error.h"
+#include "engine/path_text.h"
+#include "imagefile/file_access.h"
 
 namespace kavun {
 
@@ -25,13 +25,13 @@ bool CanWriteAt(const std::filesystem::path& file) {
       file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) return false;
-  if (std::filesystem::exists(file, ec) && ::access(file.c_str(), W_OK) != 0) return false;
-  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+  if (std::filesystem::exists(file, ec) && !MayWriteFile(file)) return false;
+  return MayCreateIn(folder);
 }
 
 bool IsReadableFile(const std::filesystem::path& file) {
   std::error_code ec;
-  return std::filesystem::is_regular_file(file, ec) && ::access(file.c_str(), R_OK) == 0;
+  return std::filesystem::is_regular_file(file, ec) && MayReadFile(file);
 }
 
 TIniStore ReadStore(const TSettingsLocation& location) {
@@ -54,7 +54,7 @@ void WriteStore(const TSettingsLocation& location, const TIniStore& store) {
     if (ec) {
       // A plain file standing where the folder should be: the settings file's place is missing.
       const int err = ec.value() == EEXIST ? ENOTDIR : ec.value();
-      throw Error(KindFromErrno(err, true), location.file.string(), ec.message());
+      throw Error(KindFromErrno(err, true), PathToUtf8(location.file), ec.message());
     }
   }
   WriteWholeFileAtomic(location.file, store.Serialize());
@@ -63,11 +63,11 @@ void WriteStore(const TSettingsLocation& location, const TIniStore& store) {
 }  // namespace
 
 std::filesystem::path SettingsPathForExecutable(const std::filesystem::path& exePath) {
-  std::string name = exePath.filename().string();
+  std::string name = PathToUtf8(exePath.filename());
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
   name += ".ini";
-  return exePath.parent_path() / name;
+  return exePath.parent_path() / PathFromUtf8(name);
 }
 
 TSettingsLocation ResolveSettingsPath(const std::filesystem::path& exePath,

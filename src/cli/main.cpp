@@ -4,13 +4,6 @@
 // 1 any other failure. Nothing is written for a file whose processing failed. Messages are
 // English, on stderr, and name the file they concern.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -30,10 +23,12 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console.h"
 #include "engine/detect.h"
 #include "engine/error.h"
 #include "engine/mosaic.h"
 #include "engine/password.h"
+#include "engine/path_text.h"
 #include "engine/transform_frame.h"
 #include "engine/transform_params.h"
 #include "imagefile/file_io.h"
@@ -415,7 +410,7 @@ std::string ReadPassword(const Options& o) {
   std::string utf8;
   if (o.PasswordFile) {
     // A regular file only (a FIFO or /dev/zero would never end), and a small one.
-    utf8 = StripOneNewline(ReadRegularFile(*o.PasswordFile, kMaxPasswordFileBytes));
+    utf8 = StripOneNewline(ReadRegularFile(PathFromUtf8(*o.PasswordFile), kMaxPasswordFileBytes));
   } else if (o.PasswordStdin) {
     utf8 = ReadPasswordLine();
   } else {
@@ -447,17 +442,8 @@ struct Job {
 
 // The memory the files of a batch may take at once: half of what the system has available.
 uint64_t MemoryBudget() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  uint64_t kib = 0;
-  std::string unit;
-  while (meminfo >> key >> kib >> unit) {
-    if (key == "MemAvailable:") return kib * 1024 / 2;
-  }
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-  if (pages > 0 && pageSize > 0) return static_cast<uint64_t>(pages) * pageSize / 2;
-  return uint64_t{1} << 30;
+  const uint64_t available = AvailableMemoryBytes();
+  return available != 0 ? available / 2 : uint64_t{1} << 30;
 }
 
 // Admits files while the memory they may need together stays within the budget; one file is
@@ -554,7 +540,7 @@ int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, 
   };
   try {
     DroppedOnLoad dropped;
-    Bitmap bitmap = LoadImageFile(job.In, &dropped);
+    Bitmap bitmap = LoadImageFile(PathFromUtf8(job.In), &dropped);
     if (dropped.Alpha) {
       warn("warning: \"" + job.In +
            "\" has transparency, which is flattened onto white on loading; \"" + job.Out +
@@ -581,7 +567,7 @@ int RunJob(const TransformRequest& request, const std::optional<TRect>& wanted, 
       warn("warning: \"" + job.Out +
            "\" is written as JPEG; the scrambled area can no longer be restored exactly");
     }
-    SaveImageFile(job.Out, FileExtension(job.Out), bitmap);
+    SaveImageFile(PathFromUtf8(job.Out), FileExtension(job.Out), bitmap);
     return kExitOk;
   } catch (const std::exception& e) {
     // An error without a file concerns the input (its picture, its rectangle).
@@ -600,17 +586,17 @@ int RunTransform(const Options& o) {
   std::vector<Job> jobs;
   if (o.OutDir) {
     std::error_code ec;
-    if (!fs::is_directory(*o.OutDir, ec)) {
+    if (!fs::is_directory(PathFromUtf8(*o.OutDir), ec)) {
       throw UsageError("--out-dir: \"" + *o.OutDir + "\" is not an existing folder");
     }
     std::set<std::string> names;
     for (const std::string& in : o.Positional) {
-      const std::string name = fs::path(in).filename().string();
+      const std::string name = PathToUtf8(PathFromUtf8(in).filename());
       CheckOutputName(name);
       if (!names.insert(name).second) {
         throw UsageError("two inputs are named \"" + name + "\"; their outputs would collide");
       }
-      jobs.push_back({in, (fs::path(*o.OutDir) / name).string()});
+      jobs.push_back({in, PathToUtf8(PathFromUtf8(*o.OutDir) / PathFromUtf8(name))});
     }
   } else {
     CheckOutputName(o.Positional[1]);
@@ -647,7 +633,7 @@ int RunTransform(const Options& o) {
   auto worker = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) {
       // The decoded picture, its 24-bit form made by the transform, and the coders' buffers.
-      const uint64_t cost = 2 * PictureBytes24(jobs[i].In) + (uint64_t{16} << 20);
+      const uint64_t cost = 2 * PictureBytes24(PathFromUtf8(jobs[i].In)) + (uint64_t{16} << 20);
       gate.Acquire(cost);
       budget.Started();
       results[i] = RunJob(request, o.Rect, jobs[i], errLock);
@@ -673,7 +659,7 @@ int RunInfo(const Options& o) {
   int status = kExitOk;
   for (const std::string& in : o.Positional) {
     try {
-      const Bitmap b = LoadImageFile(in);
+      const Bitmap b = LoadImageFile(PathFromUtf8(in));
       std::cout << in << ": " << b.Width() << " x " << b.Height() << " pixels, "
                 << BitsPerPixel(b.Format()) << " bits per pixel, palette of " << b.Palette().size()
                 << " entries\n";
@@ -701,7 +687,7 @@ int RunDetect(const std::vector<std::string>& args) {
   }
   const std::string& in = args[1];
   try {
-    const std::optional<TRect> found = DetectScrambledRect(LoadImageFile(in));
+    const std::optional<TRect> found = DetectScrambledRect(LoadImageFile(PathFromUtf8(in)));
     if (!found) {
       std::cerr << "kavun-cli: " << in
                 << ": no scrambled rectangle found; select it by hand (--rect L,T,R,B)\n";
@@ -752,44 +738,10 @@ int Run(const std::vector<std::string>& args) {
   }
 }
 
-// Ends the program on SIGINT, SIGTERM and SIGHUP without leaving unfinished output files behind:
-// removes them, says which signal came, and dies of the signal (status 128 + its number).
-// Only async-signal-safe calls.
-extern "C" void OnTerminatingSignal(int sig) {
-  RemovePendingTemporaryFiles();
-  const char* text = sig == SIGINT ? "kavun-cli: interrupted by SIGINT; unfinished files removed\n"
-                     : sig == SIGTERM
-                         ? "kavun-cli: terminated by SIGTERM; unfinished files removed\n"
-                         : "kavun-cli: hung up (SIGHUP); unfinished files removed\n";
-  std::size_t length = 0;
-  while (text[length] != '\0') ++length;
-  if (::write(STDERR_FILENO, text, length) < 0) {
-    // Nothing more can be done about a closed standard error.
-  }
-  ::raise(sig);  // the handler was reset to the default on entry
-}
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnTerminatingSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    // A signal the caller chose to ignore (nohup) stays ignored.
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    ::sigaction(sig, &action, nullptr);
-  }
-  // A file-size limit makes the write fail (EFBIG) instead of killing the process: the file
-  // concerned fails, its temporary file is removed and the others go on.
-  ::signal(SIGXFSZ, SIG_IGN);
-}
-
 }  // namespace
 }  // namespace kavun::cli
 
 int main(int argc, char** argv) {
-  kavun::cli::InstallSignalHandlers();
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return kavun::cli::Run(args);
+  kavun::cli::InstallInterruptHandlers();
+  return kavun::cli::Run(kavun::cli::Utf8Arguments(argc, argv));
 }

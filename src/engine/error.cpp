@@ -116,6 +116,8 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
     case ErrorKind::NoPassword:
       if (!path.empty()) return "no password in " + file;
       return "no password " + (detail.empty() ? std::string("was given") : detail);
+    case ErrorKind::FileInUse:
+      return file + " is in use by another program; close it there and try again";
   }
   return about + detail;
 }
@@ -199,6 +201,8 @@ const char* ErrorKindName(ErrorKind kind) noexcept {
       return "RowOutOfRange";
     case ErrorKind::NoPassword:
       return "NoPassword";
+    case ErrorKind::FileInUse:
+      return "FileInUse";
   }
   return "Other";
 }

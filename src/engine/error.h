@@ -48,6 +48,7 @@ enum class ErrorKind {
                        // the row and the height, joined by kDetailSeparator)
   NoPassword,          // the password source gave no password at all (Detail(): where it
                        // was looked for when that is no file, "on standard input")
+  FileInUse,           // another program holds the file open and does not share it (Windows)
 };
 
 // Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange,
@@ -132,6 +133,7 @@ inline constexpr ErrorKind kAllErrorKinds[] = {
     ErrorKind::Interrupted,
     ErrorKind::RowOutOfRange,
     ErrorKind::NoPassword,
+    ErrorKind::FileInUse,
 };
 
 }  // namespace kavun
