@@ -326,6 +326,10 @@ void RemovePendingTemporaryFiles() noexcept {
   }
 }
 
+// Windows has no unnamed files: the temporary file is always a named one, removed on failure and
+// by the console's Ctrl+C handler.
+void AllowUnnamedTemporaryFiles(bool) noexcept {}
+
 // --- what the user may do -----------------------------------------------------------------------
 
 bool MayReadFile(const fs::path& file) {
