@@ -43,6 +43,7 @@ for arch in $archs; do
     export WINEPREFIX=${WINEPREFIX:-${KAVUN_CACHE:-$HOME/.cache/kavun}/wine64-prefix} WINEDEBUG=-all
     wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
     wineserver -p 2>/dev/null || true # one server for all the cases
+    "$wine" "$exe" --version >/dev/null # wine's first start may update its prefix
     work=$(mktemp -d)
     echo "== win64: $cases random cases, SEED=$seed"
     python3 scripts/cross_cases.py --cases "$cases" --seed "$seed" --work "$work" \

@@ -118,7 +118,7 @@ check_version() { # directory version
 
 build_libs() {
   local start=$SECONDS
-  local work=$cache_root/win64-work
+  local work=$libs.work
   rm -rf "$work" "$libs.partial"
   mkdir -p "$work" "$libs.partial"
   local prefix=$libs.partial
@@ -208,12 +208,20 @@ build_libs() {
   echo "Libraries built into $libs in $((t / 60)) min $((t % 60)) s"
 }
 
+# One build of the libraries at a time: a second run waits for the first and then uses its result.
+mkdir -p "$cache_root"
+exec 9>"$cache_root/win64.lock"
+if ! flock -n 9; then
+  echo "Another run is building the libraries into $cache_root; waiting for it"
+  flock 9
+fi
 if [ -f "$libs/build-seconds" ]; then
   echo "Using the cached libraries in $libs (built once in $(($(cat "$libs/build-seconds") / 60)) min)"
 else
   echo "No cached libraries in $libs: building them (about half an hour on two cores)"
   build_libs
 fi
+flock -u 9
 [ "$mode" = libs ] && exit 0
 
 # --- the programs --------------------------------------------------------------------------------

@@ -180,7 +180,7 @@ TEST(PngWriter, PassesPngcheck) {
     const Bitmap picture = MakePicture(format, 200, 150, 2);
     if (parallel) {
       // The writer that compresses in blocks, with blocks small enough for many of them.
-      std::FILE* file = std::fopen((dir / "c.png").c_str(), "wb");
+      std::FILE* file = std::fopen((dir / "c.png").string().c_str(), "wb");
       ASSERT_NE(file, nullptr);
       codec::EncodePngParallel(file, picture, {2, 2000});
       ASSERT_EQ(std::fclose(file), 0);
@@ -204,7 +204,7 @@ TEST(PngWriter, PassesPngcheck) {
 
 void WriteWith(void (*encode)(std::FILE*, const Bitmap&), const fs::path& path,
                const Bitmap& picture) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
   ASSERT_NE(file, nullptr);
   encode(file, picture);
   ASSERT_EQ(std::fclose(file), 0);
@@ -212,7 +212,7 @@ void WriteWith(void (*encode)(std::FILE*, const Bitmap&), const fs::path& path,
 
 void WriteParallel(const fs::path& path, const Bitmap& picture,
                    const codec::PngParallelSettings& settings) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = std::fopen(path.string().c_str(), "wb");
   ASSERT_NE(file, nullptr);
   codec::EncodePngParallel(file, picture, settings);
   ASSERT_EQ(std::fclose(file), 0);

@@ -336,7 +336,7 @@ void WriteGreyJpeg(const fs::path& path, int width, int height) {
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
   jpeg_create_compress(&cinfo);
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = std::fopen(path.string().c_str(), "wb");
   jpeg_stdio_dest(&cinfo, f);
   cinfo.image_width = static_cast<JDIMENSION>(width);
   cinfo.image_height = static_cast<JDIMENSION>(height);
