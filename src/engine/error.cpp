@@ -80,12 +80,21 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
       return file + " ends early; it may be damaged" + more;
     case ErrorKind::UnknownFileType:
       return file + " has an unknown file type; use .png, .jpg, .jpeg or .bmp";
-    case ErrorKind::NotThisFormat:
-      return file + " is not a" + (first.empty() ? std::string() : " " + first) +
-             " picture as its extension says" +
-             (second.empty() ? std::string()
-                             : "; it holds a " + second + " picture: give it the extension " +
-                                   (second == "JPEG" ? ".jpg" : "." + Lower(second)));
+    case ErrorKind::NotThisFormat: {
+      // Built by appending: GCC 12 at -O3 misreads `"." + Lower(...)` as overlapping copies.
+      std::string text = file + " is not a";
+      if (!first.empty()) text.append(" ").append(first);
+      text.append(" picture as its extension says");
+      if (!second.empty()) {
+        text.append("; it holds a ").append(second).append(" picture: give it the extension ");
+        if (second == "JPEG") {
+          text.append(".jpg");
+        } else {
+          text.append(".").append(Lower(second));
+        }
+      }
+      return text;
+    }
     case ErrorKind::CorruptData:
       return file + " holds damaged picture data" + more;
     case ErrorKind::UnsupportedVariant:
