@@ -84,21 +84,45 @@ TEST(JpegWriter, WritesBaselineThreeComponentsWithAllOnesQuantisation) {
 
 // --- the rows between the bitmap and libjpeg ---------------------------------------------------
 
+// libjpeg compressing a picture of the bitmap's size into memory, from rows in `space`; the
+// caller adds its settings, starts and writes the rows, then takes the file with Finish().
+class TMemoryJpeg {
+ public:
+  TMemoryJpeg(const Bitmap& bitmap, J_COLOR_SPACE space) {
+    cinfo.err = jpeg_std_error(&err_);
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer_, &size_);
+    cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
+    cinfo.input_components = 3;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+  }
+  ~TMemoryJpeg() {
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer_);
+  }
+  TMemoryJpeg(const TMemoryJpeg&) = delete;
+  TMemoryJpeg& operator=(const TMemoryJpeg&) = delete;
+
+  std::vector<uint8_t> Finish() {
+    jpeg_finish_compress(&cinfo);
+    return std::vector<uint8_t>(buffer_, buffer_ + size_);
+  }
+
+  jpeg_compress_struct cinfo{};
+
+ private:
+  jpeg_error_mgr err_{};
+  unsigned char* buffer_ = nullptr;
+  unsigned long size_ = 0;
+};
+
 // What the writer did before it handed libjpeg the bitmap's own rows: every pixel converted to
 // red, green, blue, with the same settings.
 std::vector<uint8_t> EncodeThroughRgbRows(const Bitmap& bitmap) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
-  cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
+  TMemoryJpeg jpeg(bitmap, JCS_RGB);
+  jpeg_compress_struct& cinfo = jpeg.cinfo;
   jpeg_set_quality(&cinfo, 100, TRUE);
   cinfo.dct_method = JDCT_FLOAT;
   jpeg_start_compress(&cinfo, TRUE);
@@ -113,11 +137,7 @@ std::vector<uint8_t> EncodeThroughRgbRows(const Bitmap& bitmap) {
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  return jpeg.Finish();
 }
 
 // A photograph-like picture: gradients with a little noise, so that every coefficient matters.
@@ -213,18 +233,8 @@ enum class Coding { Baseline, Progressive, ArithmeticBaseline, ArithmeticProgres
 
 // A valid file of a photograph-like picture in the given coding, written by libjpeg itself.
 std::vector<uint8_t> EncodeCoded(const Bitmap& picture, Coding coding) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(picture.Width());
-  cinfo.image_height = static_cast<JDIMENSION>(picture.Height());
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_EXT_BGR;
-  jpeg_set_defaults(&cinfo);
+  TMemoryJpeg jpeg(picture, JCS_EXT_BGR);
+  jpeg_compress_struct& cinfo = jpeg.cinfo;
   jpeg_set_quality(&cinfo, 90, TRUE);
   cinfo.arith_code =
       coding == Coding::ArithmeticBaseline || coding == Coding::ArithmeticProgressive;
@@ -236,11 +246,7 @@ std::vector<uint8_t> EncodeCoded(const Bitmap& picture, Coding coding) {
     JSAMPROW rows[1] = {const_cast<uint8_t*>(picture.ScanLine(y).data())};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::vector<uint8_t> out(buffer, buffer + size);
-  std::free(buffer);
-  return out;
+  return jpeg.Finish();
 }
 
 struct CutCase {
