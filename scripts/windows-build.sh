@@ -11,7 +11,7 @@
 #
 #   scripts/windows-build.sh          libraries (if not cached), programs, zip
 #   scripts/windows-build.sh --libs   the libraries only
-#   scripts/windows-build.sh --tests  also the test programs, run under wine (scripts/wine-test.sh)
+#   scripts/windows-build.sh --tests  also the test programs (scripts/wine-test.sh runs them), and the zip
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -301,8 +301,8 @@ Where the source is
 -------------------
 - Qt, libpng, libjpeg-turbo and zlib: Debian 12's source packages of the
   versions above, from any Debian archive ("apt-get source qt6-base" and so on),
-  or from the projects themselves (qt.io, libpng.org, libjpeg-turbo.org,
-  zlib.net). On request we send you the same source on a medium of your choice.
+  or from the projects themselves. On request we send you the same source on a
+  medium of your choice.
 - Kavun: the source of this release, with the script that built this zip
   (scripts/windows-build.sh), is published with it.
 
