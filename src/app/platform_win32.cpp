@@ -29,6 +29,9 @@ QString UserSettingsFolder() {
 
 namespace {
 
+// Set once the session or the console has asked the program to end.
+std::atomic<bool> quitRequested{false};
+
 class SessionEndFilter : public QAbstractNativeEventFilter {
  public:
   explicit SessionEndFilter(std::function<void()> saveState) : saveState_(std::move(saveState)) {}
@@ -44,6 +47,7 @@ class SessionEndFilter : public QAbstractNativeEventFilter {
     if (msg->message == WM_ENDSESSION && msg->wParam != FALSE) {
       // Every top-level window gets the message; the state is saved once.
       if (!saved_.exchange(true)) {
+        quitRequested = true;
         saveState_();
         QCoreApplication::exit(0);
       }
@@ -62,6 +66,7 @@ class SessionEndFilter : public QAbstractNativeEventFilter {
 // the event loop's thread, as after "終了". The handler runs on a thread of the system's.
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  quitRequested = true;
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   return TRUE;
@@ -76,4 +81,8 @@ void EndInOrderWithSession(std::function<void()> saveState) {
 
 bool QuitOnTerminationSignals() {
   return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != FALSE;
+}
+
+bool QuitRequested() {
+  return quitRequested;
 }

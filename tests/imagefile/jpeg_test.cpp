@@ -180,13 +180,12 @@ TEST(JpegWriter, APaletteShorterThanItsIndicesGivesBlackAsBefore) {
 // What the reader gave before it asked libjpeg for the bitmap's own order: red, green, blue
 // rows, swapped afterwards. Greyscale files give their one sample.
 std::vector<uint8_t> DecodeThroughRgbRows(const fs::path& file, int* components) {
-  std::FILE* f = std::fopen(file.c_str(), "rb");
-  EXPECT_NE(f, nullptr);
+  const std::vector<uint8_t> bytes = ReadBytes(file);
   jpeg_decompress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);
   jpeg_create_decompress(&cinfo);
-  jpeg_stdio_src(&cinfo, f);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
   jpeg_read_header(&cinfo, TRUE);
   const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
   cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
@@ -200,7 +199,6 @@ std::vector<uint8_t> DecodeThroughRgbRows(const fs::path& file, int* components)
   }
   jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
-  std::fclose(f);
   if (!grey) {
     for (std::size_t i = 0; i + 2 < pixels.size(); i += 3) std::swap(pixels[i], pixels[i + 2]);
   }
