@@ -1,4 +1,4 @@
-// The main window through its real widgets: start-up state, zoom, file commands, error box.
+// The file commands: open, reopen, save and save as, and what the window shows when one fails.
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -38,211 +38,6 @@
 #include "imagefile/imagefile.h"
 
 namespace {
-
-template <typename T>
-T* Find(QObject* root, const char* name) {
-  T* found = root->findChild<T*>(QLatin1String(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
-
-bool ActionEnabled(TMainForm* form, const char* name) {
-  if (QString::fromLatin1(name) == QLatin1String("MainMenu_PR")) {
-    return form->MainMenu_PR->menuAction()->isEnabled();
-  }
-  return Find<QAction>(form, name)->isEnabled();
-}
-
-bool ButtonEnabled(TMainForm* form, const char* name) {
-  return Find<QToolButton>(form, name)->isEnabled();
-}
-
-// Records the ratio notifications the window receives.
-class TRatioSpy : public QObject {
- public:
-  explicit TRatioSpy(QObject* target) : target_(target) { target->installEventFilter(this); }
-  ~TRatioSpy() override { target_->removeEventFilter(this); }
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == TRatioChangedEvent::kType) {
-      const auto* e = static_cast<TRatioChangedEvent*>(event);
-      seen.emplace_back(e->WParam, e->LParam);
-    }
-    return false;
-  }
-  std::vector<std::pair<int, int>> seen;
-
- private:
-  QObject* target_;
-};
-
-TEST_F(MainFormTest, StartsWithOnlyOpenAndExitAndTheDesignedControls) {
-  TMainForm* f = form_.get();
-  EXPECT_EQ(f->windowTitle(), QStringLiteral("Kavun"));
-  EXPECT_EQ(f->size(), QSize(594, 477));
-  EXPECT_TRUE(ActionEnabled(f, "MainMenu_F_Open"));
-  EXPECT_TRUE(ActionEnabled(f, "MainMenu_F_Exit"));
-  EXPECT_TRUE(ButtonEnabled(f, "TB_LoadNew"));
-  for (const char* name : {"MainMenu_F_Close", "MainMenu_F_ReOpen", "MainMenu_F_Save",
-                           "MainMenu_F_SaveAs", "MainMenu_PR"}) {
-    EXPECT_FALSE(ActionEnabled(f, name)) << name;
-  }
-  for (const char* name : {"TB_Close", "TB_Load", "TB_Save", "TB_SaveNew", "TB_RatioPlus",
-                           "TB_RatioMinus", "TB_SelMax", "TB_SelNum", "TB_SelLast"}) {
-    EXPECT_FALSE(ButtonEnabled(f, name)) << name;
-  }
-  EXPECT_FALSE(Find<QPushButton>(f, "ExecuteButton")->isEnabled());
-  EXPECT_EQ(Find<QStackedWidget>(f, "ProcValPageControl")->currentIndex(), 0);
-  EXPECT_EQ(Find<QWidget>(f, "MainPBox")->size(), QSize(0, 0));
-  EXPECT_TRUE(Find<QAction>(f, "MainMenu_PR_100")->isChecked());
-  EXPECT_TRUE(Find<QAction>(f, "MainMenu_S_NoTrack")->isChecked());
-  EXPECT_FALSE(f->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
-  EXPECT_TRUE(f->acceptDrops());
-}
-
-TEST_F(MainFormTest, ToolButtonsSitAtTheirPositionsWithTheirHints) {
-  // Each hint is the designed one followed by the command's shortcut.
-  struct Row {
-    const char* name;
-    int x;
-    const char* hint;
-  };
-  const Row rows[] = {{"TB_LoadNew", 0, "開く (Ctrl+O)"},
-                      {"TB_Close", 24, "閉じる (Ctrl+W)"},
-                      {"TB_Load", 56, "同じファイルを開きなおす (F5)"},
-                      {"TB_Save", 88, "上書き保存 (Ctrl+S)"},
-                      {"TB_SaveNew", 112, "名前を付けて保存 (Ctrl+Shift+S)"},
-                      {"TB_RatioPlus", 160, "拡大 (Ctrl++)"},
-                      {"TB_RatioMinus", 184, "縮小 (Ctrl+-)"},
-                      {"TB_SelMax", 232, "全体を選択 (Ctrl+A)"},
-                      {"TB_SelNum", 256, "選択範囲を数値で指定"},
-                      {"TB_SelLast", 280, "前回の範囲を選択"}};
-  for (const Row& row : rows) {
-    auto* b = Find<QToolButton>(form_.get(), row.name);
-    EXPECT_EQ(b->geometry().x(), row.x) << row.name;
-    EXPECT_EQ(b->size(), QSize(23, 23)) << row.name;
-    EXPECT_TRUE(b->autoRaise());
-    if (row.hint) {
-      EXPECT_EQ(b->toolTip(), QString::fromUtf8(row.hint)) << row.name;
-    }
-  }
-  EXPECT_EQ(Find<QWidget>(form_.get(), "ToolButtonPanel")->height(), 25);
-  EXPECT_EQ(Find<QWidget>(form_.get(), "ToolPanel")->width(), 105);
-}
-
-// Every command answers its standard key, and only while the command itself is enabled.
-TEST_F(MainFormTest, ShortcutsReachTheCommandsWhileTheyAreEnabled) {
-  form_->show();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
-  const QString picture = WritePicture(QStringLiteral("keys.bmp"), 40, 30);
-  // Without a document, close and zoom do nothing.
-  QTest::keyClick(form_.get(), Qt::Key_W, Qt::ControlModifier);
-  QTest::keyClick(form_.get(), Qt::Key_Plus, Qt::ControlModifier);
-  EXPECT_EQ(form_->Global().GetRatio(), 1);
-  dialogs_.openName = picture;
-  QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
-  ASSERT_EQ(form_->Global().WorkBitmap.Width(), 40);
-  QTest::keyClick(form_.get(), Qt::Key_Plus, Qt::ControlModifier);
-  EXPECT_EQ(form_->Global().GetRatio(), 2);
-  QTest::keyClick(form_.get(), Qt::Key_Equal, Qt::ControlModifier);
-  EXPECT_EQ(form_->Global().GetRatio(), 3);
-  QTest::keyClick(form_.get(), Qt::Key_Minus, Qt::ControlModifier);
-  EXPECT_EQ(form_->Global().GetRatio(), 2);
-  QTest::keyClick(form_.get(), Qt::Key_W, Qt::ControlModifier);
-  EXPECT_TRUE(form_->Global().WorkBitmap.IsEmpty());
-  EXPECT_FALSE(form_->MainMenu_F_Save->isEnabled());
-  const struct {
-    QAction* action;
-    QKeySequence key;
-  } menus[] = {{form_->MainMenu_F_Open, QKeySequence(Qt::CTRL | Qt::Key_O)},
-               {form_->MainMenu_F_Close, QKeySequence(Qt::CTRL | Qt::Key_W)},
-               {form_->MainMenu_F_ReOpen, QKeySequence(Qt::Key_F5)},
-               {form_->MainMenu_F_Save, QKeySequence(Qt::CTRL | Qt::Key_S)},
-               {form_->MainMenu_F_SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
-               {form_->MainMenu_F_Exit, QKeySequence(Qt::CTRL | Qt::Key_Q)},
-               {form_->MainMenu_H_RM, QKeySequence(Qt::Key_F1)}};
-  for (const auto& m : menus) {
-    EXPECT_EQ(m.action->shortcut(), m.key) << m.action->objectName().toStdString();
-  }
-  EXPECT_TRUE(dialogs_.errors.empty());
-}
-
-TEST_F(MainFormTest, StatusBarHasTwoPanelsTheLastStretchingToTheEnd) {
-  form_->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-  QStatusBar* bar = form_->MainStatusBar;
-  const QList<QLabel*> panels = bar->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
-  ASSERT_EQ(panels.size(), 2);
-  EXPECT_EQ(form_->StatusPanels[0]->width(), 200);
-  EXPECT_TRUE(form_->StatusPanels[0]->text().isEmpty());
-  EXPECT_TRUE(form_->StatusPanels[1]->text().isEmpty());
-  // The last panel takes the rest of the bar, up to the size grip.
-  EXPECT_GT(form_->StatusPanels[1]->width(), 200);
-  EXPECT_GT(form_->StatusPanels[1]->geometry().right(), bar->width() - 30);
-  // Nothing between the two panels.
-  EXPECT_LT(form_->StatusPanels[1]->x(), form_->StatusPanels[0]->geometry().right() + 10);
-  // The first text does not make the bar higher (the view would lose a row and jump).
-  const int height = bar->height();
-  form_->StatusPanels[0]->setText(QStringLiteral("( 110 ,  70 ) W: 100 H:  50"));
-  form_->StatusPanels[1]->setText(QStringLiteral("12"));
-  QCoreApplication::processEvents();
-  EXPECT_EQ(bar->height(), height);
-}
-
-// Open, save and the other long commands show the wait cursor while they work, also when they
-// fail, and a click made meanwhile does not become a command afterwards.
-TEST_F(MainFormTest, LongWorkShowsTheWaitCursorAndDropsInputMadeMeanwhile) {
-  {
-    TBusyScope busy(form_.get());
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    TBusyScope inner(form_.get());
-    EXPECT_TRUE(TBusyScope::IsBusy());
-  }
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  dialogs_.openName = TempPath(QStringLiteral("missing.png"));
-  form_->MainMenu_F_OpenClick();
-  EXPECT_EQ(dialogs_.errors.size(), 1u);
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-
-  form_->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-  form_->LoadPicture(WritePicture(QStringLiteral("busy.bmp")));
-  // While the overwrite question is answered, the user clicks 上書き保存 again; the click
-  // arrives while the picture is written.
-  dialogs_.answers = {true};
-  dialogs_.onQuestion = [this] {
-    const QPoint centre = form_->TB_Save->rect().center();
-    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-      QCoreApplication::postEvent(form_->TB_Save,
-                                  new QMouseEvent(type, centre, form_->TB_Save->mapToGlobal(centre),
-                                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
-    }
-  };
-  form_->MainMenu_F_SaveClick();
-  dialogs_.onQuestion = nullptr;
-  QCoreApplication::processEvents();
-  EXPECT_EQ(dialogs_.questions.size(), 1u);
-  EXPECT_EQ(dialogs_.errors.size(), 1u);  // the missing file above only
-}
-
-TEST_F(MainFormTest, MenusHoldTheirItemsInOrder) {
-  auto captions = [](QMenu* menu) {
-    QStringList list;
-    for (QAction* a : menu->actions()) list << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    return list;
-  };
-  EXPECT_EQ(captions(form_->MainMenu_F),
-            (QStringList{"開く", "閉じる", "-", "同じファイルを開きなおす", "-", "上書き保存",
-                         "名前を付けて保存", "-", "終了"}));
-  EXPECT_EQ(captions(form_->MainMenu_PR), (QStringList{"100%", "200%", "300%", "400%", "500%",
-                                                       "600%", "700%", "800%", "900%", "1000%"}));
-  EXPECT_EQ(captions(form_->MainMenu_S), (QStringList{"スクロールバーを離したらスクロール",
-                                                      "スクロールバーを動かすと同時にスクロール",
-                                                      "-", "上書き保存の時、確認ダイアログを出す",
-                                                      "Jpegで保存する時、確認ダイアログを出す"}));
-  EXPECT_EQ(captions(form_->MainMenu_H), (QStringList{"Readme.txt", "About"}));
-  EXPECT_EQ(form_->MainMenu_PR->title(), QStringLiteral("表示倍率"));
-}
 
 TEST_F(MainFormTest, OpeningEnablesTheDocumentCommandsAndShowsThePath) {
   const QString path = WritePicture(QStringLiteral("a.png"));
@@ -441,88 +236,6 @@ TEST_F(MainFormTest, UpperCaseExtensionsOpen) {
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
-TEST_F(MainFormTest, SetRatioClampsAndNotifiesOnEveryCall) {
-  TRatioSpy spy(form_.get());
-  TGlobalValue& g = form_->Global();
-  struct Row {
-    int given;
-    int stored;
-  };
-  const Row rows[] = {{3, 3}, {3, 3}, {11, 10}, {0, 1}, {-5, 1}, {10, 10}, {1, 1}};
-  int previous = g.GetRatio();
-  for (const Row& row : rows) {
-    spy.seen.clear();
-    g.SetRatio(row.given);
-    EXPECT_EQ(g.GetRatio(), row.stored);
-    ASSERT_EQ(spy.seen.size(), 1u) << row.given;
-    EXPECT_EQ(spy.seen[0], std::make_pair(row.stored, previous)) << row.given;
-    previous = row.stored;
-  }
-  EXPECT_EQ(WM_RATIOCHANGED, 0x8014);
-}
-
-TEST_F(MainFormTest, ZoomControlsFollowTheRatio) {
-  form_->LoadPicture(WritePicture(QStringLiteral("z.png"), 5, 4));
-  TRatioSpy spy(form_.get());
-  for (int tag = 1; tag <= 10; ++tag) {
-    QAction* item = form_->MainMenu_PR_Items[static_cast<std::size_t>(tag - 1)];
-    item->trigger();
-    EXPECT_EQ(form_->Global().GetRatio(), tag);
-    EXPECT_TRUE(item->isChecked());
-    EXPECT_EQ(form_->MainPBox->size(), QSize(5 * tag, 4 * tag));
-    EXPECT_EQ(form_->TB_RatioPlus->isEnabled(), tag < 10) << tag;
-    EXPECT_EQ(form_->TB_RatioMinus->isEnabled(), tag > 1) << tag;
-    EXPECT_TRUE(form_->MainPBox->isEnabled());
-  }
-  // The marked item again still sends the notification, with equal values.
-  spy.seen.clear();
-  form_->MainMenu_PR_Items[9]->trigger();
-  ASSERT_EQ(spy.seen.size(), 1u);
-  EXPECT_EQ(spy.seen[0], std::make_pair(10, 10));
-  form_->TB_RatioMinus->click();
-  EXPECT_EQ(form_->Global().GetRatio(), 9);
-  form_->TB_RatioPlus->click();
-  EXPECT_EQ(form_->Global().GetRatio(), 10);
-  EXPECT_FALSE(form_->TB_RatioPlus->isEnabled());
-}
-
-TEST_F(MainFormTest, ARatioChangeScrollsBackToTheTopLeftCorner) {
-  form_->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-  form_->LoadPicture(WritePicture(QStringLiteral("big.png"), 600, 500));
-  QApplication::processEvents();
-  QScrollBar* h = form_->ImgBaseScrollBox->horizontalScrollBar();
-  QScrollBar* v = form_->ImgBaseScrollBox->verticalScrollBar();
-  ASSERT_GT(h->maximum(), 100);
-  ASSERT_GT(v->maximum(), 100);
-  h->setValue(100);
-  v->setValue(80);
-  form_->MainMenu_PR_Items[0]->trigger();  // the marked item: same ratio
-  EXPECT_EQ(h->value(), 0);
-  EXPECT_EQ(v->value(), 0);
-  h->setValue(50);
-  form_->TB_RatioPlus->click();
-  QApplication::processEvents();
-  EXPECT_EQ(h->value(), 0);
-  EXPECT_EQ(v->value(), 0);
-  EXPECT_EQ(form_->MainPBox->size(), QSize(1200, 1000));
-}
-
-TEST_F(MainFormTest, ScrollTrackingItemsSwitchBothBars) {
-  form_->MainMenu_S_Track->trigger();
-  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
-  EXPECT_FALSE(form_->MainMenu_S_NoTrack->isChecked());
-  EXPECT_TRUE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
-  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
-  form_->MainMenu_S_Track->trigger();  // already marked: stays
-  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
-  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
-  form_->MainMenu_S_NoTrack->trigger();
-  EXPECT_TRUE(form_->MainMenu_S_NoTrack->isChecked());
-  EXPECT_FALSE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
-  EXPECT_FALSE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
-}
-
 TEST_F(MainFormTest, ReopenDiscardsChangesAndKeepsTheCaption) {
   const QString path = WritePicture(QStringLiteral("r.png"), 10, 10);
   form_->LoadPicture(path);
@@ -718,92 +431,25 @@ TEST_F(MainFormTest, AFailedSaveKeepsTheFileNameAndTheOldFile) {
   EXPECT_EQ(form_->Global().FileName, path);
 }
 
-TEST(ErrorBoxTest, AppendsAPeriodAfterCharactersAboveIt) {
-  const std::pair<const char*, const char*> rows[] = {{"Cannot open file", "Cannot open file."},
-                                                      {"Done.", "Done."},
-                                                      {"Why?", "Why?."},   // '?' is above '.'
-                                                      {"Oops!", "Oops!"},  // '!' is below '.'
-                                                      {"a-", "a-"},
-                                                      {"x/", "x/."},
-                                                      {"画像を読めません", "画像を読めません."},
-                                                      {"", ""}};
-  for (const auto& [in, out] : rows) {
-    EXPECT_EQ(ErrorBoxText(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+TEST_F(ViewNavigationTest, SaveAsStartsAtThePicture) {
+  Open(20, 10, 1);
+  dialogs_.saveName.reset();  // cancelled
+  form_->MainMenu_F_SaveAs->trigger();
+  ASSERT_EQ(dialogs_.saveStartedAt.size(), 1u);
+  EXPECT_EQ(dialogs_.saveStartedAt[0], form_->Global().FileName);
+
+  struct Case {
+    const char* picture;
+    const char* filter;
+    const char* start;
+  };
+  for (const Case& c : {Case{"/p/q/photo.jpg", "PNG(*.png) (*.png)", "/p/q/photo.png"},
+                        Case{"/p/q/photo", "JPEG(*.jpg) (*.jpg)", "/p/q/photo.jpg"},
+                        Case{"/p.d/photo", "Bitmap(*.bmp)", "/p.d/photo.bmp"},
+                        Case{"/p/a.b.png", "JPEG(*.jpg)", "/p/a.b.jpg"}}) {
+    EXPECT_EQ(SaveNameFor(QString::fromUtf8(c.picture), QString::fromUtf8(c.filter)),
+              QString::fromUtf8(c.start));
   }
-}
-
-TEST(ErrorBoxTest, TitleIsTheExecutableNameUpToItsFirstDot) {
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/usr/bin/kavun")), QStringLiteral("kavun"));
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("C:/x/KAVUN.EXE")), QStringLiteral("Kavun"));
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("/a.b/My.tool.bin")), QStringLiteral("My"));
-  EXPECT_EQ(ApplicationTitleFor(QStringLiteral("kAvUn")), QStringLiteral("kavun"));
-}
-
-TEST(ImageViewTest, SourceRectCoversTheExposedArea) {
-  EXPECT_EQ(SourceRectFor(QRect(0, 0, 30, 30), 3, 100, 100), QRect(0, 0, 10, 10));
-  EXPECT_EQ(SourceRectFor(QRect(4, 5, 3, 1), 3, 100, 100), QRect(1, 1, 2, 1));
-  EXPECT_EQ(SourceRectFor(QRect(25, 0, 100, 10), 10, 5, 5), QRect(2, 0, 3, 1));
-  EXPECT_TRUE(SourceRectFor(QRect(60, 0, 10, 10), 10, 5, 5).isEmpty());
-  EXPECT_EQ(SourceRectFor(QRect(7, 7, 1, 1), 1, 10, 10), QRect(7, 7, 1, 1));
-}
-
-TEST_F(MainFormTest, TheViewShowsEveryPixelAsARatioSquare) {
-  form_->LoadPicture(WritePicture(QStringLiteral("v.png"), 6, 4));
-  form_->Global().SetRatio(3);
-  const QImage shot = form_->MainPBox->grab().toImage();
-  ASSERT_EQ(shot.size(), QSize(18, 12));
-  const kavun::Bitmap& b = form_->Global().WorkBitmap;
-  for (int y = 0; y < 12; ++y) {
-    for (int x = 0; x < 18; ++x) {
-      const kavun::PaletteEntry c = b.PixelColor(x / 3, y / 3);
-      ASSERT_EQ(shot.pixel(x, y), qRgb(c.Red, c.Green, c.Blue)) << x << "," << y;
-    }
-  }
-}
-
-TEST_F(MainFormTest, AWidePictureAtTenfoldPaintsItsFarCorner) {
-  form_->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-  form_->LoadPicture(WritePicture(QStringLiteral("wide.bmp"), 6000, 40));
-  form_->MainMenu_PR_Items[9]->trigger();
-  EXPECT_EQ(form_->MainPBox->size(), QSize(60000, 400));
-  form_->TB_SelMax->click();
-  EXPECT_EQ(form_->Selection().SelectionImageRect(), (kavun::TRect{0, 0, 6000, 40}));
-  QScrollBar* h = form_->ImgBaseScrollBox->horizontalScrollBar();
-  QScrollBar* v = form_->ImgBaseScrollBox->verticalScrollBar();
-  h->setValue(h->maximum());
-  v->setValue(v->maximum());
-  QApplication::processEvents();
-  // The bottom-right image pixel, away from the inverted outline and handles.
-  const QPoint inView(60000 - 15, 400 - 15);
-  const QPoint inViewport = form_->MainPBox->mapTo(form_->ImgBaseScrollBox->viewport(), inView);
-  ASSERT_TRUE(form_->ImgBaseScrollBox->viewport()->rect().contains(inViewport));
-  const QImage shot = form_->ImgBaseScrollBox->viewport()->grab().toImage();
-  const kavun::PaletteEntry c = form_->Global().WorkBitmap.PixelColor(5998, 38);
-  EXPECT_EQ(shot.pixel(inViewport), qRgb(c.Red, c.Green, c.Blue));
-  // Back to the top-left corner on the next ratio change.
-  form_->TB_RatioMinus->click();
-  EXPECT_EQ(h->value(), 0);
-  EXPECT_EQ(v->value(), 0);
-}
-
-TEST(ImageViewTest, OtherDepthsShowTheirDisplayedColours) {
-  kavun::Bitmap gray(3, 2, kavun::PixelFormat::Bits8);
-  std::vector<kavun::PaletteEntry> palette(256);
-  for (int i = 0; i < 256; ++i) {
-    palette[static_cast<std::size_t>(i)] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i),
-                                            static_cast<uint8_t>(i)};
-  }
-  gray.SetPalette(palette);
-  gray.ScanLine(1)[2] = 200;
-  const QImage image = DisplayImageFor(gray);
-  EXPECT_EQ(image.pixel(2, 1), qRgb(200, 200, 200));
-  EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
-  const kavun::Bitmap color = MakePatternBitmap(5, 3);
-  const QImage wrapped = DisplayImageFor(color);
-  EXPECT_EQ(wrapped.constBits(), color.Bits().data());  // no copy
-  const kavun::PaletteEntry c = color.PixelColor(4, 2);
-  EXPECT_EQ(wrapped.pixel(4, 2), qRgb(c.Red, c.Green, c.Blue));
 }
 
 }  // namespace

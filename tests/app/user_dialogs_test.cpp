@@ -288,4 +288,30 @@ TEST(QtDialogsTest, QtsOwnTextsAreJapanese) {
       << items.join(u'|').toStdString();
 }
 
+TEST(QtSaveDialogTest, StartsInThePicturesFolderAndFollowsTheFilter) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString picture = dir.filePath(QStringLiteral("夏.jpg"));
+  QWidget owner;
+  TQtUserDialogs dialogs(&owner);
+  QString folder;
+  QStringList names;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    folder = dialog->directory().absolutePath();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    names << name->text();
+    const QStringList filters = dialog->nameFilters();
+    dialog->selectNameFilter(filters.value(1));
+    names << name->text();
+    dialog->reject();
+  });
+  int index = 0;
+  EXPECT_FALSE(dialogs.GetSaveFileName(&index, picture));
+  EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
+  EXPECT_EQ(names, (QStringList{QStringLiteral("夏.png"), QStringLiteral("夏.jpg")}));
+}
+
 }  // namespace
