@@ -437,19 +437,6 @@ TEST_F(ViewNavigationTest, SaveAsStartsAtThePicture) {
   form_->MainMenu_F_SaveAs->trigger();
   ASSERT_EQ(dialogs_.saveStartedAt.size(), 1u);
   EXPECT_EQ(dialogs_.saveStartedAt[0], form_->Global().FileName);
-
-  struct Case {
-    const char* picture;
-    const char* filter;
-    const char* start;
-  };
-  for (const Case& c : {Case{"/p/q/photo.jpg", "PNG(*.png) (*.png)", "/p/q/photo.png"},
-                        Case{"/p/q/photo", "JPEG(*.jpg) (*.jpg)", "/p/q/photo.jpg"},
-                        Case{"/p.d/photo", "Bitmap(*.bmp)", "/p.d/photo.bmp"},
-                        Case{"/p/a.b.png", "JPEG(*.jpg)", "/p/a.b.jpg"}}) {
-    EXPECT_EQ(SaveNameFor(QString::fromUtf8(c.picture), QString::fromUtf8(c.filter)),
-              QString::fromUtf8(c.start));
-  }
 }
 
 }  // namespace

@@ -288,6 +288,22 @@ TEST(QtDialogsTest, QtsOwnTextsAreJapanese) {
       << items.join(u'|').toStdString();
 }
 
+// The name the save dialog starts with: the picture's, with the extension of the chosen filter.
+TEST(QtSaveDialogTest, TheStartNameTakesTheFilterExtension) {
+  struct Case {
+    const char* picture;
+    const char* filter;
+    const char* start;
+  };
+  for (const Case& c : {Case{"/p/q/photo.jpg", "PNG(*.png) (*.png)", "/p/q/photo.png"},
+                        Case{"/p/q/photo", "JPEG(*.jpg) (*.jpg)", "/p/q/photo.jpg"},
+                        Case{"/p.d/photo", "Bitmap(*.bmp)", "/p.d/photo.bmp"},
+                        Case{"/p/a.b.png", "JPEG(*.jpg)", "/p/a.b.jpg"}}) {
+    EXPECT_EQ(SaveNameFor(QString::fromUtf8(c.picture), QString::fromUtf8(c.filter)),
+              QString::fromUtf8(c.start));
+  }
+}
+
 TEST(QtSaveDialogTest, StartsInThePicturesFolderAndFollowsTheFilter) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
