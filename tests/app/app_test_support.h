@@ -23,9 +23,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/image_view.h"
 #include "app/main_form.h"
+#include "app/selection_widgets.h"
 #include "app/user_dialogs.h"
 #include "applogic/selection_model.h"
+#include "common/same_pixels.h"
 #include "engine/beep.h"
 #include "engine/bitmap.h"
 #include "engine/error.h"
@@ -104,8 +107,7 @@ class MainFormTest : public ::testing::Test {
   std::unique_ptr<TMainForm> form_;
 };
 
-// Whether two 24-bit bitmaps hold the same pixels.
-bool SamePixels(const kavun::Bitmap& a, const kavun::Bitmap& b);
+using kavun::test::SamePixels;
 
 // The whole content of a file; empty when it cannot be read.
 inline QByteArray ReadAll(const QString& path) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/same_pixels.h"
 #include "engine/bitmap.h"
 #include "engine/error.h"
 #include "engine/transform_params.h"
@@ -25,6 +26,7 @@ namespace kavun {
 namespace {
 
 namespace fs = std::filesystem;
+using test::SamePixels;
 
 class Cli : public testing::Test {
  protected:
@@ -78,16 +80,6 @@ class Cli : public testing::Test {
     }
     SaveImageFile(P(name), FileExtension(name), b);
     return b;
-  }
-
-  static bool SamePixels(const Bitmap& a, const Bitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-    for (int32_t y = 0; y < a.Height(); ++y) {
-      for (int32_t x = 0; x < a.Width(); ++x) {
-        if (!(a.PixelColor(x, y) == b.PixelColor(x, y))) return false;
-      }
-    }
-    return true;
   }
 
   Bitmap Load(const std::string& name) const { return LoadImageFile(P(name)); }
