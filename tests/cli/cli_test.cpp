@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "common/same_pixels.h"
+#include "common/temp_dir.h"
 #include "engine/bitmap.h"
 #include "engine/error.h"
 #include "engine/transform_params.h"
@@ -30,18 +30,6 @@ using test::SamePixels;
 
 class Cli : public testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = fs::temp_directory_path() /
-           ("kavun-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
 
   struct Result {
@@ -98,7 +86,8 @@ class Cli : public testing::Test {
   }
   bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
-  fs::path dir_;
+  test::TempDir tmp_{"kavun-cli"};
+  fs::path dir_ = tmp_.Path();
 };
 
 struct TransformCase {
