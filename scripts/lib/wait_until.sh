@@ -1,4 +1,5 @@
-# Sourced by the scripts that wait for a program under Xvfb (e2e_gui.sh, ci-package.sh).
+# Sourced by the scripts that wait for a program under Xvfb (lib/e2e.sh for e2e_gui.sh,
+# ci-package.sh).
 
 # wait_until SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds or time is up.
 wait_until() {

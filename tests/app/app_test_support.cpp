@@ -17,16 +17,6 @@ kavun::Bitmap MakePatternBitmap(int width, int height) {
   return bitmap;
 }
 
-bool SamePixels(const kavun::Bitmap& a, const kavun::Bitmap& b) {
-  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-  for (int y = 0; y < a.Height(); ++y) {
-    for (int x = 0; x < a.Width(); ++x) {
-      if (!(a.PixelColor(x, y) == b.PixelColor(x, y))) return false;
-    }
-  }
-  return true;
-}
-
 void MainFormTest::SetUp() {
   ASSERT_TRUE(dir_.isValid());
   RecreateForm();

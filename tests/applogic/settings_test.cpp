@@ -12,6 +12,7 @@
 #include "applogic/ini_file.h"
 #include "applogic/readme_path.h"
 #include "common/process_support.h"
+#include "common/temp_dir.h"
 #include "engine/error.h"
 
 namespace kavun {
@@ -197,23 +198,17 @@ TEST(SettingsPath, ExtensionReplacedOrAppended) {
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kavun_settings_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "bin");
-    exe_ = dir_ / "bin" / "kavun";
-    ini_ = dir_ / "bin" / "kavun.ini";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { fs::create_directories(dir_ / "bin"); }
 
   static std::string Slurp(const fs::path& p) { return ReadWholeFile(p).value_or("<missing>"); }
   static void Put(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
   }
 
-  fs::path dir_, exe_, ini_;
+  test::TempDir tmp_{"kavun-settings"};
+  fs::path dir_ = tmp_.Path();
+  fs::path exe_ = dir_ / "bin" / "kavun";
+  fs::path ini_ = dir_ / "bin" / "kavun.ini";
 };
 
 TEST_F(SettingsFileTest, FirstRunCreatesEmptyFileThenWritesDefaults) {

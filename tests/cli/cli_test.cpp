@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/same_pixels.h"
+#include "common/temp_dir.h"
 #include "engine/bitmap.h"
 #include "engine/error.h"
 #include "engine/transform_params.h"
@@ -25,21 +26,10 @@ namespace kavun {
 namespace {
 
 namespace fs = std::filesystem;
+using test::SamePixels;
 
 class Cli : public testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir_ = fs::temp_directory_path() /
-           ("kavun-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
 
   struct Result {
@@ -80,16 +70,6 @@ class Cli : public testing::Test {
     return b;
   }
 
-  static bool SamePixels(const Bitmap& a, const Bitmap& b) {
-    if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
-    for (int32_t y = 0; y < a.Height(); ++y) {
-      for (int32_t x = 0; x < a.Width(); ++x) {
-        if (!(a.PixelColor(x, y) == b.PixelColor(x, y))) return false;
-      }
-    }
-    return true;
-  }
-
   Bitmap Load(const std::string& name) const { return LoadImageFile(P(name)); }
 
   // Whether process `pid` holds a temporary file open in the test's folder: an unnamed one
@@ -106,7 +86,8 @@ class Cli : public testing::Test {
   }
   bool Exists(const std::string& name) const { return fs::exists(dir_ / name); }
 
-  fs::path dir_;
+  test::TempDir tmp_{"kavun-cli"};
+  fs::path dir_ = tmp_.Path();
 };
 
 struct TransformCase {

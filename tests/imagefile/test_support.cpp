@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -26,19 +25,6 @@ namespace fs = std::filesystem;
 
 fs::path Data(const std::string& relative) {
   return fs::path(KAVUN_TEST_DATA_DIR) / relative;
-}
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  path_ = fs::temp_directory_path() /
-          ("kavun-imagefile-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  fs::remove_all(path_);
-  fs::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
 }
 
 std::vector<uint8_t> ReadBytes(const fs::path& path) {

@@ -8,24 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir.h"
 #include "engine/bitmap.h"
 
 namespace kavun::test {
 
 std::filesystem::path Data(const std::string& relative);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);

@@ -14,7 +14,9 @@
 //     the screen with the About box over the main window, after the main window was raised
 //     (run it under a window manager);
 //   kavun_screenshot --sel-num IN_PICTURE OUT_PNG
-//     the screen with the dialog of 選択範囲を数値で指定 (under a window manager: its title bar).
+//     the screen with the dialog of 選択範囲を数値で指定 (under a window manager: its title bar);
+//   kavun_screenshot --size | --find-on-screen | --screen-digest | --changes-inside ...
+//     the pixel checks of the end-to-end test (screen_pixels.h).
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -36,6 +38,7 @@
 #include "app/about_form.h"
 #include "app/main_form.h"
 #include "app/qt_translation.h"
+#include "screen_pixels.h"
 
 namespace {
 
@@ -116,6 +119,7 @@ void GrabLater(QApplication& app, std::function<QWidget*()> widget, const QStrin
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const int status = RunPixelCommand(argc, argv); status >= 0) return status;
   QApplication app(argc, argv);
   InstallJapaneseQtTranslation(&app);
   const bool edge = argc > 1 && std::strcmp(argv[1], "--edge") == 0;

@@ -288,4 +288,46 @@ TEST(QtDialogsTest, QtsOwnTextsAreJapanese) {
       << items.join(u'|').toStdString();
 }
 
+// The name the save dialog starts with: the picture's, with the extension of the chosen filter.
+TEST(QtSaveDialogTest, TheStartNameTakesTheFilterExtension) {
+  struct Case {
+    const char* picture;
+    const char* filter;
+    const char* start;
+  };
+  for (const Case& c : {Case{"/p/q/photo.jpg", "PNG(*.png) (*.png)", "/p/q/photo.png"},
+                        Case{"/p/q/photo", "JPEG(*.jpg) (*.jpg)", "/p/q/photo.jpg"},
+                        Case{"/p.d/photo", "Bitmap(*.bmp)", "/p.d/photo.bmp"},
+                        Case{"/p/a.b.png", "JPEG(*.jpg)", "/p/a.b.jpg"}}) {
+    EXPECT_EQ(SaveNameFor(QString::fromUtf8(c.picture), QString::fromUtf8(c.filter)),
+              QString::fromUtf8(c.start));
+  }
+}
+
+TEST(QtSaveDialogTest, StartsInThePicturesFolderAndFollowsTheFilter) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString picture = dir.filePath(QStringLiteral("夏.jpg"));
+  QWidget owner;
+  TQtUserDialogs dialogs(&owner);
+  QString folder;
+  QStringList names;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    folder = dialog->directory().absolutePath();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    names << name->text();
+    const QStringList filters = dialog->nameFilters();
+    dialog->selectNameFilter(filters.value(1));
+    names << name->text();
+    dialog->reject();
+  });
+  int index = 0;
+  EXPECT_FALSE(dialogs.GetSaveFileName(&index, picture));
+  EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
+  EXPECT_EQ(names, (QStringList{QStringLiteral("夏.png"), QStringLiteral("夏.jpg")}));
+}
+
 }  // namespace

@@ -1,6 +1,6 @@
-// Finding one's way on a large zoomed picture: the selection brought into view by the commands
-// that select without the mouse, Ctrl+wheel zoom, dragging the view, the keyboard on the view
-// only, the mosaic's clear strips, undo and redo of Execute, and where save as starts.
+// The view: zoom, scrolling, the selection brought into view by the commands that select
+// without the mouse, Ctrl+wheel zoom, dragging the view, the keyboard on the view only and the
+// mosaic's clear strips.
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -26,39 +26,67 @@
 
 namespace {
 
-class ViewNavigationTest : public MainFormTest {
- protected:
-  void SetUp() override {
-    MainFormTest::SetUp();
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+TEST_F(MainFormTest, ZoomControlsFollowTheRatio) {
+  form_->LoadPicture(WritePicture(QStringLiteral("z.png"), 5, 4));
+  TRatioSpy spy(form_.get());
+  for (int tag = 1; tag <= 10; ++tag) {
+    QAction* item = form_->MainMenu_PR_Items[static_cast<std::size_t>(tag - 1)];
+    item->trigger();
+    EXPECT_EQ(form_->Global().GetRatio(), tag);
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_EQ(form_->MainPBox->size(), QSize(5 * tag, 4 * tag));
+    EXPECT_EQ(form_->TB_RatioPlus->isEnabled(), tag < 10) << tag;
+    EXPECT_EQ(form_->TB_RatioMinus->isEnabled(), tag > 1) << tag;
+    EXPECT_TRUE(form_->MainPBox->isEnabled());
   }
+  // The marked item again still sends the notification, with equal values.
+  spy.seen.clear();
+  form_->MainMenu_PR_Items[9]->trigger();
+  ASSERT_EQ(spy.seen.size(), 1u);
+  EXPECT_EQ(spy.seen[0], std::make_pair(10, 10));
+  form_->TB_RatioMinus->click();
+  EXPECT_EQ(form_->Global().GetRatio(), 9);
+  form_->TB_RatioPlus->click();
+  EXPECT_EQ(form_->Global().GetRatio(), 10);
+  EXPECT_FALSE(form_->TB_RatioPlus->isEnabled());
+}
 
-  void Open(int width, int height, int ratio) {
-    form_->LoadPicture(WritePicture(QStringLiteral("nav.png"), width, height));
-    form_->Global().SetRatio(ratio);
-    QApplication::processEvents();
-  }
+TEST_F(MainFormTest, ARatioChangeScrollsBackToTheTopLeftCorner) {
+  form_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  form_->LoadPicture(WritePicture(QStringLiteral("big.png"), 600, 500));
+  QApplication::processEvents();
+  QScrollBar* h = form_->ImgBaseScrollBox->horizontalScrollBar();
+  QScrollBar* v = form_->ImgBaseScrollBox->verticalScrollBar();
+  ASSERT_GT(h->maximum(), 100);
+  ASSERT_GT(v->maximum(), 100);
+  h->setValue(100);
+  v->setValue(80);
+  form_->MainMenu_PR_Items[0]->trigger();  // the marked item: same ratio
+  EXPECT_EQ(h->value(), 0);
+  EXPECT_EQ(v->value(), 0);
+  h->setValue(50);
+  form_->TB_RatioPlus->click();
+  QApplication::processEvents();
+  EXPECT_EQ(h->value(), 0);
+  EXPECT_EQ(v->value(), 0);
+  EXPECT_EQ(form_->MainPBox->size(), QSize(1200, 1000));
+}
 
-  QScrollBar* HBar() const { return form_->ImgBaseScrollBox->horizontalScrollBar(); }
-  QScrollBar* VBar() const { return form_->ImgBaseScrollBox->verticalScrollBar(); }
-  // The part of the view (view coordinates) that the viewport shows.
-  QRect Shown() const {
-    return QRect(QPoint(HBar()->value(), VBar()->value()),
-                 form_->ImgBaseScrollBox->viewport()->size());
-  }
-  QRect SelectionInView() const { return form_->ImgSelShape->geometry(); }
-  QString Status(int panel) const {
-    return form_->StatusPanels[static_cast<std::size_t>(panel)]->text();
-  }
-  static QString ReadOut(const kavun::TRect& r) {
-    return QString::fromStdString(
-        kavun::FormatSelectionStatus(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top));
-  }
-  // A view point in the window's coordinates, for events the window routes itself.
-  QPoint InWindow(QPoint viewPoint) const { return form_->MainPBox->mapTo(form_.get(), viewPoint); }
-};
+TEST_F(MainFormTest, ScrollTrackingItemsSwitchBothBars) {
+  form_->MainMenu_S_Track->trigger();
+  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
+  EXPECT_FALSE(form_->MainMenu_S_NoTrack->isChecked());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+  form_->MainMenu_S_Track->trigger();  // already marked: stays
+  EXPECT_TRUE(form_->MainMenu_S_Track->isChecked());
+  EXPECT_TRUE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+  form_->MainMenu_S_NoTrack->trigger();
+  EXPECT_TRUE(form_->MainMenu_S_NoTrack->isChecked());
+  EXPECT_FALSE(form_->ImgBaseScrollBox->horizontalScrollBar()->hasTracking());
+  EXPECT_FALSE(form_->ImgBaseScrollBox->verticalScrollBar()->hasTracking());
+}
 
 TEST_F(ViewNavigationTest, EachCommandBringsTheSelectionIntoViewWithItsReadOut) {
   Open(600, 400, 10);  // a 6000 x 4000 view
@@ -252,134 +280,6 @@ TEST_F(ViewNavigationTest, TheMosaicPageShowsTheStripsNoWholeBlockCovers) {
   EXPECT_EQ(form_->MosaicClearText(), QString());
   form_->RadioButton_ProcSelRM->click();
   EXPECT_EQ(Status(0), QStringLiteral("右 8 列・下 3 行はそのまま"));
-}
-
-TEST_F(ViewNavigationTest, UndoAndRedoOfExecuteRestoreThePixelsBitForBit) {
-  Open(120, 90, 2);
-  const kavun::Bitmap original = form_->Global().WorkBitmap;
-  EXPECT_FALSE(form_->MainMenu_E_Undo->isEnabled());
-  form_->SelectImageRect(kavun::TRect{3, 4, 90, 70});
-  form_->RadioButton_ProcSelXOR->click();
-  form_->ExecuteButtonClick();
-  const kavun::Bitmap afterXor = form_->Global().WorkBitmap;
-  form_->SelectImageRect(kavun::TRect{40, 20, 120, 90});
-  form_->RadioButton_ProcSelRM->click();
-  form_->ExecuteButtonClick();
-  const kavun::Bitmap afterMosaic = form_->Global().WorkBitmap;
-  ASSERT_FALSE(SamePixels(afterXor, original));
-  ASSERT_FALSE(SamePixels(afterMosaic, afterXor));
-
-  struct Key {
-    Qt::Key key;
-    Qt::KeyboardModifiers mods;
-    const kavun::Bitmap* expected;
-    const char* status;
-  };
-  const Key keys[] = {
-      {Qt::Key_Z, Qt::ControlModifier, &afterXor, "元に戻しました: 可逆モザイク (変換)"},
-      {Qt::Key_Z, Qt::ControlModifier, &original, "元に戻しました: XOR (MTwister)"},
-      {Qt::Key_Z, Qt::ControlModifier, &original, "元に戻しました: XOR (MTwister)"},  // none left
-      {Qt::Key_Y, Qt::ControlModifier, &afterXor, "やり直しました: XOR (MTwister)"},
-      {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, &afterMosaic,
-       "やり直しました: 可逆モザイク (変換)"},
-  };
-  for (const Key& k : keys) {
-    QTest::keyClick(form_.get(), k.key, k.mods);
-    EXPECT_TRUE(SamePixels(form_->Global().WorkBitmap, *k.expected)) << k.status;
-    EXPECT_TRUE(Status(1).startsWith(QString::fromUtf8(k.status))) << Status(1).toStdString();
-  }
-  EXPECT_FALSE(form_->MainMenu_E_Redo->isEnabled());
-  EXPECT_TRUE(form_->MainMenu_E_Undo->isEnabled());
-  // Read again from the file: nothing left to undo.
-  form_->MainMenu_F_ReOpen->trigger();
-  EXPECT_FALSE(form_->UndoStack().CanUndo());
-  EXPECT_FALSE(form_->MainMenu_E_Undo->isEnabled());
-}
-
-TEST_F(ViewNavigationTest, SaveAsStartsAtThePicture) {
-  Open(20, 10, 1);
-  dialogs_.saveName.reset();  // cancelled
-  form_->MainMenu_F_SaveAs->trigger();
-  ASSERT_EQ(dialogs_.saveStartedAt.size(), 1u);
-  EXPECT_EQ(dialogs_.saveStartedAt[0], form_->Global().FileName);
-
-  struct Case {
-    const char* picture;
-    const char* filter;
-    const char* start;
-  };
-  for (const Case& c : {Case{"/p/q/photo.jpg", "PNG(*.png) (*.png)", "/p/q/photo.png"},
-                        Case{"/p/q/photo", "JPEG(*.jpg) (*.jpg)", "/p/q/photo.jpg"},
-                        Case{"/p.d/photo", "Bitmap(*.bmp)", "/p.d/photo.bmp"},
-                        Case{"/p/a.b.png", "JPEG(*.jpg)", "/p/a.b.jpg"}}) {
-    EXPECT_EQ(SaveNameFor(QString::fromUtf8(c.picture), QString::fromUtf8(c.filter)),
-              QString::fromUtf8(c.start));
-  }
-}
-
-TEST(QtSaveDialogTest, StartsInThePicturesFolderAndFollowsTheFilter) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString picture = dir.filePath(QStringLiteral("夏.jpg"));
-  QWidget owner;
-  TQtUserDialogs dialogs(&owner);
-  QString folder;
-  QStringList names;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    folder = dialog->directory().absolutePath();
-    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    names << name->text();
-    const QStringList filters = dialog->nameFilters();
-    dialog->selectNameFilter(filters.value(1));
-    names << name->text();
-    dialog->reject();
-  });
-  int index = 0;
-  EXPECT_FALSE(dialogs.GetSaveFileName(&index, picture));
-  EXPECT_EQ(folder, QDir(dir.path()).absolutePath());
-  EXPECT_EQ(names, (QStringList{QStringLiteral("夏.png"), QStringLiteral("夏.jpg")}));
-}
-
-TEST(SelNumFormTest, ShowsThePictureSizeAndItsWholeTitle) {
-  TSelNumForm form;
-  form.SetPictureSize(7680, 4320);
-  EXPECT_FALSE(form.PictureSizeLabel->isHidden());
-  EXPECT_EQ(form.PictureSizeLabel->text(), QStringLiteral("画像の大きさ: 7680 × 4320"));
-  EXPECT_GT(form.minimumWidth(), QFontMetrics(form.font()).horizontalAdvance(form.windowTitle()));
-}
-
-TEST(MessageTextTest, LongPathsGetPlacesToBreakAndNothingElseChanges) {
-  const QString path =
-      QStringLiteral("/home/user/") + QString(130, u'a') + QStringLiteral("/写真.png");
-  const QString text = u'"' + path + QStringLiteral("\" を読み込めませんでした。");
-  const QString shown = WithLineBreakOpportunities(text);
-  QString back = shown;
-  back.remove(QChar(0x200B));
-  EXPECT_EQ(back, text);
-  int run = 0;
-  for (const QChar c : shown) {
-    run = c == QChar(0x200B) || c.isSpace() || c.unicode() >= 0x2E80 ? 0 : run + 1;
-    ASSERT_LE(run, 40);
-  }
-  // Words and Japanese text are left as they are.
-  for (const QString& plain : {QStringLiteral("ファイルを確かめてください。"),
-                               QStringLiteral("2026-12-08_summer_holiday_photo_0001.png")}) {
-    EXPECT_EQ(WithLineBreakOpportunities(plain), plain);
-  }
-}
-
-TEST(QtTranslationTest, TheFileDialogsTypeColumnNamesAFolderInJapanese) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-  // The model the file dialogs list their folders with; its third column is the type.
-  QFileSystemModel model;
-  const QModelIndex root = model.setRootPath(dir.path());
-  QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(root), 1, 5000);
-  EXPECT_EQ(model.index(0, 2, root).data().toString(), QStringLiteral("フォルダー"));
 }
 
 }  // namespace
