@@ -97,7 +97,7 @@ processors and the memory allow.
 
 The rectangle is in image pixels, left and top inclusive, right and bottom exclusive, and must
 lie inside the picture; the default is the whole picture. The output format follows OUT's
-extension ({EXTENSIONS}, any letter case). A scrambled picture written as JPEG can no
+extension ({EXTENSIONS}, any letter case). A scrambled picture written as {LOSSY} can no
 longer be restored exactly. Text is UTF-8; the password is hashed as its CP932 bytes.
 
 --version prints the program's version.
@@ -107,10 +107,13 @@ SIGINT, SIGTERM or SIGHUP ends the program (status 128 + the signal's number) af
 the unfinished output files; a file-size limit (SIGXFSZ) fails the file concerned (status 1).
 )";
 
-// "PNG, JPEG or BMP" and ".png, .jpg/.jpeg, .bmp": the formats as the help names them.
-std::string FormatNames() {
+// "PNG, JPEG or BMP" (or the lossy ones alone) and ".png, .jpg/.jpeg, .bmp": the formats as the
+// help names them.
+std::string FormatNames(bool lossyOnly) {
   std::string names;
-  for (const PictureFormat& format : PictureFormats()) names += std::string(" ") + format.Name;
+  for (const PictureFormat& format : PictureFormats()) {
+    if (format.Lossy || !lossyOnly) names += std::string(" ") + format.Name;
+  }
   return EnglishAlternatives(names);
 }
 std::string ExtensionList() {
@@ -325,7 +328,8 @@ std::string HelpText() {
   const TransformRequest defaults;
   const TNumericParam& shift = NumericParam(TParamId::ShiftLen);
   const std::map<std::string, std::string> fields = {
-      {"FORMATS", FormatNames()},
+      {"FORMATS", FormatNames(false)},
+      {"LOSSY", FormatNames(true)},
       {"EXTENSIONS", ExtensionList()},
       {"BLOCK", Str(defaults.BlockW) + "x" + Str(defaults.BlockH)},
       {"KEYS", Str(defaults.Key1) + "," + Str(defaults.Key2)},
