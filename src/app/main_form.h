@@ -221,6 +221,12 @@ class TMainForm : public QMainWindow {
   bool FilterNumberKey(QLineEdit* edit, QKeyEvent* event, int limit);
   void RangeCheck(QLineEdit* edit);
   int32_t FieldValue(QLineEdit* edit) const;
+  // The numeric field of a parameter, the parameter of a field (none for another object), the
+  // most characters a field takes, and the button of an XOR mode.
+  QLineEdit* NumberEdit(kavun::TNumberField field) const;
+  std::optional<kavun::TNumberField> FieldOf(const QObject* edit) const;
+  int KeyLimit(const QLineEdit* edit) const;
+  QRadioButton*& XorButton(kavun::XorKeyMode mode);
 
   // --- Undo and redo of Execute (main_form_undo.cpp).
   void BuildEditMenu();

@@ -16,6 +16,7 @@
 #include "app/main_form_parts.h"
 #include "engine/error.h"
 #include "imagefile/decode_watch.h"
+#include "imagefile/formats.h"
 #include "imagefile/imagefile.h"
 
 using mainform::AddMenuAction;
@@ -53,14 +54,18 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   return std::filesystem::equivalent(a, b, error);
 }
 
-QString LowerExtension(const QString& path) {
-  return QString::fromStdString(kavun::FileExtension(QFile::encodeName(path).toStdString()))
-      .toLower();
+// The format the extension of `path` names, or null.
+const kavun::PictureFormat* FormatOfName(const QString& path) {
+  return kavun::FormatOfPath(QFile::encodeName(path).toStdString());
 }
 
-bool IsJpegExtension(const QString& extension) {
-  const QString lower = extension.toLower();
-  return lower == QLatin1String(".jpg") || lower == QLatin1String(".jpeg");
+// The format of a save dialog's filter (1-based, in the table's order); BMP for any other.
+const kavun::PictureFormat& FormatOfFilter(int filterIndex) {
+  const auto formats = kavun::PictureFormats();
+  if (filterIndex >= 1 && static_cast<std::size_t>(filterIndex) <= formats.size()) {
+    return formats[static_cast<std::size_t>(filterIndex) - 1];
+  }
+  return kavun::FormatRow(kavun::PictureFormatId::Bmp);
 }
 
 // `name` with the extension of its file-name part replaced by `extension` (appended when the
@@ -267,14 +272,17 @@ void TMainForm::MainMenu_F_CloseClick() {
 void TMainForm::MainMenu_F_SaveClick() {
   RunCommand([this] {
     const QString path = GlobalValue->FileName;
-    const QString ext = LowerExtension(path);
+    const kavun::PictureFormat* format = FormatOfName(path);
+    const QString ext =
+        QString::fromStdString(kavun::FileExtension(QFile::encodeName(path).toStdString()))
+            .toLower();
     const bool askOverwrite = MainMenu_S_SavChkDlg->isChecked();
     const kavun::DroppedOnLoad losses = GlobalValue->FileLosses;
     if (HasLosses(losses)) {
       // The file holds more than the picture: asked whatever the switches say, in place of the
       // overwrite question.
       if (!dialogs_->AskYesNo(LossQuestion(losses), kConfirmCaption)) return;
-    } else if (IsJpegExtension(ext) && MainMenu_S_JpgSavChkDlg->isChecked()) {
+    } else if (format != nullptr && format->Lossy && MainMenu_S_JpgSavChkDlg->isChecked()) {
       if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
     } else if (askOverwrite) {
       if (!dialogs_->AskYesNo(kOverwriteQuestion, kConfirmCaption)) return;
@@ -290,9 +298,9 @@ void TMainForm::MainMenu_F_SaveAsClick() {
     const std::optional<QString> name =
         dialogs_->GetSaveFileName(&filterIndex, GlobalValue->FileName);
     if (!name) return;
-    const QString ext = filterIndex == 1   ? QStringLiteral(".png")
-                        : filterIndex == 2 ? QStringLiteral(".jpg")
-                                           : QStringLiteral(".bmp");
+    const kavun::PictureFormat& format = FormatOfFilter(filterIndex);
+    const QString ext = QString::fromUtf8(format.Extensions[0].data(),
+                                          static_cast<qsizetype>(format.Extensions[0].size()));
     const QString target = ReplaceExtension(*name, ext);
     // A folder (or a FIFO or device) of that name can never become the picture: refused before
     // any question, instead of asking "overwrite?" and then failing.
@@ -301,7 +309,7 @@ void TMainForm::MainMenu_F_SaveAsClick() {
       throw kavun::Error(kavun::ErrorKind::NotAFile, target.toStdString(),
                          existing.isDir() ? "it is a folder" : "it is not a regular file");
     }
-    if (ext == QLatin1String(".jpg") && MainMenu_S_JpgSavChkDlg->isChecked()) {
+    if (format.Lossy && MainMenu_S_JpgSavChkDlg->isChecked()) {
       if (!dialogs_->AskYesNo(kJpegQuestion, kConfirmCaption)) return;
     }
     const kavun::DroppedOnLoad losses = GlobalValue->FileLosses;

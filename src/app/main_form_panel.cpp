@@ -19,6 +19,7 @@
 #include "app/image_view.h"
 #include "app/main_form_parts.h"
 #include "app/number_edit.h"
+#include "app/panel_table.h"
 #include "engine/beep.h"
 #include "engine/mosaic.h"
 #include "engine/password.h"
@@ -54,10 +55,12 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x
   return edit;
 }
 
-// A numeric field: its component name and its text at start from the field's row of the table.
-QLineEdit* AddNumberEdit(QWidget* parent, kavun::TNumberField field, int x, int y, int w) {
-  const kavun::TNumberFieldSpec& row = kavun::NumberFieldSpec(field);
-  return AddEdit(parent, row.name, QString::fromStdU16String(row.initial), x, y, w);
+// A numeric field: its component name and place from the panel's table, its text at start from
+// the parameter's.
+QLineEdit* AddNumberEdit(QWidget* parent, kavun::TNumberField field) {
+  const mainform::TNumberFieldRow& row = mainform::NumberFieldRow(field);
+  return AddEdit(parent, row.Name, QString::fromStdU16String(kavun::NumberFieldSpec(field).initial),
+                 row.X, row.Y, row.Width);
 }
 
 // The label under a numeric field that states its range, e.g. "2～50".
@@ -86,17 +89,40 @@ QLabel* AddEndMark(QWidget* parent, int y) {
 
 }  // namespace
 
-namespace {
+QLineEdit* TMainForm::NumberEdit(kavun::TNumberField field) const {
+  switch (field) {
+    case kavun::TNumberField::BlockW:
+      return Edit_ProcRevMosBlockW;
+    case kavun::TNumberField::BlockH:
+      return Edit_ProcRevMosBlockH;
+    case kavun::TNumberField::Key1:
+      return Edit_ProcRevMosKey1;
+    case kavun::TNumberField::Key2:
+      return Edit_ProcRevMosKey2;
+    case kavun::TNumberField::ShiftLen:
+      return Edit_ProcBitShiftLen;
+  }
+  return nullptr;
+}
 
-std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
-  const QString name = edit->objectName();
-  for (const kavun::TNumberField f : kavun::kNumberFields) {
-    if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
+std::optional<kavun::TNumberField> TMainForm::FieldOf(const QObject* edit) const {
+  for (const mainform::TNumberFieldRow& row : mainform::kNumberFieldRows) {
+    if (edit != nullptr && NumberEdit(row.Param) == edit) return row.Param;
   }
   return std::nullopt;
 }
 
-}  // namespace
+QRadioButton*& TMainForm::XorButton(kavun::XorKeyMode mode) {
+  switch (mode) {
+    case kavun::XorKeyMode::MTwister:
+      return RadioButton_ProcXorFuncMT;
+    case kavun::XorKeyMode::MD5:
+      return RadioButton_ProcXorFuncMD5;
+    case kavun::XorKeyMode::MD5OFB:
+      break;
+  }
+  return RadioButton_ProcXorFuncMD5OFB;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Processing panel
@@ -141,16 +167,16 @@ void TMainForm::BuildToolPanel() {
   TabSheet1 = new QWidget;
   TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
   AddLabel(TabSheet1, QStringLiteral("【ブロックサイズ】"), 0, 4, 103);
-  Edit_ProcRevMosBlockW = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockW, 6, 22, 30);
+  Edit_ProcRevMosBlockW = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockW);
   AddLabel(TabSheet1, QStringLiteral("×"), 42, 24, 14);
-  Edit_ProcRevMosBlockH = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockH, 58, 22, 30);
+  Edit_ProcRevMosBlockH = AddNumberEdit(TabSheet1, kavun::TNumberField::BlockH);
   AddRangeLabel(TabSheet1, kavun::TNumberField::BlockW, 30, 44, 60);
   AddLabel(TabSheet1, QStringLiteral("【線形変換係数】"), 0, 66, 103);
-  Edit_ProcRevMosKey1 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key1, 6, 84, 32);
+  Edit_ProcRevMosKey1 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key1);
   AddLabel(TabSheet1, QStringLiteral("x +"), 42, 86, 18);
-  Edit_ProcRevMosKey2 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key2, 62, 84, 32);
+  Edit_ProcRevMosKey2 = AddNumberEdit(TabSheet1, kavun::TNumberField::Key2);
   AddRangeLabel(TabSheet1, kavun::TNumberField::Key1, 30, 106, 60);
-  ChkBijButton = new QPushButton(QStringLiteral("可逆チェック"), TabSheet1);
+  ChkBijButton = new QPushButton(QString::fromUtf8(mainform::kReversibilityCaption), TabSheet1);
   ChkBijButton->setObjectName(QStringLiteral("ChkBijButton"));
   ChkBijButton->setGeometry(6, 128, 89, 24);
   connect(ChkBijButton, &QPushButton::clicked, this, &TMainForm::ChkBijButtonClick);
@@ -165,7 +191,7 @@ void TMainForm::BuildToolPanel() {
   TabSheet2 = new QWidget;
   TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
   AddLabel(TabSheet2, QStringLiteral("シフト幅"), 4, 6, 50);
-  Edit_ProcBitShiftLen = AddNumberEdit(TabSheet2, kavun::TNumberField::ShiftLen, 56, 4, 30);
+  Edit_ProcBitShiftLen = AddNumberEdit(TabSheet2, kavun::TNumberField::ShiftLen);
   AddRangeLabel(TabSheet2, kavun::TNumberField::ShiftLen, 50, 28, 50);
   RadioButton_ProcBitShiftR =
       AddRadio(TabSheet2, "RadioButton_ProcBitShiftR", QStringLiteral("右巡回シフト"), 6, 52, true);
@@ -178,12 +204,11 @@ void TMainForm::BuildToolPanel() {
   TabSheet3 = new QWidget;
   TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
   AddLabel(TabSheet3, QStringLiteral("【関数】"), 0, 4);
-  RadioButton_ProcXorFuncMT =
-      AddRadio(TabSheet3, "RadioButton_ProcXorFuncMT", QStringLiteral("MTwister"), 6, 22, true);
-  RadioButton_ProcXorFuncMD5OFB = AddRadio(TabSheet3, "RadioButton_ProcXorFuncMD5OFB",
-                                           QStringLiteral("MD5(OFB)"), 6, 42, false);
-  RadioButton_ProcXorFuncMD5 =
-      AddRadio(TabSheet3, "RadioButton_ProcXorFuncMD5", QStringLiteral("MD5"), 6, 62, false);
+  for (const mainform::TXorButtonRow& row : mainform::kXorButtonRows) {
+    XorButton(row.Mode) =
+        AddRadio(TabSheet3, row.Name, QString::fromUtf8(mainform::XorButtonCaption(row.Mode)), 6,
+                 row.Y, row.Mode == kavun::kDefaultXorMode);
+  }
   AddLabel(TabSheet3, QStringLiteral("【パスワード】"), 0, 88);
   Edit_ProcXorKey = AddEdit(TabSheet3, "Edit_ProcXorKey", QString(), 4, 106, 93);
   // The password has no length limit (a line edit stops at 32767 characters by default).
@@ -191,11 +216,11 @@ void TMainForm::BuildToolPanel() {
   AddEndMark(TabSheet3, 132);
   ProcValPageControl->addWidget(TabSheet3);
 
-  for (QLineEdit* edit : {Edit_ProcRevMosBlockW, Edit_ProcRevMosBlockH, Edit_ProcRevMosKey1,
-                          Edit_ProcRevMosKey2, Edit_ProcBitShiftLen}) {
+  for (const mainform::TNumberFieldRow& row : mainform::kNumberFieldRows) {
+    QLineEdit* edit = NumberEdit(row.Param);
     edit->installEventFilter(this);
     // Pasted text (keys, context menu, middle button) is held to the field's digits and limit.
-    KeepDigitsOnly(edit, kavun::NumberFieldSpec(*FieldOf(edit)).limit);
+    KeepDigitsOnly(edit, kavun::NumberFieldSpec(row.Param).limit);
   }
   mainform::SetButtonShortcuts(
       this, ExecuteButton,
@@ -243,15 +268,10 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-namespace {
-
-// The most characters the field takes.
-int KeyLimit(const QLineEdit* edit) {
+int TMainForm::KeyLimit(const QLineEdit* edit) const {
   const std::optional<kavun::TNumberField> field = FieldOf(edit);
   return field ? kavun::NumberFieldSpec(*field).limit : 0;
 }
-
-}  // namespace
 
 bool TMainForm::Edit_ProcRevMosBlockWKeyPress(QLineEdit* sender, QKeyEvent* key) {
   return FilterNumberKey(sender, key, KeyLimit(sender));
@@ -313,9 +333,9 @@ void TMainForm::ExecuteButtonClick() {
                                          RadioButton_ProcBitShiftR->isChecked());
     } else {
       request.Kind = kavun::TransformKind::Xor;
-      request.Mode = RadioButton_ProcXorFuncMT->isChecked()    ? kavun::XorKeyMode::MTwister
-                     : RadioButton_ProcXorFuncMD5->isChecked() ? kavun::XorKeyMode::MD5
-                                                               : kavun::XorKeyMode::MD5OFB;
+      for (const mainform::TXorButtonRow& row : mainform::kXorButtonRows) {
+        if (XorButton(row.Mode)->isChecked()) request.Mode = row.Mode;
+      }
       request.Password = kavun::PasswordToCp932(Edit_ProcXorKey->text().toUtf8().toStdString());
     }
     PrepareUndo(rect, request);
@@ -367,7 +387,7 @@ void TMainForm::ChkBijButtonClick() {
       mosaic.Key2 = FieldValue(Edit_ProcRevMosKey2);
       ok = kavun::MosaicIsReversible(mosaic);
     }
-    dialogs_->ShowNotice(QString::fromStdString(kavun::ReversibilityText(ok, "\r\n")),
-                         QString::fromUtf8(kavun::kReversibilityCaption));
+    dialogs_->ShowNotice(QString::fromStdString(mainform::ReversibilityText(ok, "\r\n")),
+                         QString::fromUtf8(mainform::kReversibilityCaption));
   });
 }

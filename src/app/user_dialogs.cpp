@@ -14,6 +14,12 @@
 #include <QStyle>
 #include <QTreeView>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imagefile/formats.h"
+
 QStringList ToQtNameFilters(const QString& filter) {
   const QStringList parts = filter.split(u'|');
   QStringList result;
@@ -152,7 +158,7 @@ QString WithExtension(const QString& name, const QString& extension) {
 }
 
 std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode mode,
-                                        const char* systemFilter, QString* lastName,
+                                        const std::string& systemFilter, QString* lastName,
                                         QString* lastFilter, int* filterIndex,
                                         const QString& picturePath = QString()) {
   QFileDialog dialog(owner);
@@ -161,7 +167,7 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                      : QFileDialog::AnyFile);
-  const QStringList filters = ToQtNameFilters(QString::fromUtf8(systemFilter));
+  const QStringList filters = ToQtNameFilters(QString::fromStdString(systemFilter));
   dialog.setNameFilters(filters);
   const QString startFilter = lastFilter->isEmpty() ? filters.value(0) : *lastFilter;
   dialog.selectNameFilter(startFilter);
@@ -189,6 +195,53 @@ std::optional<QString> RunPictureDialog(QWidget* owner, QFileDialog::AcceptMode 
 std::optional<QString> TQtUserDialogs::GetOpenFileName() {
   return RunPictureDialog(owner_, QFileDialog::AcceptOpen, kOpenPictureFilter, &lastOpenName_,
                           &lastOpenFilter_, nullptr);
+}
+
+namespace {
+
+// One filter "Title(*.a, *.b)|*.a;*.b" of the given extensions.
+std::string Filter(const std::string& title, const std::vector<std::string_view>& extensions) {
+  std::string shown;
+  std::string patterns;
+  for (const std::string_view extension : extensions) {
+    if (!patterns.empty()) {
+      shown += ", ";
+      patterns += ";";
+    }
+    shown += "*" + std::string(extension);
+    patterns += "*" + std::string(extension);
+  }
+  return title + "(" + shown + ")|" + patterns;
+}
+
+std::vector<std::string_view> Extensions(const kavun::PictureFormat& format, bool firstOnly) {
+  std::vector<std::string_view> list;
+  for (const std::string_view extension : format.Extensions) {
+    if (!extension.empty() && (!firstOnly || list.empty())) list.push_back(extension);
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string OpenPictureFilter() {
+  std::vector<std::string_view> every;
+  std::string each;
+  for (const kavun::PictureFormat& format : kavun::PictureFormats()) {
+    const std::vector<std::string_view> own = Extensions(format, false);
+    every.insert(every.end(), own.begin(), own.end());
+    each += "|" + Filter(format.Title, own);
+  }
+  return Filter("対応形式", every) + each;
+}
+
+std::string SavePictureFilter() {
+  std::string filter;
+  for (const kavun::PictureFormat& format : kavun::PictureFormats()) {
+    if (!filter.empty()) filter += "|";
+    filter += Filter(format.Title, Extensions(format, true));
+  }
+  return filter;
 }
 
 QString SaveNameFor(const QString& picturePath, const QString& filter) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "engine/error.h"
 #include "engine/rect.h"
@@ -38,12 +39,14 @@ class IUserDialogs {
                                                        int32_t pictureHeight = 0) = 0;
 };
 
-// The filters of the two picture dialogs in the system's own form: text|patterns|text|patterns.
-inline constexpr const char* kOpenPictureFilter =
-    "対応形式(*.png, *.jpg, *.jpeg, *.bmp)|*.png;*.jpg;*.jpeg;*.bmp|PNG(*.png)|*.png|"
-    "JPEG(*.jpg, *.jpeg)|*.jpg;*.jpeg|Bitmap(*.bmp)|*.bmp";
-inline constexpr const char* kSavePictureFilter =
-    "PNG(*.png)|*.png|JPEG(*.jpg)|*.jpg|Bitmap(*.bmp)|*.bmp";
+// The filters of the two picture dialogs in the system's own form: text|patterns|text|patterns,
+// one filter per format of the table (imagefile/formats.h), in its order; the open dialog's
+// first filter takes every format, and the save dialog offers each format's first extension
+// (its filter index, 1-based, is the format's place in the table).
+std::string OpenPictureFilter();
+std::string SavePictureFilter();
+inline const std::string kOpenPictureFilter = OpenPictureFilter();
+inline const std::string kSavePictureFilter = SavePictureFilter();
 
 // The name a save dialog starts with for the picture at `picturePath`: its folder and name, the
 // extension replaced by the first pattern's of `filter` ("PNG (*.png)" gives ".png").

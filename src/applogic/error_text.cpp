@@ -1,5 +1,10 @@
 #include "applogic/error_text.h"
 
+#include <algorithm>
+#include <string>
+
+#include "imagefile/formats.h"
+
 namespace kavun {
 
 namespace {
@@ -15,7 +20,18 @@ std::string DetailLine(const std::string& detail) {
 }
 
 bool IsFormatName(const std::string& detail) {
-  return detail == "PNG" || detail == "JPEG" || detail == "BMP";
+  return FormatNamed(detail) != nullptr;
+}
+
+// The extensions of an unknown file type's detail, as a Japanese list: ".png、.jpg、.bmp".
+std::string JapaneseList(const std::string& words) {
+  std::string list;
+  for (std::size_t start = 0; start < words.size();) {
+    const std::size_t end = std::min(words.find(' ', start), words.size());
+    if (end > start) list += (list.empty() ? "" : "、") + words.substr(start, end - start);
+    start = end + 1;
+  }
+  return list;
 }
 
 // The sentences for the error's kind.
@@ -75,13 +91,14 @@ std::string KindText(const Error& error) {
     case ErrorKind::FileEndsEarly:
       return file + "は途中で切れています。ファイルが壊れている可能性があります";
     case ErrorKind::UnknownFileType:
-      return file +
-             "は対応していない種類のファイルです。拡張子が .png、.jpg、.jpeg、.bmp "
-             "のファイルを指定してください";
+      return file + "は対応していない種類のファイルです。拡張子が " +
+             JapaneseList(detail.empty() ? AcceptedExtensions() : detail) +
+             " のファイルを指定してください";
     case ErrorKind::NotThisFormat:
-      if (IsFormatName(first) && IsFormatName(second)) {
-        return file + "は拡張子が示す " + first + " 形式ではなく、" + second +
-               " 形式の画像です。拡張子を " + (second == "JPEG" ? ".jpg" : ".png") +
+      if (const PictureFormat* found = FormatNamed(SplitDetail(second).first);
+          IsFormatName(first) && found != nullptr) {
+        return file + "は拡張子が示す " + first + " 形式ではなく、" + found->Name +
+               " 形式の画像です。拡張子を " + std::string(found->Extensions[0]) +
                " に変えてから開いてください";
       }
       if (IsFormatName(detail)) {

@@ -41,11 +41,15 @@ std::u16string Decimal(int32_t value) {
   return std::u16string(digits.begin(), digits.end());
 }
 
-// The component names of the panel's edits, in the order of TNumberField.
-constexpr const char* kFieldNames[] = {"Edit_ProcRevMosBlockW", "Edit_ProcRevMosBlockH",
-                                       "Edit_ProcRevMosKey1", "Edit_ProcRevMosKey2",
-                                       "Edit_ProcBitShiftLen"};
-static_assert(std::size(kFieldNames) == std::size(kNumberFields));
+// Every parameter is a field, at its own index.
+constexpr bool FieldsAreTheParameters() {
+  if (std::size(kNumberFields) != std::size(kNumericParams)) return false;
+  for (std::size_t i = 0; i < std::size(kNumberFields); ++i) {
+    if (static_cast<std::size_t>(kNumberFields[i]) != i) return false;
+  }
+  return true;
+}
+static_assert(FieldsAreTheParameters());
 
 }  // namespace
 
@@ -61,13 +65,12 @@ const TNumberFieldSpec& NumberFieldSpec(TNumberField field) noexcept {
     std::array<TNumberFieldSpec, kCount> fields{};
     for (std::size_t i = 0; i < kCount; ++i) {
       const TNumericParam& p = kNumericParams[i];
-      fields[i] = {kFieldNames[i], p.KeyLimit, p.DefaultOnExit,
-                   p.Low,          p.High,     kInitialTexts[i].c_str()};
+      fields[i] = {p.KeyLimit, p.DefaultOnExit, p.Low, p.High, kInitialTexts[i].c_str()};
     }
     return fields;
   }();
-  const auto index = static_cast<std::size_t>(field);
-  return kFields[index < kCount ? index : 0];
+  // Every TNumberField is a parameter of the table (FieldsAreTheParameters).
+  return kFields.at(static_cast<std::size_t>(field));
 }
 
 std::u16string RangeLabel(TNumberField field) {

@@ -45,8 +45,8 @@ inline constexpr TNumberField kNumberFields[] = {TNumberField::BlockW, TNumberFi
                                                  TNumberField::Key1, TNumberField::Key2,
                                                  TNumberField::ShiftLen};
 
+// The window's own part of a field (its component name and place) is in src/app/panel_table.h.
 struct TNumberFieldSpec {
-  const char* name;       // the edit's component name, e.g. "Edit_ProcRevMosBlockW"
   int limit;              // key limit in characters
   int32_t defaultOnExit;  // taken when the text is no valid integer
   int32_t low;            // range

@@ -1,11 +1,13 @@
 #include "engine/error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <new>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace kavun {
 
@@ -41,16 +43,20 @@ std::pair<std::string, std::string> SplitDetail(const std::string& detail) {
           detail.substr(at + std::char_traits<char>::length(kDetailSeparator))};
 }
 
-namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::string EnglishAlternatives(std::string_view words) {
+  std::vector<std::string_view> list;
+  for (std::size_t start = 0; start < words.size();) {
+    const std::size_t end = std::min(words.find(' ', start), words.size());
+    if (end > start) list.push_back(words.substr(start, end - start));
+    start = end + 1;
+  }
+  std::string text;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i > 0) text += i + 1 == list.size() ? " or " : ", ";
+    text += list[i];
   }
   return text;
 }
-
-}  // namespace
 
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail) {
   const std::string file = path.empty() ? std::string("the file") : "\"" + path + "\"";
@@ -79,19 +85,17 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
     case ErrorKind::FileEndsEarly:
       return file + " ends early; it may be damaged" + more;
     case ErrorKind::UnknownFileType:
-      return file + " has an unknown file type; use .png, .jpg, .jpeg or .bmp";
+      return file + " has an unknown file type" +
+             (detail.empty() ? std::string() : "; use " + EnglishAlternatives(detail));
     case ErrorKind::NotThisFormat: {
       // Built by appending: GCC 12 at -O3 misreads `"." + Lower(...)` as overlapping copies.
       std::string text = file + " is not a";
       if (!first.empty()) text.append(" ").append(first);
       text.append(" picture as its extension says");
       if (!second.empty()) {
-        text.append("; it holds a ").append(second).append(" picture: give it the extension ");
-        if (second == "JPEG") {
-          text.append(".jpg");
-        } else {
-          text.append(".").append(Lower(second));
-        }
+        const auto [found, extension] = SplitDetail(second);
+        text.append("; it holds a ").append(found).append(" picture");
+        if (!extension.empty()) text.append(": give it the extension ").append(extension);
       }
       return text;
     }

@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kavun {
@@ -22,11 +23,11 @@ enum class ErrorKind {
   WriteFailed,         // an input/output error while writing (Detail(): the system's message)
   FileEndsEarly,       // the file is truncated (Detail(): a library's message)
   UnknownFileType,     // the extension names no format the program reads or writes
-                       // (Detail(): the extension)
+                       // (Detail(): the extensions it takes, separated by blanks)
   NotThisFormat,       // the content is not a picture of the kind the extension names
-                       // (Detail(): the format expected, "PNG", "JPEG" or "BMP", and when
-                       // the content is a picture of another kind, that kind after
-                       // kDetailSeparator: "BMP / JPEG")
+                       // (Detail(): the format expected, e.g. "BMP", and when the content is
+                       // a picture of another kind, that kind and the extension it should
+                       // have, each after kDetailSeparator: "BMP / JPEG / .jpg")
   CorruptData,         // a picture of the right kind whose data is damaged (Detail(): a
                        // library's message)
   UnsupportedVariant,  // a valid picture of a variant the program does not read (Detail():
@@ -57,6 +58,9 @@ inline constexpr const char* kDetailSeparator = " / ";
 
 // The two values of such a detail; the second is empty when there is no separator.
 std::pair<std::string, std::string> SplitDetail(const std::string& detail);
+
+// Words separated by blanks as English alternatives: "a b c" gives "a, b or c".
+std::string EnglishAlternatives(std::string_view words);
 
 // Every failure the engine, the file layer and the front ends report. It carries a kind, the
 // file concerned (UTF-8, may be empty) and a detail: numbers, the offending character, or a

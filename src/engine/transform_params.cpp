@@ -22,22 +22,6 @@ constexpr bool RowsAreConsistent() {
 }
 static_assert(RowsAreConsistent());
 
-bool XorModeFromCliName(std::string_view name, XorKeyMode* mode) {
-  for (const TXorModeName& m : kXorModeNames) {
-    if (name == m.CliName) {
-      *mode = m.Mode;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool SignedShiftInRange(int32_t shift) {
-  const TNumericParam& p = NumericParam(TParamId::ShiftLen);
-  if (shift >= 0) return shift >= p.Low && shift <= p.High;
-  return shift <= -p.Low && shift >= -p.High;
-}
-
 void ApplyTransform(Bitmap& bitmap, const TRect& rect, const TransformRequest& request) {
   switch (request.Kind) {
     case TransformKind::ReversibleMosaic:
@@ -59,11 +43,6 @@ bool UsesSharedGenerator(const TransformRequest& request) {
 
 bool MosaicIsReversible(const TransformRequest& request) {
   return IsReversibleOrder(request.Key1, request.Key2, request.BlockW * request.BlockH);
-}
-
-std::string ReversibilityText(bool reversible, std::string_view newline) {
-  if (reversible) return "可逆です。";
-  return "非可逆です。" + std::string(newline) + "モザイクを掛けた画像を戻すことは出来ません。";
 }
 
 }  // namespace kavun

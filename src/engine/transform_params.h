@@ -1,9 +1,11 @@
 #pragma once
 
-// What each transform takes, held once. The desktop program's processing panel (field texts,
-// key limits, range checks, range labels) and kavun-cli (options, defaults, range errors, its
-// help text) both read these tables, so a range or a default is changed in one row here.
-// ApplyTransform is the one place where a transform and its parameters become an engine call.
+// What each transform takes, held once: ranges, defaults and modes, in no front end's words.
+// The desktop program's processing panel (field texts, key limits, range checks, range labels;
+// its captions in src/app) and kavun-cli (its options and their words in src/cli/options.h:
+// defaults, range errors, its help text) both read these tables, so a range or a default is
+// changed in one row here. ApplyTransform is the one place where a transform and its parameters
+// become an engine call.
 
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +38,6 @@ struct TNumericParam {
   int32_t High;
   int32_t DefaultOnExit;  // what a field left with no valid integer stands for
   int32_t Initial;        // the value at start: the panel field's text and kavun-cli's default
-  const char* CliOption;  // the kavun-cli option that sets it
-  int CliIndex;           // its place in the option's value (W of "--block WxH" is 0)
-  const char* CliWhat;    // how kavun-cli names it in a range error
   // Characters a field takes: as many as the upper end has digits, so that every value of the
   // range can be typed and no longer one.
   int KeyLimit = DecimalDigits(High);
@@ -47,12 +46,12 @@ struct TNumericParam {
 // One row per parameter, indexed by TParamId.
 inline constexpr TNumericParam kNumericParams[] = {
     // clang-format off
-    // id               transform                        name        low high default initial option    index what
-    {TParamId::BlockW,   TransformKind::ReversibleMosaic, "BlockW",   2,  50,  2,      16,     "--block", 0,    "the block width"},
-    {TParamId::BlockH,   TransformKind::ReversibleMosaic, "BlockH",   2,  50,  2,      16,     "--block", 1,    "the block height"},
-    {TParamId::Key1,     TransformKind::ReversibleMosaic, "Key1",     0,  255, 0,      3,      "--keys",  0,    "K1"},
-    {TParamId::Key2,     TransformKind::ReversibleMosaic, "Key2",     0,  255, 0,      7,      "--keys",  1,    "K2"},
-    {TParamId::ShiftLen, TransformKind::BitShift,         "ShiftLen", 1,  23,  1,      3,      "--bits",  0,    "the shift width |N|"},
+    // id               transform                        name        low high default initial
+    {TParamId::BlockW,   TransformKind::ReversibleMosaic, "BlockW",   2,  50,  2,      16},
+    {TParamId::BlockH,   TransformKind::ReversibleMosaic, "BlockH",   2,  50,  2,      16},
+    {TParamId::Key1,     TransformKind::ReversibleMosaic, "Key1",     0,  255, 0,      3},
+    {TParamId::Key2,     TransformKind::ReversibleMosaic, "Key2",     0,  255, 0,      7},
+    {TParamId::ShiftLen, TransformKind::BitShift,         "ShiftLen", 1,  23,  1,      3},
     // clang-format on
 };
 
@@ -60,39 +59,27 @@ constexpr const TNumericParam& NumericParam(TParamId id) {
   return kNumericParams[static_cast<std::size_t>(id)];
 }
 
-// The non-numeric parameters:
-//  - mosaic direction: the panel's "変換" / "逆変換"; kavun-cli encodes unless --decode is given;
-//  - shift direction: the panel's right / left rotation buttons; on kavun-cli the sign of --bits
-//    (ShiftLen is then its magnitude);
-//  - XOR mode: the panel's function buttons; kavun-cli's --mode with the names below.
-inline constexpr const char* kDecodeOption = "--decode";
-inline constexpr const char* kXorModeOption = "--mode";
+// The non-numeric parameters: the mosaic's direction (encode or decode), the shift's direction
+// (the sign of the signed width, ShiftLen being its magnitude) and the XOR mode below. Each front
+// end gives them its own words (the panel's buttons, kavun-cli's options).
 
-struct TXorModeName {
+struct TXorMode {
   XorKeyMode Mode;
-  const char* CliName;  // the value of --mode
-  const char* Title;    // the panel's caption
+  const char* Name;  // the keystream's own name, the panel's caption
 };
 
-// In the order kavun-cli lists them; the first is the default of both front ends.
-inline constexpr TXorModeName kXorModeNames[] = {
-    {XorKeyMode::MTwister, "mt", "MTwister"},
-    {XorKeyMode::MD5, "md5", "MD5"},
-    {XorKeyMode::MD5OFB, "md5ofb", "MD5(OFB)"},
+// The first is the default of both front ends.
+inline constexpr TXorMode kXorModes[] = {
+    {XorKeyMode::MTwister, "MTwister"},
+    {XorKeyMode::MD5, "MD5"},
+    {XorKeyMode::MD5OFB, "MD5(OFB)"},
 };
-inline constexpr XorKeyMode kDefaultXorMode = kXorModeNames[0].Mode;
-
-// The mode of a --mode name, or false when it names none.
-bool XorModeFromCliName(std::string_view name, XorKeyMode* mode);
+inline constexpr XorKeyMode kDefaultXorMode = kXorModes[0].Mode;
 
 // The signed width BitShiftRotate takes: `length` rotating right, its negation rotating left.
 constexpr int32_t SignedShift(int32_t length, bool rotateRight) {
   return rotateRight ? length : -length;
 }
-
-// Whether the magnitude of a signed shift width lies in ShiftLen's range (compared without
-// negating: the most negative int32 has no positive counterpart).
-bool SignedShiftInRange(int32_t shift);
 
 // One transform with everything it takes. The defaults are the panel's values at start.
 struct TransformRequest {
@@ -120,10 +107,5 @@ bool UsesSharedGenerator(const TransformRequest& request);
 
 // Whether the mosaic of the request's block and coefficients can be undone.
 bool MosaicIsReversible(const TransformRequest& request);
-
-// The reversibility check's message box: its caption and its text, the lines of the text joined
-// by `newline` (the desktop message box takes "\r\n").
-inline constexpr const char* kReversibilityCaption = "可逆チェック";
-std::string ReversibilityText(bool reversible, std::string_view newline = "\n");
 
 }  // namespace kavun

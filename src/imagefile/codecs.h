@@ -45,8 +45,8 @@ inline uint32_t ScaledSide(uint32_t side, const DecodeLimits& limits) {
 }
 
 // LoadImageFile with limits: the decoder by the file's extension, the file opened as a regular
-// file no larger than its format could need, read through limits.Watch when one is given.
-// Throws Error naming the file (Interrupted when the watch was cancelled).
+// file no larger than its format could need (formats.h), read through limits.Watch when one is
+// given. Throws Error naming the file (Interrupted when the watch was cancelled).
 Bitmap DecodeFile(const std::filesystem::path& path, const DecodeLimits& limits,
                   DroppedOnLoad* dropped);
 
@@ -90,12 +90,5 @@ void CheckDecodeSize(int64_t width, int64_t height, const DecodeLimits& limits);
 
 // The bytes left in `file` from its current position (0 when it cannot tell).
 uint64_t BytesLeft(std::FILE* file);
-
-// The largest file of each format that the largest picture the program holds could need; a
-// larger file is refused without being read. Generous: stored (uncompressed) data in the widest
-// sample format the format has, plus room for metadata.
-inline constexpr uint64_t kMaxPngFileBytes = 3 * uint64_t{kMaxBitmap24Bytes};
-inline constexpr uint64_t kMaxJpegFileBytes = 3 * uint64_t{kMaxBitmap24Bytes};
-inline constexpr uint64_t kMaxBmpFileBytes = 3 * uint64_t{kMaxBitmap24Bytes} / 2;
 
 }  // namespace kavun::codec

@@ -8,6 +8,7 @@
 #include "engine/error.h"
 #include "imagefile/codecs.h"
 #include "imagefile/file_io.h"
+#include "imagefile/formats.h"
 
 namespace kavun {
 namespace codec {
@@ -41,29 +42,15 @@ uint64_t BytesLeft(std::FILE* file) {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
-enum class Format { Png, Jpeg, Bmp, Unknown };
-
-Format FormatOf(std::string_view extension) {
-  const std::string ext = Lower(extension);
-  if (ext == ".png") return Format::Png;
-  if (ext == ".jpg" || ext == ".jpeg") return Format::Jpeg;
-  if (ext == ".bmp") return Format::Bmp;
-  return Format::Unknown;
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+// A picture of another format under a wrong extension ("BMP / JPEG" from the decoder) gets the
+// extension that format's files have, for the message to suggest ("BMP / JPEG / .jpg").
+Error WithExtensionHint(const Error& error) {
+  if (error.Kind() != ErrorKind::NotThisFormat) return error;
+  const auto [expected, found] = SplitDetail(error.Detail());
+  const PictureFormat* format = FormatNamed(found);
+  if (format == nullptr) return error;
+  return Error(error.Kind(), error.Path(),
+               error.Detail() + kDetailSeparator + std::string(format->Extensions[0]));
 }
 
 uint64_t Bytes24(int64_t width, int64_t height) {
@@ -87,30 +74,13 @@ namespace codec {
 Bitmap DecodeFile(const std::filesystem::path& path, const DecodeLimits& limits,
                   DroppedOnLoad* dropped) {
   const std::string name = path.string();
-  Bitmap (*decode)(std::FILE*, const DecodeLimits&, DroppedOnLoad*) = nullptr;
-  uint64_t maxBytes = 0;
-  switch (FormatOf(FileExtension(name))) {
-    case Format::Png:
-      decode = DecodePng;
-      maxBytes = kMaxPngFileBytes;
-      break;
-    case Format::Jpeg:
-      decode = DecodeJpeg;
-      maxBytes = kMaxJpegFileBytes;
-      break;
-    case Format::Bmp:
-      decode = DecodeBmp;
-      maxBytes = kMaxBmpFileBytes;
-      break;
-    case Format::Unknown:
-      throw Error(ErrorKind::UnknownFileType, name, FileExtension(name));
-  }
+  const PictureFormat& format = FormatForPath(name);
   if (dropped != nullptr) *dropped = {};
   try {
     if (limits.Watch != nullptr && limits.Watch->Cancelled()) {
       throw Error(ErrorKind::Interrupted, {}, "cancelled");
     }
-    const InputFile file(path, maxBytes);
+    const InputFile file(path, format.MaxFileBytes);
     // Read through the watch where the system allows it, so that a cancelled decode stops
     // inside a long read as well as between rows.
     std::FILE* const watched = OpenWatchedStream(file.Stream(), file.Size(), limits.Watch);
@@ -120,13 +90,13 @@ Bitmap DecodeFile(const std::filesystem::path& path, const DecodeLimits& limits,
         if (Stream != nullptr) std::fclose(Stream);
       }
     } closer{watched};
-    return decode(watched != nullptr ? watched : file.Stream(), limits, dropped);
+    return format.Decode(watched != nullptr ? watched : file.Stream(), limits, dropped);
   } catch (const Error& e) {
     // Whatever a decoder made of its failed read, a cancelled decode is reported as such.
     if (limits.Watch != nullptr && limits.Watch->Cancelled()) {
       throw Error(ErrorKind::Interrupted, name, "cancelled");
     }
-    throw e.WithPath(name);
+    throw WithExtensionHint(e).WithPath(name);
   } catch (const std::bad_alloc&) {
     throw Error(ErrorKind::OutOfMemory, name);
   }
@@ -143,17 +113,11 @@ Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped,
 
 void SaveImageFile(const std::filesystem::path& path, std::string_view extension,
                    const Bitmap& bitmap) {
-  void (*encode)(std::FILE*, const Bitmap&) = codec::EncodeBmp;
-  switch (FormatOf(extension)) {
-    case Format::Png:
-      encode = codec::EncodePng;
-      break;
-    case Format::Jpeg:
-      encode = codec::EncodeJpeg;
-      break;
-    default:
-      break;
-  }
+  // An extension that names no format is written as BMP: the window's save dialog always
+  // gives one that does, and kavun-cli refuses any other before it starts.
+  const PictureFormat* format = FormatOfExtension(extension);
+  void (*encode)(std::FILE*, const Bitmap&) =
+      (format != nullptr ? *format : FormatRow(PictureFormatId::Bmp)).Encode;
   if (bitmap.IsEmpty()) throw Error(ErrorKind::EmptyPicture, path.string());
   try {
     WriteFileSafely(path, [&](std::FILE* file) { encode(file, bitmap); });
@@ -165,43 +129,11 @@ void SaveImageFile(const std::filesystem::path& path, std::string_view extension
 }
 
 codec::PictureSize codec::ReadPictureSize(const std::filesystem::path& path) {
-  const Format format = FormatOf(FileExtension(path.string()));
-  if (format == Format::Unknown) return {};
+  const PictureFormat* format = FormatOfPath(path.string());
+  if (format == nullptr) return {};
   try {
     const InputFile file(path, 0);
-    uint8_t head[30] = {};
-    const std::size_t got = std::fread(head, 1, sizeof head, file.Stream());
-    switch (format) {
-      case Format::Png:
-        if (got < 24 || std::memcmp(head + 12, "IHDR", 4) != 0) return {};
-        return {Be32(head + 16), Be32(head + 20)};
-      case Format::Bmp:
-        if (got < 26 || head[0] != 'B' || head[1] != 'M') return {};
-        if (Le32(head + 14) == 12) {
-          return {head[18] | (head[19] << 8), head[20] | (head[21] << 8)};
-        }
-        return {static_cast<int32_t>(Le32(head + 18)), static_cast<int32_t>(Le32(head + 22))};
-      case Format::Jpeg: {
-        // Walk the markers to the frame header.
-        if (std::fseek(file.Stream(), 2, SEEK_SET) != 0) return {};
-        for (int markers = 0; markers < 1000; ++markers) {
-          uint8_t m[4];
-          if (std::fread(m, 1, 4, file.Stream()) != 4 || m[0] != 0xFF) return {};
-          const unsigned length = (m[2] << 8) | m[3];
-          const bool frame =
-              m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC;
-          if (frame) {
-            uint8_t f[5];
-            if (std::fread(f, 1, 5, file.Stream()) != 5) return {};
-            return {(f[3] << 8) | f[4], (f[1] << 8) | f[2]};
-          }
-          if (length < 2 || std::fseek(file.Stream(), length - 2, SEEK_CUR) != 0) return {};
-        }
-        return {};
-      }
-      case Format::Unknown:
-        break;
-    }
+    return format->PeekSize(file.Stream());
   } catch (const Error&) {
   }
   return {};

@@ -17,8 +17,8 @@ struct DroppedOnLoad {
   bool DeepSamples = false;  // 16-bit samples, rounded to 8 bits
 };
 
-// Decodes the file by its extension, letters compared without regard to case: ".png" PNG,
-// ".jpg"/".jpeg" JPEG, ".bmp" BMP; anything else is an error. The decoder follows the extension,
+// Decodes the file by its extension, letters compared without regard to case, as the table of
+// formats says (formats.h); anything else is an error. The decoder follows the extension,
 // not the content. The file must be a regular file no larger than its format could need for the
 // largest picture the program holds; a FIFO, device or folder is refused without being read.
 // Throws Error naming the file. `dropped`, when given, tells what the picture lost. `watch`, when
@@ -27,8 +27,8 @@ struct DroppedOnLoad {
 Bitmap LoadImageFile(const std::filesystem::path& path, DroppedOnLoad* dropped = nullptr,
                      DecodeWatch* watch = nullptr);
 
-// Writes `bitmap` to `path` in the format `extension` names, compared without regard to case:
-// ".png" PNG, ".jpg"/".jpeg" JPEG, anything else BMP, through WriteFileSafely (file_io.h): links
+// Writes `bitmap` to `path` in the format `extension` names, compared without regard to case
+// (formats.h), BMP when it names none, through WriteFileSafely (file_io.h): links
 // followed, write-protected files and folders refused, the old file untouched on any failure
 // except a disk failure while a multiply linked file is rewritten in place. Throws Error naming
 // the file.

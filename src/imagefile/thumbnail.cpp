@@ -8,6 +8,7 @@
 
 #include "engine/error.h"
 #include "imagefile/codecs.h"
+#include "imagefile/formats.h"
 
 namespace kavun {
 namespace {
@@ -94,11 +95,8 @@ void Fit(int64_t width, int64_t height, int32_t side, int32_t* outWidth, int32_t
 }
 
 bool IsJpeg(const std::filesystem::path& path) {
-  std::string ext = FileExtension(path.string());
-  for (char& c : ext) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return ext == ".jpg" || ext == ".jpeg";
+  const PictureFormat* format = FormatOfPath(path.string());
+  return format != nullptr && format->Id == PictureFormatId::Jpeg;
 }
 
 }  // namespace

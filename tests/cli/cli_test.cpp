@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "common/same_pixels.h"
 #include "common/temp_dir.h"
 #include "engine/bitmap.h"
@@ -247,8 +248,8 @@ TEST_F(Cli, HelpDescribesEveryCommand) {
     const std::string range = std::to_string(p.Low) + " to " + std::to_string(p.High);
     EXPECT_NE(r.Out.find(range), std::string::npos) << p.Name << ": " << range;
   }
-  for (const TXorModeName& m : kXorModeNames) {
-    EXPECT_NE(r.Out.find(m.CliName), std::string::npos) << m.CliName;
+  for (const cli::TCliXorMode& m : cli::kCliXorModes) {
+    EXPECT_NE(r.Out.find(m.Name), std::string::npos) << m.Name;
   }
   EXPECT_NE(r.Out.find("--version"), std::string::npos);
 }
@@ -269,14 +270,15 @@ TEST_F(Cli, EveryParameterOptionFollowsItsRange) {
     // starting values.
     const auto arg = [&](int32_t value) {
       std::string list;
+      const char* option = cli::CliParam(p.Id).Option;
       for (const TNumericParam& q : kNumericParams) {
-        if (std::string(q.CliOption) != p.CliOption) continue;
-        if (!list.empty()) list += std::string(q.CliOption) == "--block" ? "x" : ",";
+        if (std::string(cli::CliParam(q.Id).Option) != option) continue;
+        if (!list.empty()) list += std::string(option) == "--block" ? "x" : ",";
         list += std::to_string(q.Id == p.Id ? value : q.Initial);
       }
       const std::string command =
           p.Transform == TransformKind::BitShift ? "shift in.png out.png " : "check ";
-      return command + p.CliOption + " " + list;
+      return command + option + " " + list;
     };
     const std::string range = std::to_string(p.Low) + " to " + std::to_string(p.High);
     for (const int32_t good : {p.Low, p.High}) {

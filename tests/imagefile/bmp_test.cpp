@@ -125,9 +125,10 @@ TEST(BmpDecode, AJpegOrPngWhereABmpIsExpectedIsCalledWhatItIs) {
        "a JPEG picture stored inside a BMP file"},
       {Data("bmpsuite/q/rgb24png.bmp"), ErrorKind::UnsupportedVariant,
        "a PNG picture stored inside a BMP file"},
-      {dir / "photo.bmp", ErrorKind::NotThisFormat, std::string("BMP") + kDetailSeparator + "JPEG"},
+      {dir / "photo.bmp", ErrorKind::NotThisFormat,
+       std::string("BMP") + kDetailSeparator + "JPEG" + kDetailSeparator + ".jpg"},
       {dir / "drawing.bmp", ErrorKind::NotThisFormat,
-       std::string("BMP") + kDetailSeparator + "PNG"},
+       std::string("BMP") + kDetailSeparator + "PNG" + kDetailSeparator + ".png"},
       {dir / "text.bmp", ErrorKind::NotThisFormat, "BMP"},
       {dir / "short.bmp", ErrorKind::NotThisFormat, "BMP"},
   };
