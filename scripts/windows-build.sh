@@ -240,7 +240,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKAVUN_MING
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DQt6_DIR="$libs/lib/cmake/Qt6" -DGTest_DIR="$libs/lib/cmake/GTest" "${launcher[@]}" >/dev/null
 targets=(kavun kavun-cli)
-[ "$tests" = ON ] && targets+=(engine_tests imagefile_tests applogic_tests windows_tests)
+[ "$tests" = ON ] && targets+=(engine_tests imagefile_tests applogic_tests windows_tests kavun_app_test)
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 echo "Programs built in $((SECONDS - start)) s"
 

@@ -8,9 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-win64}
-programs=(engine imagefile applogic windows)
+programs=(engine imagefile applogic windows kavun_app)
 for p in "${programs[@]}"; do
-  [ -n "$(find "$build/tests" -name "${p}_tests.exe" 2>/dev/null)" ] || {
+  [ -n "$(find "$build/tests" -name "${p}_test*.exe" 2>/dev/null)" ] || {
     bash scripts/windows-build.sh --tests
     break
   }
@@ -23,9 +23,9 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 passed=0 failed=0
 for p in "${programs[@]}"; do
-  exe=$(find "$build/tests" -name "${p}_tests.exe" | head -1)
+  exe=$(find "$build/tests" -name "${p}_test*.exe" | head -1)
   log=$(mktemp)
-  if "$wine" "$exe" --gtest_brief=1 >"$log" 2>&1; then :; fi
+  if QT_QPA_PLATFORM=offscreen "$wine" "$exe" --gtest_brief=1 >"$log" 2>&1; then :; fi
   n=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log")
   f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log")
   if [ -z "$n" ] && [ -z "$f" ]; then

@@ -57,9 +57,9 @@ TEST(PictureFormats, AnUnknownExtensionNamesTheOnesTaken) {
   } catch (const Error& e) {
     EXPECT_EQ(e.Kind(), ErrorKind::UnknownFileType);
     EXPECT_EQ(e.Detail(), AcceptedExtensions());
-    EXPECT_EQ(std::string(e.what()), "\"" + (dir / "missing.gif").string() +
-                                         "\" has an unknown file type; use .png, .jpg, "
-                                         ".jpeg or .bmp");
+    const std::string expected = std::string(1, '"') + (dir / "missing.gif").string() +
+                                 "\" has an unknown file type; use .png, .jpg, .jpeg or .bmp";
+    EXPECT_EQ(std::string(e.what()), expected);
   }
 }
 
@@ -71,7 +71,7 @@ TEST(PictureFormats, TheHeaderPeekGivesThePicturesSize) {
   const uint64_t bytes24 = uint64_t{(37 * 3 + 3) / 4 * 4} * 11;
   for (const PictureFormat& format : PictureFormats()) {
     SCOPED_TRACE(format.Name);
-    const auto file = dir / ("p" + std::string(format.Extensions[0]));
+    const auto file = dir / (std::string(1, 'p') += format.Extensions[0]);
     SaveImageFile(file, format.Extensions[0], picture);
     EXPECT_EQ(PictureBytes24(file), bytes24);
   }
