@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/ascii.h"
+
 namespace kavun {
 
 Error::Error(const std::string& message)
@@ -40,17 +42,6 @@ std::pair<std::string, std::string> SplitDetail(const std::string& detail) {
   return {detail.substr(0, at),
           detail.substr(at + std::char_traits<char>::length(kDetailSeparator))};
 }
-
-namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-}  // namespace
 
 std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std::string& detail) {
   const std::string file = path.empty() ? std::string("the file") : "\"" + path + "\"";
@@ -90,7 +81,7 @@ std::string EnglishErrorText(ErrorKind kind, const std::string& path, const std:
         if (second == "JPEG") {
           text.append(".jpg");
         } else {
-          text.append(".").append(Lower(second));
+          text.append(".").append(LowerAscii(second));
         }
       }
       return text;
@@ -160,58 +151,11 @@ ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
 
 const char* ErrorKindName(ErrorKind kind) noexcept {
   switch (kind) {
-    case ErrorKind::Other:
-      return "Other";
-    case ErrorKind::Usage:
-      return "Usage";
-    case ErrorKind::FileNotFound:
-      return "FileNotFound";
-    case ErrorKind::PermissionDenied:
-      return "PermissionDenied";
-    case ErrorKind::ReadOnlyFileSystem:
-      return "ReadOnlyFileSystem";
-    case ErrorKind::NotAFile:
-      return "NotAFile";
-    case ErrorKind::DiskFull:
-      return "DiskFull";
-    case ErrorKind::ReadFailed:
-      return "ReadFailed";
-    case ErrorKind::WriteFailed:
-      return "WriteFailed";
-    case ErrorKind::FileEndsEarly:
-      return "FileEndsEarly";
-    case ErrorKind::UnknownFileType:
-      return "UnknownFileType";
-    case ErrorKind::NotThisFormat:
-      return "NotThisFormat";
-    case ErrorKind::CorruptData:
-      return "CorruptData";
-    case ErrorKind::UnsupportedVariant:
-      return "UnsupportedVariant";
-    case ErrorKind::PictureTooLarge:
-      return "PictureTooLarge";
-    case ErrorKind::FileTooLarge:
-      return "FileTooLarge";
-    case ErrorKind::EmptyPicture:
-      return "EmptyPicture";
-    case ErrorKind::OutOfMemory:
-      return "OutOfMemory";
-    case ErrorKind::OutsideRectangle:
-      return "OutsideRectangle";
-    case ErrorKind::PasswordNotCp932:
-      return "PasswordNotCp932";
-    case ErrorKind::PasswordNotUtf8:
-      return "PasswordNotUtf8";
-    case ErrorKind::Irreversible:
-      return "Irreversible";
-    case ErrorKind::Interrupted:
-      return "Interrupted";
-    case ErrorKind::RowOutOfRange:
-      return "RowOutOfRange";
-    case ErrorKind::NoPassword:
-      return "NoPassword";
-    case ErrorKind::FileInUse:
-      return "FileInUse";
+#define KAVUN_ERROR_KIND_NAME(name) \
+  case ErrorKind::name:             \
+    return #name;
+    KAVUN_ERROR_KINDS(KAVUN_ERROR_KIND_NAME)
+#undef KAVUN_ERROR_KIND_NAME
   }
   return "Other";
 }

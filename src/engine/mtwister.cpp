@@ -26,12 +26,7 @@ uint32_t MTNext() {
     kernels::MTRegenerateWords(MTState);
     MTIndex = 0;
   }
-  uint32_t y = MTState[MTIndex++];
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680;
-  y ^= (y << 15) & 0xEFC60000;
-  y ^= y >> 18;
-  return y;
+  return MTTemper(MTState[MTIndex++]);
 }
 
 void MTLowBytes(uint8_t* out, std::size_t n) {

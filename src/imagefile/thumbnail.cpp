@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ascii.h"
 #include "engine/error.h"
 #include "imagefile/codecs.h"
 
@@ -94,10 +95,7 @@ void Fit(int64_t width, int64_t height, int32_t side, int32_t* outWidth, int32_t
 }
 
 bool IsJpeg(const std::filesystem::path& path) {
-  std::string ext = FileExtension(path.string());
-  for (char& c : ext) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string ext = LowerAscii(FileExtension(path.string()));
   return ext == ".jpg" || ext == ".jpeg";
 }
 
