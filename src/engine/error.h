@@ -30,7 +30,7 @@ namespace kavun {
   X(ReadFailed)                                                                                  \
   /* an input/output error while writing (Detail(): the system's message) */                     \
   X(WriteFailed)                                                                                 \
-  /* the file is truncated (Detail(): a library's message) */                                    \
+  /* the file is truncated (Detail(): where it ends, or a library's message) */                  \
   X(FileEndsEarly)                                                                               \
   /* the extension names no format the program reads or writes (Detail(): the extension) */      \
   X(UnknownFileType)                                                                             \
@@ -45,8 +45,8 @@ namespace kavun {
   X(UnsupportedVariant)                                                                          \
   /* more pixels than the program handles (Detail(): "W x H pixels") */                          \
   X(PictureTooLarge)                                                                             \
-  /* larger than any picture (or password file) it could hold (Detail(): its size and the */     \
-  /* limit, in words) */                                                                         \
+  /* larger than any picture (or password file) it could hold (Detail(): its size in bytes, */   \
+  /* or "more than N" for a file that grew while it was read) */                                 \
   X(FileTooLarge)                                                                                \
   /* a picture without pixels cannot be saved */                                                 \
   X(EmptyPicture)                                                                                \
