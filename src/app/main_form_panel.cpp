@@ -9,6 +9,7 @@
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <QVariant>
 
 #include <chrono>
 #include <limits>
@@ -54,10 +55,16 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, const QString& text, int x
   return edit;
 }
 
-// A numeric field: its component name and its text at start from the field's row of the table.
+// The property of a numeric field's edit that holds its TNumberField.
+constexpr const char* kFieldProperty = "kavunNumberField";
+
+// A numeric field: its component name and its text at start from the field's row of the table;
+// the edit knows its field (FieldOf).
 QLineEdit* AddNumberEdit(QWidget* parent, kavun::TNumberField field, int x, int y, int w) {
   const kavun::TNumberFieldSpec& row = kavun::NumberFieldSpec(field);
-  return AddEdit(parent, row.name, QString::fromStdU16String(row.initial), x, y, w);
+  QLineEdit* edit = AddEdit(parent, row.name, QString::fromStdU16String(row.initial), x, y, w);
+  edit->setProperty(kFieldProperty, static_cast<int>(field));
+  return edit;
 }
 
 // The label under a numeric field that states its range, e.g. "2～50".
@@ -88,12 +95,11 @@ QLabel* AddEndMark(QWidget* parent, int y) {
 
 namespace {
 
+// The numeric field an edit made by AddNumberEdit shows; none for any other object.
 std::optional<kavun::TNumberField> FieldOf(const QObject* edit) {
-  const QString name = edit->objectName();
-  for (const kavun::TNumberField f : kavun::kNumberFields) {
-    if (name == QLatin1String(kavun::NumberFieldSpec(f).name)) return f;
-  }
-  return std::nullopt;
+  const QVariant field = edit->property(kFieldProperty);
+  if (!field.isValid()) return std::nullopt;
+  return static_cast<kavun::TNumberField>(field.toInt());
 }
 
 }  // namespace
