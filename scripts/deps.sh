@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   # compilers and build tools
-  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang clang-format clang-tidy libclang-rt-14-dev
   # libraries
   qt6-base-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   # Qt's own texts (dialog buttons, file dialogs, context menus) in Japanese

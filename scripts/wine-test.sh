@@ -30,11 +30,11 @@ for p in "${programs[@]}"; do
   f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log")
   if [ -z "$n" ] && [ -z "$f" ]; then
     cat "$log"
-    echo "${p}_tests.exe did not finish" >&2
+    echo "$(basename "$exe") did not finish" >&2
     f=1
   fi
   [ -n "$f" ] && grep -E '^\[  FAILED  \]|Failure|error' "$log" | head -40
-  echo "${p}_tests.exe under wine: ${n:-0} passed, ${f:-0} failed"
+  echo "$(basename "$exe") under wine: ${n:-0} passed, ${f:-0} failed"
   passed=$((passed + ${n:-0}))
   failed=$((failed + ${f:-0}))
   rm -f "$log"

@@ -2,9 +2,10 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 void TGlobalValue::SetRatio(int32_t value) {
-  if (value > 10) value = 10;
-  if (value < 1) value = 1;
+  value = std::clamp(value, kMinRatio, kMaxRatio);
   const int32_t previous = Ratio;
   Ratio = value;
   if (OwnerWindow != nullptr) {

@@ -10,6 +10,10 @@
 
 class QObject;
 
+// The display ratio's range: 100 % to 1000 %, in steps of 100 %.
+inline constexpr int32_t kMinRatio = 1;
+inline constexpr int32_t kMaxRatio = 10;
+
 // WM_RATIOCHANGED (0x8014): sent synchronously to the main window on every ratio assignment.
 inline constexpr int WM_RATIOCHANGED = 0x8014;
 
@@ -36,8 +40,8 @@ class TGlobalValue {
   TGlobalValue& operator=(const TGlobalValue&) = delete;
   virtual ~TGlobalValue() = default;
 
-  // Clamps the value to 1..10, stores it and sends the ratio notification to OwnerWindow, also
-  // when the value did not change.
+  // Clamps the value to kMinRatio..kMaxRatio, stores it and sends the ratio notification to
+  // OwnerWindow, also when the value did not change.
   void SetRatio(int32_t value);
   int32_t GetRatio() const noexcept { return Ratio; }
 

@@ -281,7 +281,7 @@ class TMainForm : public QMainWindow {
   QAction* MainMenu_F_Exit = nullptr;
   QMenu* MainMenu_PR = nullptr;
   QActionGroup* ratioGroup_ = nullptr;
-  std::array<QAction*, 10> MainMenu_PR_Items{};
+  std::array<QAction*, kMaxRatio - kMinRatio + 1> MainMenu_PR_Items{};
   QMenu* MainMenu_S = nullptr;
   QActionGroup* trackGroup_ = nullptr;
   QAction* MainMenu_S_NoTrack = nullptr;

@@ -228,12 +228,12 @@ void TMainForm::BuildToolPanel() {
 }
 
 void TMainForm::RadioButton_ProcSelRMClick() {
-  const QString name = sender() != nullptr ? sender()->objectName() : QString();
-  if (name == QLatin1String("RadioButton_ProcSelRM")) {
+  const QObject* from = sender();
+  if (from == RadioButton_ProcSelRM) {
     ProcValPageControl->setCurrentIndex(0);
-  } else if (name == QLatin1String("RadioButton_ProcSelBS")) {
+  } else if (from == RadioButton_ProcSelBS) {
     ProcValPageControl->setCurrentIndex(1);
-  } else if (name == QLatin1String("RadioButton_ProcSelXOR")) {
+  } else if (from == RadioButton_ProcSelXOR) {
     ProcValPageControl->setCurrentIndex(2);
   }
 }

@@ -162,28 +162,28 @@ void TMainForm::ImgSelShapeMouseUp(Qt::MouseButton button, int x, int y) {
 
 namespace {
 
-// The digit that ends a handle's name: 1..4, 0 for anything else.
-int HandleNumber(const QObject* sender) {
-  const QString name = sender != nullptr ? sender->objectName() : QString();
-  if (name.isEmpty()) return 0;
-  const int digit = name.back().digitValue();
-  return digit >= 1 && digit <= 4 ? digit : 0;
+// The number of the corner handle `sender` is: 1..4, 0 for anything else.
+int HandleNumber(const std::array<TInvertingShape*, 4>& handles, const QObject* sender) {
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (sender != nullptr && handles[i] == sender) return static_cast<int>(i) + 1;
+  }
+  return 0;
 }
 
 }  // namespace
 
 void TMainForm::CornerShape1MouseDown(QObject* sender, Qt::MouseButton button, int x, int y) {
-  selection_.CornerShapeMouseDown(HandleNumber(sender), ToModelButton(button), x, y);
+  selection_.CornerShapeMouseDown(HandleNumber(CornerShapes, sender), ToModelButton(button), x, y);
   MirrorSelection();
 }
 
 void TMainForm::CornerShape1MouseMove(QObject* sender, int x, int y) {
-  selection_.CornerShapeMouseMove(HandleNumber(sender), x, y);
+  selection_.CornerShapeMouseMove(HandleNumber(CornerShapes, sender), x, y);
   MirrorSelection();
 }
 
 void TMainForm::CornerShape1MouseUp(QObject* sender, Qt::MouseButton button, int x, int y) {
-  selection_.CornerShapeMouseUp(HandleNumber(sender), ToModelButton(button), x, y);
+  selection_.CornerShapeMouseUp(HandleNumber(CornerShapes, sender), ToModelButton(button), x, y);
   MirrorSelection();
 }
 

@@ -36,18 +36,17 @@ void TMainForm::BuildViewMenu() {
   MainMenu_PR->menuAction()->setObjectName(QStringLiteral("MainMenu_PR"));
   ratioGroup_ = new QActionGroup(this);
   ratioGroup_->setExclusive(true);
-  for (int i = 0; i < 10; ++i) {
-    const int tag = i + 1;
+  for (int tag = kMinRatio; tag <= kMaxRatio; ++tag) {
     const QString caption = QString::number(tag * 100) + u'%';
     auto* action = new QAction(caption, this);
     action->setObjectName(QStringLiteral("MainMenu_PR_") + QString::number(tag * 100));
     action->setCheckable(true);
-    action->setChecked(tag == 1);
+    action->setChecked(tag == kMinRatio);
     action->setData(tag);  // the item's Tag: its ratio
     ratioGroup_->addAction(action);
     MainMenu_PR->addAction(action);
     connect(action, &QAction::triggered, this, &TMainForm::MainMenu_PR_100Click);
-    MainMenu_PR_Items[static_cast<std::size_t>(i)] = action;
+    MainMenu_PR_Items[static_cast<std::size_t>(tag - kMinRatio)] = action;
   }
 }
 
@@ -207,7 +206,7 @@ void TMainForm::RevealSelection() {
 
 void TMainForm::ZoomAtPointer(int32_t step, const QPoint& at) {
   const int32_t before = GlobalValue->GetRatio();
-  const int32_t after = std::clamp(before + step, 1, 10);
+  const int32_t after = std::clamp(before + step, kMinRatio, kMaxRatio);
   QScrollBar* h = ImgBaseScrollBox->horizontalScrollBar();
   QScrollBar* v = ImgBaseScrollBox->verticalScrollBar();
   // The image point under the pointer, in image pixels (fractions kept).
@@ -362,8 +361,8 @@ void TMainForm::WMRatioChanged(int32_t n, int32_t p) {
   // handles whether it is shown or not.
   selection_.OnRatioChanged(p, width, height);
   MirrorSelection();
-  TB_RatioPlus->setEnabled(GlobalValue->GetRatio() < 10);
-  TB_RatioMinus->setEnabled(GlobalValue->GetRatio() > 1);
+  TB_RatioPlus->setEnabled(GlobalValue->GetRatio() < kMaxRatio);
+  TB_RatioMinus->setEnabled(GlobalValue->GetRatio() > kMinRatio);
   MainPBox->update();
 }
 

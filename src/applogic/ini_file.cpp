@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "engine/ascii.h"
 #include "engine/error.h"
 #include "imagefile/file_io.h"
 
@@ -19,17 +20,6 @@ std::string_view Trim(std::string_view s) noexcept {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-char LowerAscii(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-int HexDigit(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -55,7 +45,7 @@ std::optional<int32_t> ParseIniInteger(std::string_view text) noexcept {
   for (; pos < text.size(); ++pos) {
     int digit = -1;
     if (base == 16) {
-      digit = HexDigit(text[pos]);
+      digit = HexDigitValue(text[pos]);
     } else if (text[pos] >= '0' && text[pos] <= '9') {
       digit = text[pos] - '0';
     }
@@ -172,12 +162,6 @@ std::string Utf8ToUtf16(std::string_view text, bool bigEndian) {
   return out;
 }
 
-std::string LowerName(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) c = LowerAscii(c);
-  return lower;
-}
-
 }  // namespace
 
 std::pair<TIniEncoding, std::string> DecodeIniText(std::string_view bytes) {
@@ -265,32 +249,32 @@ std::string TIniStore::Serialize() const {
 }
 
 const TIniStore::Entry* TIniStore::Section::Find(std::string_view key) const {
-  const auto found = keys.find(LowerName(key));
+  const auto found = keys.find(LowerAscii(key));
   return found == keys.end() ? nullptr : &entries[found->second];
 }
 
 TIniStore::Entry* TIniStore::Section::Find(std::string_view key) {
-  const auto found = keys.find(LowerName(key));
+  const auto found = keys.find(LowerAscii(key));
   return found == keys.end() ? nullptr : &entries[found->second];
 }
 
 void TIniStore::Section::Add(std::string_view key, std::string_view value) {
-  if (!keys.try_emplace(LowerName(key), entries.size()).second) return;
+  if (!keys.try_emplace(LowerAscii(key), entries.size()).second) return;
   entries.push_back(Entry{std::string(key), std::string(value), true});
 }
 
 TIniStore::Section* TIniStore::FindSection(std::string_view name) {
-  const auto found = sectionIndex_.find(LowerName(name));
+  const auto found = sectionIndex_.find(LowerAscii(name));
   return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
 }
 
 const TIniStore::Section* TIniStore::FindSection(std::string_view name) const {
-  const auto found = sectionIndex_.find(LowerName(name));
+  const auto found = sectionIndex_.find(LowerAscii(name));
   return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
 }
 
 TIniStore::Section& TIniStore::AddSection(std::string_view name) {
-  const auto [at, added] = sectionIndex_.try_emplace(LowerName(name), sections_.size());
+  const auto [at, added] = sectionIndex_.try_emplace(LowerAscii(name), sections_.size());
   if (added) sections_.push_back(Section{std::string(name), {}, {}});
   return sections_[at->second];
 }

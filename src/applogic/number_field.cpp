@@ -29,9 +29,7 @@ TNumberKeyResult FilterNumberKey(std::u16string_view text, int selStart, int sel
 }
 
 int32_t ClampInt(int32_t value, int32_t low, int32_t high) noexcept {
-  if (value < low) return low;
-  if (value > high) return high;
-  return value;
+  return std::clamp(value, low, high);
 }
 
 namespace {

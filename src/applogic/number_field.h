@@ -34,7 +34,7 @@ struct TNumberKeyResult {
 TNumberKeyResult FilterNumberKey(std::u16string_view text, int selStart, int selLength, int key,
                                  int limit);
 
-// low when value < low, otherwise high when value > high, otherwise value.
+// value brought into low..high (low <= high).
 int32_t ClampInt(int32_t value, int32_t low, int32_t high) noexcept;
 
 // The five numeric fields are the numeric parameters of the transforms; their ranges, defaults,

@@ -997,7 +997,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   // (XOR) stands apart from a textured neighbourhood only above the last one.
   std::vector<float> thresholds;
   for (const float factor : {2.5f, 4.0f, 8.0f, 16.0f}) {
-    thresholds.push_back(std::min(std::max(factor * background, 3.0f * factor), 80.0f));
+    thresholds.push_back(std::clamp(factor * background, 3.0f * factor, 80.0f));
   }
   thresholds.push_back(130.0f);
   thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());

@@ -164,58 +164,11 @@ ErrorKind KindFromErrno(int error_number, bool writing) noexcept {
 
 const char* ErrorKindName(ErrorKind kind) noexcept {
   switch (kind) {
-    case ErrorKind::Other:
-      return "Other";
-    case ErrorKind::Usage:
-      return "Usage";
-    case ErrorKind::FileNotFound:
-      return "FileNotFound";
-    case ErrorKind::PermissionDenied:
-      return "PermissionDenied";
-    case ErrorKind::ReadOnlyFileSystem:
-      return "ReadOnlyFileSystem";
-    case ErrorKind::NotAFile:
-      return "NotAFile";
-    case ErrorKind::DiskFull:
-      return "DiskFull";
-    case ErrorKind::ReadFailed:
-      return "ReadFailed";
-    case ErrorKind::WriteFailed:
-      return "WriteFailed";
-    case ErrorKind::FileEndsEarly:
-      return "FileEndsEarly";
-    case ErrorKind::UnknownFileType:
-      return "UnknownFileType";
-    case ErrorKind::NotThisFormat:
-      return "NotThisFormat";
-    case ErrorKind::CorruptData:
-      return "CorruptData";
-    case ErrorKind::UnsupportedVariant:
-      return "UnsupportedVariant";
-    case ErrorKind::PictureTooLarge:
-      return "PictureTooLarge";
-    case ErrorKind::FileTooLarge:
-      return "FileTooLarge";
-    case ErrorKind::EmptyPicture:
-      return "EmptyPicture";
-    case ErrorKind::OutOfMemory:
-      return "OutOfMemory";
-    case ErrorKind::OutsideRectangle:
-      return "OutsideRectangle";
-    case ErrorKind::PasswordNotCp932:
-      return "PasswordNotCp932";
-    case ErrorKind::PasswordNotUtf8:
-      return "PasswordNotUtf8";
-    case ErrorKind::Irreversible:
-      return "Irreversible";
-    case ErrorKind::Interrupted:
-      return "Interrupted";
-    case ErrorKind::RowOutOfRange:
-      return "RowOutOfRange";
-    case ErrorKind::NoPassword:
-      return "NoPassword";
-    case ErrorKind::FileInUse:
-      return "FileInUse";
+#define KAVUN_ERROR_KIND_NAME(name) \
+  case ErrorKind::name:             \
+    return #name;
+    KAVUN_ERROR_KINDS(KAVUN_ERROR_KIND_NAME)
+#undef KAVUN_ERROR_KIND_NAME
   }
   return "Other";
 }

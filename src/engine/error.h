@@ -10,46 +10,76 @@ namespace kavun {
 
 // What went wrong, independent of any language. Each front end words a kind in its own
 // language (the window in Japanese, kavun-cli in English); what() is the English wording.
-// The comment after each kind says what its Detail() holds; an empty detail is always allowed.
+// The one list of kinds: the enum, kAllErrorKinds and ErrorKindName are made from it. The
+// comment before each kind says what its Detail() holds; an empty detail is always allowed.
+#define KAVUN_ERROR_KINDS(X)                                                                     \
+  /* a message composed at the throw site (Detail() holds it whole) */                           \
+  X(Other)                                                                                       \
+  /* bad arguments on the command line (Detail(): the English sentence) */                       \
+  X(Usage)                                                                                       \
+  /* the file or a folder on its path does not exist */                                          \
+  X(FileNotFound)                                                                                \
+  /* the user may not read or write the file or its folder */                                    \
+  X(PermissionDenied)                                                                            \
+  /* the file or its folder is on a file system mounted read-only */                             \
+  X(ReadOnlyFileSystem)                                                                          \
+  /* a folder, FIFO, device or socket where a regular file is needed */                          \
+  X(NotAFile)                                                                                    \
+  /* no space left on the device (or a quota / file-size limit reached) */                       \
+  X(DiskFull)                                                                                    \
+  /* an input/output error while reading (Detail(): the system's message) */                     \
+  X(ReadFailed)                                                                                  \
+  /* an input/output error while writing (Detail(): the system's message) */                     \
+  X(WriteFailed)                                                                                 \
+  /* the file is truncated (Detail(): where it ends, or a library's message) */                  \
+  X(FileEndsEarly)                                                                               \
+  /* the extension names no format the program reads or writes (Detail(): the extensions it */   \
+  /* takes, separated by blanks) */                                                              \
+  X(UnknownFileType)                                                                             \
+  /* the content is not a picture of the kind the extension names (Detail(): the format */       \
+  /* expected, e.g. "BMP", and when the content is a picture of another kind, that kind and */   \
+  /* the extension it should have, each after kDetailSeparator: "BMP / JPEG / .jpg") */          \
+  X(NotThisFormat)                                                                               \
+  /* a picture of the right kind whose data is damaged (Detail(): a library's message) */        \
+  X(CorruptData)                                                                                 \
+  /* a valid picture of a variant the program does not read (Detail(): which variant, e.g. */    \
+  /* "CMYK JPEG", "BMP compression 4") */                                                        \
+  X(UnsupportedVariant)                                                                          \
+  /* more pixels than the program handles (Detail(): "W x H pixels") */                          \
+  X(PictureTooLarge)                                                                             \
+  /* larger than any picture (or password file) it could hold (Detail(): its size in bytes, */   \
+  /* or "more than N" for a file that grew while it was read) */                                 \
+  X(FileTooLarge)                                                                                \
+  /* a picture without pixels cannot be saved */                                                 \
+  X(EmptyPicture)                                                                                \
+  /* memory ran out */                                                                           \
+  X(OutOfMemory)                                                                                 \
+  /* a rectangle reaching outside the picture (Detail(): "L,T,R,B" and the picture's "W x H", */ \
+  /* joined by kDetailSeparator) */                                                              \
+  X(OutsideRectangle)                                                                            \
+  /* a password character that CP932 cannot hold (Detail(): the character in quotes and its */   \
+  /* code point, "\"X\" (U+1F600)") */                                                           \
+  X(PasswordNotCp932)                                                                            \
+  /* password bytes that are not UTF-8 (Detail(): "at byte N") */                                \
+  X(PasswordNotUtf8)                                                                             \
+  /* mosaic coefficients that cannot be undone (Detail(): the coefficients and block, "K1 2, */  \
+  /* K2 7, block 16x16") */                                                                      \
+  X(Irreversible)                                                                                \
+  /* a signal ended the work */                                                                  \
+  X(Interrupted)                                                                                 \
+  /* the row accessor was asked for a row outside the bitmap (Detail(): the row and the */       \
+  /* height, joined by kDetailSeparator) */                                                      \
+  X(RowOutOfRange)                                                                               \
+  /* the password source gave no password at all (Detail(): where it was looked for when that */ \
+  /* is no file, "on standard input") */                                                         \
+  X(NoPassword)                                                                                  \
+  /* another program holds the file open and does not share it (Windows) */                      \
+  X(FileInUse)
+
 enum class ErrorKind {
-  Other,               // a message composed at the throw site (Detail() holds it whole)
-  Usage,               // bad arguments on the command line (Detail(): the English sentence)
-  FileNotFound,        // the file or a folder on its path does not exist
-  PermissionDenied,    // the user may not read or write the file or its folder
-  ReadOnlyFileSystem,  // the file or its folder is on a file system mounted read-only
-  NotAFile,            // a folder, FIFO, device or socket where a regular file is needed
-  DiskFull,            // no space left on the device (or a quota / file-size limit reached)
-  ReadFailed,          // an input/output error while reading (Detail(): the system's message)
-  WriteFailed,         // an input/output error while writing (Detail(): the system's message)
-  FileEndsEarly,       // the file is truncated (Detail(): a library's message)
-  UnknownFileType,     // the extension names no format the program reads or writes
-                       // (Detail(): the extensions it takes, separated by blanks)
-  NotThisFormat,       // the content is not a picture of the kind the extension names
-                       // (Detail(): the format expected, e.g. "BMP", and when the content is
-                       // a picture of another kind, that kind and the extension it should
-                       // have, each after kDetailSeparator: "BMP / JPEG / .jpg")
-  CorruptData,         // a picture of the right kind whose data is damaged (Detail(): a
-                       // library's message)
-  UnsupportedVariant,  // a valid picture of a variant the program does not read (Detail():
-                       // which variant, e.g. "CMYK JPEG", "BMP compression 4")
-  PictureTooLarge,     // more pixels than the program handles (Detail(): "W x H pixels")
-  FileTooLarge,        // larger than any picture (or password file) it could hold
-                       // (Detail(): its size and the limit, in words)
-  EmptyPicture,        // a picture without pixels cannot be saved
-  OutOfMemory,         // memory ran out
-  OutsideRectangle,    // a rectangle reaching outside the picture (Detail(): "L,T,R,B" and
-                       // the picture's "W x H", joined by kDetailSeparator)
-  PasswordNotCp932,    // a password character that CP932 cannot hold (Detail(): the character
-                       // in quotes and its code point, "\"X\" (U+1F600)")
-  PasswordNotUtf8,     // password bytes that are not UTF-8 (Detail(): "at byte N")
-  Irreversible,        // mosaic coefficients that cannot be undone (Detail(): the
-                       // coefficients and block, "K1 2, K2 7, block 16x16")
-  Interrupted,         // a signal ended the work
-  RowOutOfRange,       // the row accessor was asked for a row outside the bitmap (Detail():
-                       // the row and the height, joined by kDetailSeparator)
-  NoPassword,          // the password source gave no password at all (Detail(): where it
-                       // was looked for when that is no file, "on standard input")
-  FileInUse,           // another program holds the file open and does not share it (Windows)
+#define KAVUN_ERROR_KIND_ENUMERATOR(name) name,
+  KAVUN_ERROR_KINDS(KAVUN_ERROR_KIND_ENUMERATOR)
+#undef KAVUN_ERROR_KIND_ENUMERATOR
 };
 
 // Separates the two values of a detail that carries two (OutsideRectangle, RowOutOfRange,
@@ -112,32 +142,9 @@ const char* ErrorKindName(ErrorKind kind) noexcept;
 
 // Every kind, in declaration order (for tables and tests that must cover them all).
 inline constexpr ErrorKind kAllErrorKinds[] = {
-    ErrorKind::Other,
-    ErrorKind::Usage,
-    ErrorKind::FileNotFound,
-    ErrorKind::PermissionDenied,
-    ErrorKind::ReadOnlyFileSystem,
-    ErrorKind::NotAFile,
-    ErrorKind::DiskFull,
-    ErrorKind::ReadFailed,
-    ErrorKind::WriteFailed,
-    ErrorKind::FileEndsEarly,
-    ErrorKind::UnknownFileType,
-    ErrorKind::NotThisFormat,
-    ErrorKind::CorruptData,
-    ErrorKind::UnsupportedVariant,
-    ErrorKind::PictureTooLarge,
-    ErrorKind::FileTooLarge,
-    ErrorKind::EmptyPicture,
-    ErrorKind::OutOfMemory,
-    ErrorKind::OutsideRectangle,
-    ErrorKind::PasswordNotCp932,
-    ErrorKind::PasswordNotUtf8,
-    ErrorKind::Irreversible,
-    ErrorKind::Interrupted,
-    ErrorKind::RowOutOfRange,
-    ErrorKind::NoPassword,
-    ErrorKind::FileInUse,
+#define KAVUN_ERROR_KIND_VALUE(name) ErrorKind::name,
+    KAVUN_ERROR_KINDS(KAVUN_ERROR_KIND_VALUE)
+#undef KAVUN_ERROR_KIND_VALUE
 };
 
 }  // namespace kavun

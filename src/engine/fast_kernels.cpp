@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/cpu_path.h"
+#include "engine/mt_constants.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -20,23 +21,13 @@
 namespace kavun::kernels {
 namespace {
 
-constexpr int kMTN = 624;
-constexpr int kMTM = 397;
-constexpr uint32_t kMatrixA = 0x9908B0DF;
-constexpr uint32_t kUpperMask = 0x80000000;
-constexpr uint32_t kLowerMask = 0x7FFFFFFF;
-
 inline uint32_t Twist(uint32_t upper_from, uint32_t lower_from, uint32_t far) {
-  const uint32_t y = (upper_from & kUpperMask) | (lower_from & kLowerMask);
-  return far ^ (y >> 1) ^ ((y & 1) != 0 ? kMatrixA : 0);
+  const uint32_t y = (upper_from & kMTUpperMask) | (lower_from & kMTLowerMask);
+  return far ^ (y >> 1) ^ ((y & 1) != 0 ? kMTMatrixA : 0);
 }
 
 inline uint8_t TemperLowByte(uint32_t y) {
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680;
-  y ^= (y << 15) & 0xEFC60000;
-  y ^= y >> 18;
-  return static_cast<uint8_t>(y);
+  return static_cast<uint8_t>(MTTemper(y));
 }
 
 // ---- plain versions ----
@@ -212,8 +203,8 @@ void CombineShiftedBytesSse2(uint8_t* dst, const uint8_t* src, std::size_t len, 
 }
 
 inline __m128i TwistSse2(__m128i current, __m128i next, __m128i far) {
-  const __m128i upper = _mm_set1_epi32(static_cast<int>(kUpperMask));
-  const __m128i matrix = _mm_set1_epi32(static_cast<int>(kMatrixA));
+  const __m128i upper = _mm_set1_epi32(static_cast<int>(kMTUpperMask));
+  const __m128i matrix = _mm_set1_epi32(static_cast<int>(kMTMatrixA));
   const __m128i y = _mm_or_si128(_mm_and_si128(current, upper), _mm_andnot_si128(upper, next));
   const __m128i odd = _mm_srai_epi32(_mm_slli_epi32(y, 31), 31);
   return _mm_xor_si128(_mm_xor_si128(far, _mm_srli_epi32(y, 1)), _mm_and_si128(odd, matrix));
@@ -240,9 +231,9 @@ void MTRegenerateWordsSse2(uint32_t* mt) {
 inline __m128i TemperSse2(__m128i y) {
   y = _mm_xor_si128(y, _mm_srli_epi32(y, 11));
   y = _mm_xor_si128(
-      y, _mm_and_si128(_mm_slli_epi32(y, 7), _mm_set1_epi32(static_cast<int>(0x9D2C5680))));
+      y, _mm_and_si128(_mm_slli_epi32(y, 7), _mm_set1_epi32(static_cast<int>(kMTTemperB))));
   y = _mm_xor_si128(
-      y, _mm_and_si128(_mm_slli_epi32(y, 15), _mm_set1_epi32(static_cast<int>(0xEFC60000))));
+      y, _mm_and_si128(_mm_slli_epi32(y, 15), _mm_set1_epi32(static_cast<int>(kMTTemperC))));
   y = _mm_xor_si128(y, _mm_srli_epi32(y, 18));
   return _mm_and_si128(y, _mm_set1_epi32(0xFF));
 }
@@ -327,10 +318,10 @@ KAVUN_AVX2 void CombineShiftedBytesAvx2(uint8_t* dst, const uint8_t* src, std::s
 
 // Eight words k .. k+7 at once; `far` holds the words that are XORed in.
 KAVUN_AVX2 inline __m256i TwistAvx2(__m256i current, __m256i next, __m256i far) {
-  const __m256i upper = _mm256_set1_epi32(static_cast<int>(kUpperMask));
+  const __m256i upper = _mm256_set1_epi32(static_cast<int>(kMTUpperMask));
   // The word XORed in for an odd y is looked up by y's lowest bit: the permutation reads the
   // low three bits of each index, and the table holds the matrix at every odd place.
-  const auto a = static_cast<int>(kMatrixA);
+  const auto a = static_cast<int>(kMTMatrixA);
   const __m256i matrixIfOdd = _mm256_setr_epi32(0, a, 0, a, 0, a, 0, a);
   const __m256i y =
       _mm256_or_si256(_mm256_and_si256(current, upper), _mm256_andnot_si256(upper, next));
@@ -366,9 +357,9 @@ KAVUN_AVX2 void MTRegenerateWordsAvx2(uint32_t* mt) {
 KAVUN_AVX2 inline __m256i TemperAvx2(__m256i y) {
   y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 11));
   y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 7),
-                                           _mm256_set1_epi32(static_cast<int>(0x9D2C5680))));
+                                           _mm256_set1_epi32(static_cast<int>(kMTTemperB))));
   y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 15),
-                                           _mm256_set1_epi32(static_cast<int>(0xEFC60000))));
+                                           _mm256_set1_epi32(static_cast<int>(kMTTemperC))));
   y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 18));
   return _mm256_and_si256(y, _mm256_set1_epi32(0xFF));
 }
@@ -411,12 +402,12 @@ KAVUN_AVX2 void MTTemperXorReversedAvx2(const uint32_t* words, uint8_t* data, st
 
 KAVUN_AVX512 inline __m512i TwistAvx512(__m512i current, __m512i next, __m512i far) {
   // 0xCA: upper bit from `current`, the others from `next`.
-  const __m512i y = _mm512_ternarylogic_epi32(_mm512_set1_epi32(static_cast<int>(kUpperMask)),
+  const __m512i y = _mm512_ternarylogic_epi32(_mm512_set1_epi32(static_cast<int>(kMTUpperMask)),
                                               current, next, 0xCA);
   const __m512i shifted = _mm512_xor_si512(far, _mm512_srli_epi32(y, 1));
   const __mmask16 odd = _mm512_test_epi32_mask(next, _mm512_set1_epi32(1));
   return _mm512_mask_xor_epi32(shifted, odd, shifted,
-                               _mm512_set1_epi32(static_cast<int>(kMatrixA)));
+                               _mm512_set1_epi32(static_cast<int>(kMTMatrixA)));
 }
 
 KAVUN_AVX512 inline __m512i Load16(const uint32_t* p) {
@@ -442,9 +433,9 @@ KAVUN_AVX512 inline __m128i TemperLowBytesAvx512(const uint32_t* words) {
   y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 11));
   // 0x78: a ^ (b & c).
   y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 7),
-                                _mm512_set1_epi32(static_cast<int>(0x9D2C5680)), 0x78);
+                                _mm512_set1_epi32(static_cast<int>(kMTTemperB)), 0x78);
   y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 15),
-                                _mm512_set1_epi32(static_cast<int>(0xEFC60000)), 0x78);
+                                _mm512_set1_epi32(static_cast<int>(kMTTemperC)), 0x78);
   y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 18));
   return _mm512_cvtepi32_epi8(y);  // the low byte of each word
 }
@@ -488,9 +479,9 @@ void XorTriplesReversedNeon(uint8_t* data, const uint8_t* stream, std::size_t le
 }
 
 inline uint32x4_t TwistNeon(uint32x4_t current, uint32x4_t next, uint32x4_t far) {
-  const uint32x4_t y = vbslq_u32(vdupq_n_u32(kUpperMask), current, next);
+  const uint32x4_t y = vbslq_u32(vdupq_n_u32(kMTUpperMask), current, next);
   const uint32x4_t odd = vtstq_u32(next, vdupq_n_u32(1));
-  return veorq_u32(veorq_u32(far, vshrq_n_u32(y, 1)), vandq_u32(odd, vdupq_n_u32(kMatrixA)));
+  return veorq_u32(veorq_u32(far, vshrq_n_u32(y, 1)), vandq_u32(odd, vdupq_n_u32(kMTMatrixA)));
 }
 
 void MTRegenerateWordsNeon(uint32_t* mt) {
@@ -511,8 +502,8 @@ void MTRegenerateWordsNeon(uint32_t* mt) {
 inline uint16x4_t TemperNeon(const uint32_t* words) {
   uint32x4_t y = vld1q_u32(words);
   y = veorq_u32(y, vshrq_n_u32(y, 11));
-  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 7), vdupq_n_u32(0x9D2C5680)));
-  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 15), vdupq_n_u32(0xEFC60000)));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 7), vdupq_n_u32(kMTTemperB)));
+  y = veorq_u32(y, vandq_u32(vshlq_n_u32(y, 15), vdupq_n_u32(kMTTemperC)));
   y = veorq_u32(y, vshrq_n_u32(y, 18));
   return vmovn_u32(y);  // the low halves; the next narrowing keeps the low bytes
 }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/ascii.h"
+
 namespace kavun {
 namespace {
 
@@ -45,13 +47,6 @@ void Encode(uint8_t* out, const uint32_t* in, std::size_t words) {
     out[2] = static_cast<uint8_t>(in[i] >> 16);
     out[3] = static_cast<uint8_t>(in[i] >> 24);
   }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -102,17 +97,13 @@ std::string MD5Final(MD5Context& context) {
   MD5Update(context, kPadding, pad_len);
   MD5Update(context, bits, 8);
 
-  // Each byte as two upper-case digits, then the whole text in lower case.
-  static constexpr char kDigits[] = "0123456789ABCDEF";
+  // Each byte as two lower-case digits.
   uint8_t digest[16];
   Encode(digest, context.State, 4);
   std::string text(32, '0');
   for (std::size_t i = 0; i < 16; ++i) {
-    text[2 * i] = kDigits[digest[i] >> 4];
-    text[2 * i + 1] = kDigits[digest[i] & 15];
-  }
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    text[2 * i] = kLowerHexDigits[digest[i] >> 4];
+    text[2 * i + 1] = kLowerHexDigits[digest[i] & 15];
   }
   SecureZero(digest, sizeof digest);
   SecureZero(&context, sizeof context);
@@ -215,8 +206,8 @@ std::string MD5HexDigest(const void* data, uint32_t length) {
 std::size_t HexToBytes(std::string_view text, uint8_t* bytes, std::size_t count) {
   std::size_t written = 0;
   while (written < count && 2 * written + 1 < text.size()) {
-    const int high = HexValue(text[2 * written]);
-    const int low = HexValue(text[2 * written + 1]);
+    const int high = HexDigitValue(text[2 * written]);
+    const int low = HexDigitValue(text[2 * written + 1]);
     if (high < 0 || low < 0) break;
     bytes[written++] = static_cast<uint8_t>(16 * high + low);
   }

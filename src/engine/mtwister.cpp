@@ -18,29 +18,27 @@ void MTInit(uint32_t seed) {
   MTIndex = kMTN;
 }
 
+namespace {
+
+// Once every word is used: seeds a generator that never was, then regenerates every word in
+// place, k = 0 .. 623 in increasing order, so that the words read across the wrap are the ones
+// already regenerated in this pass.
+void Regenerate() {
+  if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
+  kernels::MTRegenerateWords(MTState);
+  MTIndex = 0;
+}
+
+}  // namespace
+
 uint32_t MTNext() {
-  if (MTIndex >= kMTN) {
-    if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
-    // Every word in place, k = 0 .. 623 in increasing order, so that the words read across the
-    // wrap are the ones already regenerated in this pass.
-    kernels::MTRegenerateWords(MTState);
-    MTIndex = 0;
-  }
-  uint32_t y = MTState[MTIndex++];
-  y ^= y >> 11;
-  y ^= (y << 7) & 0x9D2C5680;
-  y ^= (y << 15) & 0xEFC60000;
-  y ^= y >> 18;
-  return y;
+  if (MTIndex >= kMTN) Regenerate();
+  return MTTemper(MTState[MTIndex++]);
 }
 
 void MTLowBytes(uint8_t* out, std::size_t n) {
   while (n > 0) {
-    if (MTIndex >= kMTN) {
-      if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
-      kernels::MTRegenerateWords(MTState);
-      MTIndex = 0;
-    }
+    if (MTIndex >= kMTN) Regenerate();
     const std::size_t take = std::min(n, static_cast<std::size_t>(kMTN - MTIndex));
     kernels::MTTemperLowBytes(MTState + MTIndex, out, take);
     MTIndex += static_cast<int32_t>(take);
@@ -67,15 +65,13 @@ void MTXorTriplesReversed(uint8_t* data, std::size_t len) {
   }
   while (len > 0) {
     if (MTIndex >= kMTN) {
-      if (MTIndex == kMTN + 1) MTInit(kMTDefaultSeed);
-        // The pixels of this block are fetched from memory while its words are computed.
+      // The pixels of this block are fetched from memory while its words are computed.
 #if defined(__GNUC__)
       for (std::size_t line = 0; line < std::min<std::size_t>(len, kMTN); line += 64) {
         __builtin_prefetch(data + line, 1);
       }
 #endif
-      kernels::MTRegenerateWords(MTState);
-      MTIndex = 0;
+      Regenerate();
     }
     const std::size_t take = std::min(len, static_cast<std::size_t>(kMTN - MTIndex));
     kernels::MTTemperXorReversed(MTState + MTIndex, data, take);

@@ -3,15 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/mt_constants.h"
+
 namespace kavun {
 
 // MT19937, the Mersenne Twister of Matsumoto and Nishimura with the 2002 seeding, as the one
 // generator of the process. The XOR transform seeds it at the start of every MTwister run and
 // draws one output per colour byte. No lock: only the user-interface thread uses it.
-
-inline constexpr int32_t kMTN = 624;
-inline constexpr int32_t kMTM = 397;
-inline constexpr uint32_t kMTDefaultSeed = 5489;
 
 // The generator's state. MTIndex is the index of the next word to hand out: 625 marks a
 // generator that was never seeded, 624 a state whose words are all used. Written only by the

@@ -56,7 +56,8 @@ void ReversibleMosaic(Bitmap* bitmap, TRect Rect, bool Decode, int32_t BlockW, i
   for (int32_t by = 0; by < block_rows; ++by) {
     const int32_t y0 = Rect.Top + by * BlockH;
     for (int32_t bx = 0; bx < block_cols; ++bx) {
-      const auto x0 = static_cast<std::size_t>(Rect.Left + bx * BlockW);
+      const std::size_t x0 =
+          static_cast<std::size_t>(Rect.Left) + static_cast<std::size_t>(bx) * bw;
       // Gather the block's colour values, row by row.
       for (int32_t r = 0; r < BlockH; ++r) {
         const uint8_t* pixel = bitmap->ScanLine(y0 + r).data() + 3 * x0;

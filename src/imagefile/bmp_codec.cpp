@@ -10,6 +10,7 @@
 
 #include "engine/error.h"
 #include "imagefile/codecs.h"
+#include "imagefile/pixel_rows.h"
 
 namespace kavun::codec {
 namespace {
@@ -27,14 +28,6 @@ enum Compression : uint32_t {
   kPng = 5,
   kAlphaBitfields = 6,
 };
-
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // A header or data that breaks the format.
 [[noreturn]] void Bad(const std::string& why) {
@@ -124,57 +117,44 @@ struct Header {
   uint64_t PixelOffset = 0;
 };
 
-Header ReadHeader(Source& src) {
-  uint8_t file[kFileHeaderSize];
+// The file starts with "BM". A picture of another kind named .bmp is named, so that renaming it
+// is the obvious fix.
+void CheckSignature(Source& src) {
+  uint8_t magic[8] = {};
   if (src.Size() < 2) EndsEarly("inside the file header");
-  src.Read(0, file, 2, "file header");
-  if (file[0] != 'B' || file[1] != 'M') {
-    // A picture of another kind named .bmp: say which, so that renaming it is the obvious fix.
-    const bool jpeg = file[0] == 0xFF && file[1] == 0xD8;
-    uint8_t magic[8] = {};
-    bool png = false;
-    if (src.Size() >= sizeof magic) {
-      src.Read(0, magic, sizeof magic, "file header");
-      png = std::memcmp(magic, "\x89PNG\r\n\x1A\n", sizeof magic) == 0;
-    }
-    if (jpeg || png) {
-      throw Error(ErrorKind::NotThisFormat, {},
-                  std::string("BMP") + kDetailSeparator + (jpeg ? "JPEG" : "PNG"));
-    }
-    throw Error(ErrorKind::NotThisFormat, {}, "BMP");
+  src.Read(0, magic, 2, "file header");
+  if (magic[0] == 'B' && magic[1] == 'M') return;
+  const bool jpeg = magic[0] == 0xFF && magic[1] == 0xD8;
+  bool png = false;
+  if (src.Size() >= sizeof magic) {
+    src.Read(0, magic, sizeof magic, "file header");
+    png = std::memcmp(magic, "\x89PNG\r\n\x1A\n", sizeof magic) == 0;
   }
-  src.Read(0, file, sizeof file, "file header");
-  Header h;
-  h.PixelOffset = U32(file + 10);
-
-  uint8_t size4[4];
-  src.Read(kFileHeaderSize, size4, 4, "information header");
-  const uint32_t infoSize = U32(size4);
-  const bool windows =
-      infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124;
-  h.Core = infoSize == kCoreHeaderSize;
-  h.Os2v2 = !windows && infoSize >= 16 && infoSize <= 64;
-  if (!windows && !h.Core && !h.Os2v2) {
-    Unsupported("information header of " + std::to_string(infoSize) + " bytes");
+  if (jpeg || png) {
+    throw Error(ErrorKind::NotThisFormat, {},
+                std::string("BMP") + kDetailSeparator + (jpeg ? "JPEG" : "PNG"));
   }
-  uint8_t info[124] = {};
-  src.Read(kFileHeaderSize, info, infoSize, "information header");
+  throw Error(ErrorKind::NotThisFormat, {}, "BMP");
+}
 
+// The picture's size, depth and compression from the information header `info`; the size
+// checked against the program's limits.
+void ReadDimensions(Header& h, const uint8_t* info) {
   int64_t width = 0;
   int64_t height = 0;
   uint16_t planes = 0;
   if (h.Core) {
-    width = U16(info + 4);
-    height = U16(info + 6);
-    planes = U16(info + 8);
-    h.Bpp = U16(info + 10);
+    width = LoadLE16(info + 4);
+    height = LoadLE16(info + 6);
+    planes = LoadLE16(info + 8);
+    h.Bpp = LoadLE16(info + 10);
   } else {
-    width = static_cast<int32_t>(U32(info + 4));
-    height = static_cast<int32_t>(U32(info + 8));
-    planes = U16(info + 12);
-    h.Bpp = U16(info + 14);
-    h.Compression = U32(info + 16);  // zero when the OS/2 header is shorter
-    h.ColorsUsed = U32(info + 32);
+    width = static_cast<int32_t>(LoadLE32(info + 4));
+    height = static_cast<int32_t>(LoadLE32(info + 8));
+    planes = LoadLE16(info + 12);
+    h.Bpp = LoadLE16(info + 14);
+    h.Compression = LoadLE32(info + 16);  // zero when the OS/2 header is shorter
+    h.ColorsUsed = LoadLE32(info + 32);
     // A JPEG or PNG stored whole inside a BMP has no depth of its own (0 bits per pixel).
     if (!h.Os2v2 && (h.Compression == kJpeg || h.Compression == kPng)) {
       Unsupported(h.Compression == kJpeg ? "a JPEG picture stored inside a BMP file"
@@ -189,7 +169,9 @@ Header ReadHeader(Source& src) {
   h.Width = static_cast<int32_t>(width);
   h.Height = static_cast<int32_t>(height);
   if (planes != 1) Bad("the number of planes is " + std::to_string(planes) + ", not 1");
+}
 
+void CheckDepth(const Header& h) {
   switch (h.Bpp) {
     case 1:
     case 2:
@@ -205,7 +187,11 @@ Header ReadHeader(Source& src) {
   if (h.Core && h.Bpp != 1 && h.Bpp != 4 && h.Bpp != 8 && h.Bpp != 24) {
     Unsupported(std::to_string(h.Bpp) + " bits per pixel");
   }
+}
 
+// Checks the compression against the depth and reads the colour masks; returns the offset of
+// what follows the headers and masks (the palette).
+uint64_t ReadCompression(Source& src, Header& h, const uint8_t* info, uint32_t infoSize) {
   uint64_t afterHeader = kFileHeaderSize + uint64_t{infoSize};
   switch (h.Compression) {
     case kRgb:
@@ -221,15 +207,15 @@ Header ReadHeader(Source& src) {
       if (h.Bpp != 16 && h.Bpp != 32) Bad("bit-field masks with the wrong depth");
       h.HasMasks = true;
       if (infoSize >= 52) {
-        for (int i = 0; i < 3; ++i) h.Masks[i] = U32(info + 40 + 4 * i);
-        if (infoSize >= 56) h.AlphaMask = U32(info + 52);
+        for (int i = 0; i < 3; ++i) h.Masks[i] = LoadLE32(info + 40 + 4 * i);
+        if (infoSize >= 56) h.AlphaMask = LoadLE32(info + 52);
       } else {
         // The masks follow the 40-byte header (a fourth, alpha, with kAlphaBitfields).
         uint8_t masks[16];
         const bool alpha = h.Compression == kAlphaBitfields;
         src.Read(afterHeader, masks, alpha ? 16 : 12, "colour masks");
-        for (int i = 0; i < 3; ++i) h.Masks[i] = U32(masks + 4 * i);
-        if (alpha) h.AlphaMask = U32(masks + 12);
+        for (int i = 0; i < 3; ++i) h.Masks[i] = LoadLE32(masks + 4 * i);
+        if (alpha) h.AlphaMask = LoadLE32(masks + 12);
         afterHeader += alpha ? 16 : 12;
       }
       break;
@@ -241,6 +227,31 @@ Header ReadHeader(Source& src) {
     default:
       Unsupported("compression " + std::to_string(h.Compression));
   }
+  return afterHeader;
+}
+
+Header ReadHeader(Source& src) {
+  CheckSignature(src);
+  uint8_t file[kFileHeaderSize];
+  src.Read(0, file, sizeof file, "file header");
+  Header h;
+  h.PixelOffset = LoadLE32(file + 10);
+
+  uint8_t size4[4];
+  src.Read(kFileHeaderSize, size4, 4, "information header");
+  const uint32_t infoSize = LoadLE32(size4);
+  const bool windows =
+      infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 108 || infoSize == 124;
+  h.Core = infoSize == kCoreHeaderSize;
+  h.Os2v2 = !windows && infoSize >= 16 && infoSize <= 64;
+  if (!windows && !h.Core && !h.Os2v2) {
+    Unsupported("information header of " + std::to_string(infoSize) + " bytes");
+  }
+  uint8_t info[124] = {};
+  src.Read(kFileHeaderSize, info, infoSize, "information header");
+  ReadDimensions(h, info);
+  CheckDepth(h);
+  const uint64_t afterHeader = ReadCompression(src, h, info, infoSize);
   h.PaletteOffset = afterHeader;
   if (h.PixelOffset < afterHeader) Bad("the pixel data overlaps the headers");
   if (h.PixelOffset >= src.Size()) EndsEarly("before its pixel data");
@@ -286,14 +297,8 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap, const DecodeLimits&
   auto put = [&](int64_t x, int64_t y, int index) {
     if (x >= paddedWidth || y >= h.Height) Bad("RLE data leaves the picture");
     if (x >= h.Width) return;
-    const auto row = bitmap.ScanLine(static_cast<int32_t>(h.Height - 1 - y));
-    const auto ux = static_cast<std::size_t>(x);
-    if (rle4) {
-      row[ux / 2] = ux % 2 == 0 ? static_cast<uint8_t>((row[ux / 2] & 0x0F) | (index << 4))
-                                : static_cast<uint8_t>((row[ux / 2] & 0xF0) | (index & 0x0F));
-    } else {
-      row[ux] = static_cast<uint8_t>(index);
-    }
+    PutIndex(bitmap.ScanLine(static_cast<int32_t>(h.Height - 1 - y)), static_cast<std::size_t>(x),
+             rle4 ? 4 : 8, index);
   };
 
   std::size_t pos = 0;
@@ -336,114 +341,136 @@ void DecodeRle(Source& src, const Header& h, Bitmap& bitmap, const DecodeLimits&
   }
 }
 
+// The bitmap a BMP becomes: its own layout where the bitmap has one, 2-bit indices widened to
+// 4 bits, and colours under masks of other shapes (Generic) taken apart into 24 bits.
+struct BmpTarget {
+  PixelFormat Format = PixelFormat::Bits24;
+  bool Generic = false;
+  Channel Channels[3];  // red, green, blue when Generic
+};
+
+BmpTarget ChooseTarget(const Header& h) {
+  BmpTarget t;
+  switch (h.Bpp) {
+    case 1:
+      t.Format = PixelFormat::Bits1;
+      break;
+    case 2:
+    case 4:
+      t.Format = PixelFormat::Bits4;
+      break;
+    case 8:
+      t.Format = PixelFormat::Bits8;
+      break;
+    case 16:
+      t.Format = PixelFormat::Bits16_555;
+      if (h.HasMasks) {
+        const uint32_t* m = h.Masks;
+        if (m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F) {
+          t.Format = PixelFormat::Bits16_555;
+        } else if (m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F) {
+          t.Format = PixelFormat::Bits16_565;
+        } else {
+          t.Generic = true;
+        }
+      }
+      break;
+    case 24:
+      t.Format = PixelFormat::Bits24;
+      break;
+    case 32:
+      t.Format = PixelFormat::Bits32;
+      if (h.HasMasks && !(h.Masks[0] == 0xFF0000 && h.Masks[1] == 0xFF00 && h.Masks[2] == 0xFF)) {
+        t.Generic = true;
+      }
+      break;
+  }
+  if (t.Generic) {
+    const uint32_t limit = h.Bpp == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+    for (int i = 0; i < 3; ++i) {
+      if ((h.Masks[i] & ~limit) != 0) Bad("a colour mask exceeds the pixel");
+      t.Channels[i] = MakeChannel(h.Masks[i]);
+    }
+    if ((h.Masks[0] & h.Masks[1]) != 0 || (h.Masks[0] & h.Masks[2]) != 0 ||
+        (h.Masks[1] & h.Masks[2]) != 0) {
+      Bad("the colour masks overlap");
+    }
+    t.Format = PixelFormat::Bits24;
+  }
+  return t;
+}
+
+bool IsRle(const Header& h) {
+  return h.Compression == kRle4 || h.Compression == kRle8;
+}
+
+// The bytes of one stored row, padded to a multiple of four.
+uint64_t StoredStride(const Header& h) {
+  return (static_cast<uint64_t>(h.Width) * static_cast<uint64_t>(h.Bpp) + 31) / 32 * 4;
+}
+
+// Uncompressed rows must all be in the file: checked before the picture is allocated.
+void CheckRowsInFile(const Source& src, const Header& h) {
+  if (!IsRle(h) && StoredStride(h) * static_cast<uint64_t>(h.Height) > src.Size() - h.PixelOffset) {
+    EndsEarly("shorter than its " + std::to_string(h.Height) + " rows of pixels");
+  }
+}
+
+// One stored row (`in`) into the bitmap's row `out`.
+void StoreRow(const Header& h, const BmpTarget& target, const uint8_t* in, std::span<uint8_t> out) {
+  const auto width = static_cast<std::size_t>(h.Width);
+  if (h.Bpp == 2) {
+    WidenTwoBitRow(in, out, width);
+  } else if (target.Generic) {
+    const std::size_t step = static_cast<std::size_t>(h.Bpp / 8);
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint8_t* p = in + x * step;
+      const uint32_t v = step == 2 ? LoadLE16(p) : LoadLE32(p);
+      out[3 * x] = target.Channels[2].Extract(v);
+      out[3 * x + 1] = target.Channels[1].Extract(v);
+      out[3 * x + 2] = target.Channels[0].Extract(v);
+    }
+  } else {
+    // Same layout as the bitmap's rows: copy the used bytes, leave the padding zero.
+    std::memcpy(out.data(), in, PackedRowBytes(width, h.Bpp));
+  }
+}
+
+// The uncompressed rows in the order they are stored (bottom-up unless TopDown).
+void ReadRows(Source& src, const Header& h, const BmpTarget& target, Bitmap& bitmap, bool stream,
+              const DecodeLimits& limits) {
+  src.Seek(h.PixelOffset);
+  std::vector<uint8_t> in(static_cast<std::size_t>(StoredStride(h)));
+  for (int32_t fileRow = 0; fileRow < h.Height; ++fileRow) {
+    src.ReadNext(in.data(), in.size());
+    const int32_t y = h.TopDown ? fileRow : h.Height - 1 - fileRow;
+    StoreRow(h, target, in.data(), bitmap.ScanLine(stream ? 0 : y));
+    if (stream) limits.Rows(y, bitmap);
+    RowDecoded(limits, fileRow, h.Height);
+  }
+}
+
 }  // namespace
 
 Bitmap DecodeBmp(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
   Source src(file);
   const Header h = ReadHeader(src);
   CheckDecodeSize(h.Width, h.Height, limits);
-  const bool rle = h.Compression == kRle4 || h.Compression == kRle8;
-  const uint64_t stride =
-      (static_cast<uint64_t>(h.Width) * static_cast<uint64_t>(h.Bpp) + 31) / 32 * 4;
-  // Uncompressed rows must all be in the file: checked before the picture is allocated.
-  if (!rle && stride * static_cast<uint64_t>(h.Height) > src.Size() - h.PixelOffset) {
-    EndsEarly("shorter than its " + std::to_string(h.Height) + " rows of pixels");
-  }
+  CheckRowsInFile(src, h);
   if (dropped != nullptr && h.Bpp == 32 && h.AlphaMask != 0) dropped->Alpha = true;
 
   std::vector<PaletteEntry> palette;
   if (h.Bpp <= 8) palette = ReadPalette(src, h);
-
-  // Choose the bitmap's format for the stored one.
-  PixelFormat format = PixelFormat::Bits24;
-  Channel channels[3];
-  bool generic = false;
-  switch (h.Bpp) {
-    case 1:
-      format = PixelFormat::Bits1;
-      break;
-    case 2:
-    case 4:
-      format = PixelFormat::Bits4;
-      break;
-    case 8:
-      format = PixelFormat::Bits8;
-      break;
-    case 16:
-      format = PixelFormat::Bits16_555;
-      if (h.HasMasks) {
-        const uint32_t* m = h.Masks;
-        if (m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F) {
-          format = PixelFormat::Bits16_555;
-        } else if (m[0] == 0xF800 && m[1] == 0x07E0 && m[2] == 0x001F) {
-          format = PixelFormat::Bits16_565;
-        } else {
-          generic = true;
-        }
-      }
-      break;
-    case 24:
-      format = PixelFormat::Bits24;
-      break;
-    case 32:
-      format = PixelFormat::Bits32;
-      if (h.HasMasks && !(h.Masks[0] == 0xFF0000 && h.Masks[1] == 0xFF00 && h.Masks[2] == 0xFF)) {
-        generic = true;
-      }
-      break;
-  }
-  if (generic) {
-    const uint32_t limit = h.Bpp == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-    for (int i = 0; i < 3; ++i) {
-      if ((h.Masks[i] & ~limit) != 0) Bad("a colour mask exceeds the pixel");
-      channels[i] = MakeChannel(h.Masks[i]);
-    }
-    if ((h.Masks[0] & h.Masks[1]) != 0 || (h.Masks[0] & h.Masks[2]) != 0 ||
-        (h.Masks[1] & h.Masks[2]) != 0) {
-      Bad("the colour masks overlap");
-    }
-    format = PixelFormat::Bits24;
-  }
+  const BmpTarget target = ChooseTarget(h);
 
   // Rows handed on one by one need only one row of their own.
-  const bool stream = limits.Rows && !rle;
-  Bitmap bitmap(h.Width, stream ? 1 : h.Height, format);
+  const bool stream = limits.Rows && !IsRle(h);
+  Bitmap bitmap(h.Width, stream ? 1 : h.Height, target.Format);
   bitmap.SetPalette(std::move(palette));
-
-  if (rle) {
+  if (IsRle(h)) {
     DecodeRle(src, h, bitmap, limits);
-    return bitmap;
-  }
-
-  src.Seek(h.PixelOffset);
-  std::vector<uint8_t> in(static_cast<std::size_t>(stride));
-  const auto width = static_cast<std::size_t>(h.Width);
-  for (int32_t fileRow = 0; fileRow < h.Height; ++fileRow) {
-    src.ReadNext(in.data(), in.size());
-    const int32_t y = h.TopDown ? fileRow : h.Height - 1 - fileRow;
-    const auto out = bitmap.ScanLine(stream ? 0 : y);
-    if (h.Bpp == 2) {
-      for (std::size_t x = 0; x < width; ++x) {
-        const int index = (in[x / 4] >> (6 - 2 * (x % 4))) & 3;
-        out[x / 2] = x % 2 == 0 ? static_cast<uint8_t>(index << 4)
-                                : static_cast<uint8_t>(out[x / 2] | index);
-      }
-    } else if (generic) {
-      const std::size_t step = static_cast<std::size_t>(h.Bpp / 8);
-      for (std::size_t x = 0; x < width; ++x) {
-        const uint8_t* p = in.data() + x * step;
-        const uint32_t v = step == 2 ? U16(p) : U32(p);
-        out[3 * x] = channels[2].Extract(v);
-        out[3 * x + 1] = channels[1].Extract(v);
-        out[3 * x + 2] = channels[0].Extract(v);
-      }
-    } else {
-      // Same layout as the bitmap's rows: copy the used bytes, leave the padding zero.
-      const std::size_t used = (width * static_cast<std::size_t>(h.Bpp) + 7) / 8;
-      std::memcpy(out.data(), in.data(), used);
-    }
-    if (stream) limits.Rows(y, bitmap);
-    RowDecoded(limits, fileRow, h.Height);
+  } else {
+    ReadRows(src, h, target, bitmap, stream, limits);
   }
   return bitmap;
 }
@@ -503,7 +530,7 @@ void EncodeBmp(std::FILE* file, const Bitmap& bitmap) {
   if (std::fwrite(head.data(), 1, head.size(), file) != head.size()) {
     throw Error(ErrorKind::WriteFailed, {}, "BMP header");
   }
-  const std::size_t used = (static_cast<std::size_t>(bitmap.Width()) * bpp + 7) / 8;
+  const std::size_t used = PackedRowBytes(static_cast<std::size_t>(bitmap.Width()), bpp);
   std::vector<uint8_t> row(stride, 0);
   for (int32_t y = bitmap.Height() - 1; y >= 0; --y) {
     const auto src = bitmap.ScanLine(y);

@@ -17,6 +17,7 @@
 #include <system_error>
 
 #include "engine/error.h"
+#include "imagefile/pending_files.h"
 
 namespace kavun {
 namespace {
@@ -65,34 +66,8 @@ class FdCloser {
   int fd_;
 };
 
-// --- temporary files that a signal must not leave behind ------------------------------------
-
-// A fixed table, so that a signal handler can walk it without allocating or locking. State 0 is
-// free, 1 taken while the path is copied in, 2 a temporary file that exists.
-struct PendingSlot {
-  std::atomic<int> State{0};
-  char Path[PATH_MAX] = {};
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-constexpr std::size_t kPendingSlots = 64;
-std::array<PendingSlot, kPendingSlots> g_pending;
-
-int RegisterPending(const std::string& path) noexcept {
-  if (path.size() >= PATH_MAX) return -1;
-  for (std::size_t i = 0; i < kPendingSlots; ++i) {
-    int expected = 0;
-    if (g_pending[i].State.compare_exchange_strong(expected, 1)) {
-      std::memcpy(g_pending[i].Path, path.c_str(), path.size() + 1);
-      g_pending[i].State.store(2);
-      return static_cast<int>(i);
-    }
-  }
-  return -1;  // more saves at once than slots: this one is not cleaned up by a signal
-}
-
-void UnregisterPending(int slot) noexcept {
-  if (slot >= 0) g_pending[static_cast<std::size_t>(slot)].State.store(0);
-}
+// Temporary files that a signal must not leave behind.
+PendingFiles<char, PATH_MAX, 64> g_pending;
 
 std::atomic<bool> g_unnamedAllowed{true};
 
@@ -119,10 +94,10 @@ TemporaryName CreateTemporaryName(const fs::path& folder, const fs::path& target
     // Registered before it exists, so that a signal arriving just after its creation finds it
     // (a signal while the name is found taken would remove another's file of that name: that
     // needs a collision of names and a signal in the same instant).
-    temp.Slot = RegisterPending(temp.Path);
+    temp.Slot = g_pending.Register(temp.Path);
     const int error = make(temp.Path);
     if (error == 0) return temp;
-    UnregisterPending(temp.Slot);
+    g_pending.Unregister(temp.Slot);
     if (error != EEXIST) ThrowErrno(error, target, true, "cannot create a file in its folder");
   }
   ThrowErrno(EEXIST, target, true, "cannot create a file in its folder");
@@ -188,7 +163,7 @@ class TemporaryFile {
       if (!left.empty()) throw error.WithLeftOverFile(left);
       throw error;
     }
-    UnregisterPending(name_.Slot);
+    g_pending.Unregister(name_.Slot);
     name_ = {};
     Close();
   }
@@ -199,7 +174,7 @@ class TemporaryFile {
     if (name_.Path.empty()) return {};
     std::string left;
     if (::unlink(name_.Path.c_str()) != 0 && errno != ENOENT) left = name_.Path;
-    UnregisterPending(name_.Slot);
+    g_pending.Unregister(name_.Slot);
     name_ = {};
     return left;
   }
@@ -437,9 +412,7 @@ void AllowUnnamedTemporaryFiles(bool allow) noexcept {
 }
 
 void RemovePendingTemporaryFiles() noexcept {
-  for (PendingSlot& slot : g_pending) {
-    if (slot.State.load() == 2) ::unlink(slot.Path);
-  }
+  g_pending.RemoveAll([](const char* path) { ::unlink(path); });
 }
 
 }  // namespace kavun

@@ -25,6 +25,7 @@
 #include "engine/path_text.h"
 #include "imagefile/file_access.h"
 #include "imagefile/file_io.h"
+#include "imagefile/pending_files.h"
 
 namespace kavun {
 namespace {
@@ -117,32 +118,7 @@ std::FILE* StreamOf(HandleCloser& handle, bool writing) {
 
 // --- temporary files that Ctrl+C must not leave behind ------------------------------------------
 
-// A fixed table that a console control handler can walk without allocating or locking. State 0
-// is free, 1 taken while the path is copied in, 2 a temporary file that exists.
-struct PendingSlot {
-  std::atomic<int> State{0};
-  wchar_t Path[32768] = {};
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-constexpr std::size_t kPendingSlots = 16;
-std::array<PendingSlot, kPendingSlots> g_pending;
-
-int RegisterPending(const std::wstring& path) noexcept {
-  if (path.size() >= std::size(g_pending[0].Path)) return -1;
-  for (std::size_t i = 0; i < kPendingSlots; ++i) {
-    int expected = 0;
-    if (g_pending[i].State.compare_exchange_strong(expected, 1)) {
-      std::memcpy(g_pending[i].Path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-      g_pending[i].State.store(2);
-      return static_cast<int>(i);
-    }
-  }
-  return -1;  // more saves at once than slots: this one is not cleaned up on Ctrl+C
-}
-
-void UnregisterPending(int slot) noexcept {
-  if (slot >= 0) g_pending[static_cast<std::size_t>(slot)].State.store(0);
-}
+PendingFiles<wchar_t, 32768, 16> g_pending;
 
 // A temporary file beside the target, removed unless it was put in place. It is opened with
 // FILE_SHARE_DELETE, so that a Ctrl+C handler can delete it while it is still being written.
@@ -158,12 +134,12 @@ class TemporaryFile {
       wchar_t name[32];
       std::swprintf(name, std::size(name), L".kv%06u.tmp", n);
       path_ = (folder / name).wstring();
-      slot_ = RegisterPending(path_);
+      slot_ = g_pending.Register(path_);
       handle_ = ::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
       if (handle_ != INVALID_HANDLE_VALUE) return;
       const DWORD error = ::GetLastError();
-      UnregisterPending(slot_);
+      g_pending.Unregister(slot_);
       slot_ = -1;
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
         ThrowWindows(error, target, true, "cannot create a file in its folder");
@@ -174,7 +150,7 @@ class TemporaryFile {
   ~TemporaryFile() {
     if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
     if (!placed_) ::DeleteFileW(path_.c_str());
-    UnregisterPending(slot_);
+    g_pending.Unregister(slot_);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -321,9 +297,7 @@ void WriteFileSafely(const fs::path& path, const std::function<void(std::FILE*)>
 }
 
 void RemovePendingTemporaryFiles() noexcept {
-  for (PendingSlot& slot : g_pending) {
-    if (slot.State.load() == 2) ::DeleteFileW(slot.Path);
-  }
+  g_pending.RemoveAll([](const wchar_t* path) { ::DeleteFileW(path); });
 }
 
 // Windows has no unnamed files: the temporary file is always a named one, removed on failure and

@@ -16,6 +16,7 @@
 #include "engine/error.h"
 #include "imagefile/codecs.h"
 #include "imagefile/imagefile.h"
+#include "imagefile/pixel_rows.h"
 #include "imagefile/png_deflate.h"
 
 namespace kavun::codec {
@@ -112,69 +113,18 @@ class PngWriter {
 // becomes 24 bits, delivered as RGBA and flattened.
 enum class Target { Indexed1, Indexed2As4, Indexed4, Indexed8, Bgr24, Rgb24 };
 
-uint8_t Flatten(uint8_t colour, uint8_t alpha) {
-  // Composites onto white: opaque pixels keep their colour exactly.
-  return static_cast<uint8_t>((colour * alpha + 255 * (255 - alpha) + 127) / 255);
-}
+// What the header says, as far as the reader needs it.
+struct PngHeader {
+  png_uint_32 Width = 0;
+  png_uint_32 Height = 0;
+  int BitDepth = 0;
+  int ColorType = 0;
+  int Passes = 1;  // 7 for an interlaced picture
+  bool Transparent = false;
+};
 
-void StoreRow(Target target, const uint8_t* in, std::span<uint8_t> out, int32_t width) {
-  switch (target) {
-    case Target::Indexed1:
-    case Target::Indexed4:
-    case Target::Indexed8: {
-      const std::size_t bytes =
-          (static_cast<std::size_t>(width) * (target == Target::Indexed1   ? 1
-                                              : target == Target::Indexed4 ? 4
-                                                                           : 8) +
-           7) /
-          8;
-      std::memcpy(out.data(), in, bytes);
-      break;
-    }
-    case Target::Indexed2As4:
-      for (int32_t x = 0; x < width; ++x) {
-        const int index = (in[x / 4] >> (6 - 2 * (x % 4))) & 3;
-        uint8_t& byte = out[static_cast<std::size_t>(x / 2)];
-        byte = (x % 2 == 0) ? static_cast<uint8_t>(index << 4) : static_cast<uint8_t>(byte | index);
-      }
-      break;
-    case Target::Bgr24:
-      std::memcpy(out.data(), in, 3 * static_cast<std::size_t>(width));
-      break;
-    case Target::Rgb24:
-      for (int32_t x = 0; x < width; ++x) {
-        const uint8_t* p = in + 4 * static_cast<std::size_t>(x);
-        uint8_t* q = out.data() + 3 * static_cast<std::size_t>(x);
-        q[0] = Flatten(p[2], p[3]);
-        q[1] = Flatten(p[1], p[3]);
-        q[2] = Flatten(p[0], p[3]);
-      }
-      break;
-  }
-}
-
-// The palette index of pixel i of a row of `bits`-bit indices (leftmost pixel in the high bits).
-int GetIndex(const uint8_t* row, std::size_t i, int bits) {
-  const std::size_t perByte = 8 / static_cast<std::size_t>(bits);
-  const int shift = 8 - bits * static_cast<int>(i % perByte + 1);
-  return (row[i / perByte] >> shift) & ((1 << bits) - 1);
-}
-
-void PutIndex(std::span<uint8_t> row, std::size_t x, int bits, int index) {
-  const std::size_t perByte = 8 / static_cast<std::size_t>(bits);
-  const int shift = 8 - bits * static_cast<int>(x % perByte + 1);
-  const int mask = ((1 << bits) - 1) << shift;
-  uint8_t& byte = row[x / perByte];
-  byte = static_cast<uint8_t>((byte & ~mask) | ((index << shift) & mask));
-}
-
-}  // namespace
-
-Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
-  const uint64_t fileBytes = BytesLeft(file);
-  PngReader reader;
-  PngState& s = reader.State();
-  s.File = file;
+// Tells libpng what to keep and how strict to be, then reads the chunks up to the image data.
+PngHeader ReadPngHeader(PngState& s, std::FILE* file) {
   png_set_user_limits(s.Png, kMaxBitmapSide, kMaxBitmapSide);
   // No chunk is held whole except the small critical ones and tRNS, so chunk sizes need no limit
   // of their own: a huge ancillary chunk is skipped, and libpng still checks each IDAT's length
@@ -194,75 +144,83 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
                            std::strstr(s.Message, "signature") != nullptr;
     Fail(s, signature ? ErrorKind::NotThisFormat : ErrorKind::CorruptData, "not a valid PNG file");
   }
-  png_uint_32 width = 0;
-  png_uint_32 height = 0;
-  int bitDepth = 0;
-  int colorType = 0;
+  PngHeader h;
   int interlace = 0;
   if (!PngTry(s, [&] {
-        png_get_IHDR(s.Png, s.Info, &width, &height, &bitDepth, &colorType, &interlace, nullptr,
-                     nullptr);
+        png_get_IHDR(s.Png, s.Info, &h.Width, &h.Height, &h.BitDepth, &h.ColorType, &interlace,
+                     nullptr, nullptr);
       })) {
     Fail(s, ErrorKind::CorruptData, "invalid PNG header");
   }
-  CheckDecodeSize(width, height, limits);
-  const int passes = interlace == PNG_INTERLACE_ADAM7 ? 7 : 1;
-  {
-    // The rows as stored (a filter byte each) cannot inflate from less than 1/1032 of their size:
-    // a header whose data cannot be in the file is refused before the picture is allocated.
-    const int channels = png_get_channels(s.Png, s.Info);
-    const uint64_t pixelBits = static_cast<uint64_t>(channels) * static_cast<unsigned>(bitDepth);
-    uint64_t stored = 0;
-    for (int pass = 0; pass < passes; ++pass) {
-      const uint64_t cols = passes == 1 ? width : PNG_PASS_COLS(uint64_t{width}, pass);
-      const uint64_t rows = passes == 1 ? height : PNG_PASS_ROWS(uint64_t{height}, pass);
-      if (cols != 0) stored += rows * (1 + (cols * pixelBits + 7) / 8);
-    }
-    if (fileBytes != 0 && stored > kMaxInflateRatio * fileBytes + 4096) {
-      throw Error(ErrorKind::FileEndsEarly, {},
-                  std::to_string(fileBytes) + " bytes cannot hold a picture of " +
-                      std::to_string(width) + " x " + std::to_string(height) + " pixels");
-    }
-  }
-  const bool transparent = png_get_valid(s.Png, s.Info, PNG_INFO_tRNS) != 0;
-  if (dropped != nullptr) {
-    dropped->Alpha = transparent || (colorType & PNG_COLOR_MASK_ALPHA) != 0;
-    dropped->DeepSamples = bitDepth == 16;
-  }
+  h.Passes = interlace == PNG_INTERLACE_ADAM7 ? 7 : 1;
+  h.Transparent = png_get_valid(s.Png, s.Info, PNG_INFO_tRNS) != 0;
+  return h;
+}
 
-  Target target = Target::Rgb24;
-  std::vector<PaletteEntry> palette;
-  if (colorType == PNG_COLOR_TYPE_PALETTE && !transparent) {
+// The rows as stored (a filter byte each) cannot inflate from less than 1/1032 of their size:
+// a header whose data cannot be in the file is refused before the picture is allocated.
+void CheckRowsFitFile(const PngState& s, const PngHeader& h, uint64_t fileBytes) {
+  const int channels = png_get_channels(s.Png, s.Info);
+  const uint64_t pixelBits = static_cast<uint64_t>(channels) * static_cast<unsigned>(h.BitDepth);
+  uint64_t stored = 0;
+  for (int pass = 0; pass < h.Passes; ++pass) {
+    const uint64_t cols = h.Passes == 1 ? h.Width : PNG_PASS_COLS(uint64_t{h.Width}, pass);
+    const uint64_t rows = h.Passes == 1 ? h.Height : PNG_PASS_ROWS(uint64_t{h.Height}, pass);
+    if (cols != 0) stored += rows * (1 + (cols * pixelBits + 7) / 8);
+  }
+  if (fileBytes != 0 && stored > kMaxInflateRatio * fileBytes + 4096) {
+    throw Error(ErrorKind::FileEndsEarly, {},
+                std::to_string(fileBytes) + " bytes cannot hold a picture of " +
+                    std::to_string(h.Width) + " x " + std::to_string(h.Height) + " pixels");
+  }
+}
+
+// The bitmap a PNG becomes: palette pictures and grey ones of up to 4 bits stay indexed, the
+// rest becomes 24 bits.
+struct PngTarget {
+  Target Kind = Target::Rgb24;
+  PixelFormat Format = PixelFormat::Bits24;
+  std::vector<PaletteEntry> Palette;
+};
+
+PngTarget ChooseTarget(const PngState& s, const PngHeader& h) {
+  PngTarget t;
+  const int depth = h.BitDepth;
+  if (h.ColorType == PNG_COLOR_TYPE_PALETTE && !h.Transparent) {
     png_colorp entries = nullptr;
     int count = 0;
     if (png_get_PLTE(s.Png, s.Info, &entries, &count) == 0 || entries == nullptr) {
       throw Error(ErrorKind::CorruptData, {}, "the palette is missing");
     }
     for (int i = 0; i < count; ++i) {
-      palette.push_back({entries[i].blue, entries[i].green, entries[i].red});
+      t.Palette.push_back({entries[i].blue, entries[i].green, entries[i].red});
     }
-    target = bitDepth == 1   ? Target::Indexed1
-             : bitDepth == 2 ? Target::Indexed2As4
-             : bitDepth == 4 ? Target::Indexed4
-                             : Target::Indexed8;
-  } else if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth <= 4 && !transparent) {
+    t.Kind = depth == 1   ? Target::Indexed1
+             : depth == 2 ? Target::Indexed2As4
+             : depth == 4 ? Target::Indexed4
+                          : Target::Indexed8;
+  } else if (h.ColorType == PNG_COLOR_TYPE_GRAY && depth <= 4 && !h.Transparent) {
     // Grey levels become a palette of as many levels as the depth holds.
-    const int levels = 1 << bitDepth;
+    const int levels = 1 << depth;
     for (int i = 0; i < levels; ++i) {
       const auto v = static_cast<uint8_t>(i * 255 / (levels - 1));
-      palette.push_back({v, v, v});
+      t.Palette.push_back({v, v, v});
     }
-    target = bitDepth == 1   ? Target::Indexed1
-             : bitDepth == 2 ? Target::Indexed2As4
-                             : Target::Indexed4;
+    t.Kind = depth == 1 ? Target::Indexed1 : depth == 2 ? Target::Indexed2As4 : Target::Indexed4;
+  } else if (h.ColorType == PNG_COLOR_TYPE_RGB && depth == 8 && !h.Transparent) {
+    t.Kind = Target::Bgr24;
   }
+  t.Format = t.Kind == Target::Indexed1                           ? PixelFormat::Bits1
+             : t.Kind == Target::Indexed8                         ? PixelFormat::Bits8
+             : t.Kind == Target::Rgb24 || t.Kind == Target::Bgr24 ? PixelFormat::Bits24
+                                                                  : PixelFormat::Bits4;
+  return t;
+}
 
-  if (target == Target::Rgb24 && colorType == PNG_COLOR_TYPE_RGB && bitDepth == 8 && !transparent) {
-    target = Target::Bgr24;
-  }
-
-  // Interlace handling is left off: each pass's rows come as they are stored and are put in
-  // their places here, so an interlaced picture needs no second buffer of its full size.
+// Asks libpng for rows in the target's layout; returns the bytes of one row as libpng hands it.
+// Interlace handling is left off: each pass's rows come as they are stored and are put in their
+// places by the reader, so an interlaced picture needs no second buffer of its full size.
+std::size_t SetRowLayout(PngState& s, const PngHeader& h, Target target) {
   if (!PngTry(s, [&] {
         if (target == Target::Bgr24) png_set_bgr(s.Png);
         if (target == Target::Rgb24) {
@@ -276,80 +234,128 @@ Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dro
     Fail(s, ErrorKind::UnsupportedVariant, "unsupported PNG format");
   }
   const std::size_t rowBytes = png_get_rowbytes(s.Png, s.Info);
-  const int sourceBits = target == Target::Rgb24 ? 32 : target == Target::Bgr24 ? 24 : bitDepth;
-  const std::size_t expected =
-      (static_cast<std::size_t>(width) * static_cast<unsigned>(sourceBits) + 7) / 8;
-  if (rowBytes != expected) throw Error(ErrorKind::UnsupportedVariant, {}, "row layout");
+  const int sourceBits = target == Target::Rgb24 ? 32 : target == Target::Bgr24 ? 24 : h.BitDepth;
+  if (rowBytes != PackedRowBytes(h.Width, sourceBits)) {
+    throw Error(ErrorKind::UnsupportedVariant, {}, "row layout");
+  }
+  return rowBytes;
+}
 
-  const PixelFormat format = target == Target::Indexed1   ? PixelFormat::Bits1
-                             : target == Target::Indexed8 ? PixelFormat::Bits8
-                             : target == Target::Rgb24 || target == Target::Bgr24
-                                 ? PixelFormat::Bits24
-                                 : PixelFormat::Bits4;
-  // Rows handed on one by one need only one row of their own.
-  const bool stream = limits.Rows && passes == 1;
-  Bitmap bitmap(static_cast<int32_t>(width), stream ? 1 : static_cast<int32_t>(height), format);
-  bitmap.SetPalette(std::move(palette));
-  const auto rowDone = [&](int32_t y) {
-    if (stream) limits.Rows(y, bitmap);
-    RowDecoded(limits, y, height);
-  };
-  const auto w = static_cast<int32_t>(width);
-  const auto h = static_cast<int32_t>(height);
+void ReadRow(PngState& s, uint8_t* out) {
+  if (!PngTry(s, [&] { png_read_row(s.Png, out, nullptr); })) {
+    Fail(s, ErrorKind::CorruptData, "damaged PNG data");
+  }
+}
 
-  std::vector<uint8_t> row(rowBytes);
-  if (passes == 1 && target == Target::Bgr24) {
+// One row as libpng hands it (`in`) into the bitmap's row `out`.
+void StoreRow(Target target, const uint8_t* in, std::span<uint8_t> out, std::size_t width) {
+  switch (target) {
+    case Target::Indexed1:
+      std::memcpy(out.data(), in, PackedRowBytes(width, 1));
+      break;
+    case Target::Indexed4:
+      std::memcpy(out.data(), in, PackedRowBytes(width, 4));
+      break;
+    case Target::Indexed8:
+      std::memcpy(out.data(), in, width);
+      break;
+    case Target::Indexed2As4:
+      WidenTwoBitRow(in, out, width);
+      break;
+    case Target::Bgr24:
+      std::memcpy(out.data(), in, 3 * width);
+      break;
+    case Target::Rgb24:
+      for (std::size_t x = 0; x < width; ++x) FlattenRgbaPixel(in + 4 * x, out.data() + 3 * x);
+      break;
+  }
+}
+
+// The rows of a picture without interlacing, top to bottom. `rowDone` is called after each.
+template <class RowDone>
+void ReadProgressiveRows(PngState& s, const PngHeader& h, Target target, Bitmap& bitmap,
+                         bool stream, std::size_t rowBytes, const RowDone& rowDone) {
+  const auto height = static_cast<int32_t>(h.Height);
+  if (target == Target::Bgr24) {
     // The rows arrive in the bitmap's layout: no copy.
-    for (int32_t y = 0; y < h; ++y) {
-      png_bytep out = bitmap.ScanLine(stream ? 0 : y).data();
-      if (!PngTry(s, [&] { png_read_row(s.Png, out, nullptr); })) {
-        Fail(s, ErrorKind::CorruptData, "damaged PNG data");
-      }
+    for (int32_t y = 0; y < height; ++y) {
+      ReadRow(s, bitmap.ScanLine(stream ? 0 : y).data());
       rowDone(y);
     }
-  } else if (passes == 1) {
-    for (int32_t y = 0; y < h; ++y) {
-      if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
-        Fail(s, ErrorKind::CorruptData, "damaged PNG data");
+    return;
+  }
+  std::vector<uint8_t> row(rowBytes);
+  for (int32_t y = 0; y < height; ++y) {
+    ReadRow(s, row.data());
+    StoreRow(target, row.data(), bitmap.ScanLine(stream ? 0 : y), h.Width);
+    rowDone(y);
+  }
+}
+
+// The seven passes of an interlaced picture, each pixel put in its place.
+void ReadInterlacedRows(PngState& s, const PngHeader& h, Target target, Bitmap& bitmap,
+                        std::size_t rowBytes, const DecodeLimits& limits) {
+  const int outBits = BitsPerPixel(bitmap.Format());
+  int64_t rowsRead = 0;
+  int64_t rowsStored = 0;
+  for (int pass = 0; pass < h.Passes; ++pass) {
+    const auto cols = static_cast<int32_t>(PNG_PASS_COLS(h.Width, pass));
+    if (cols != 0) rowsStored += static_cast<int64_t>(PNG_PASS_ROWS(h.Height, pass));
+  }
+  std::vector<uint8_t> row(rowBytes);
+  for (int pass = 0; pass < h.Passes; ++pass) {
+    const auto cols = static_cast<int32_t>(PNG_PASS_COLS(h.Width, pass));
+    const auto rows = static_cast<int32_t>(PNG_PASS_ROWS(h.Height, pass));
+    if (cols == 0 || rows == 0) continue;  // libpng skips empty passes as well
+    for (int32_t j = 0; j < rows; ++j) {
+      ReadRow(s, row.data());
+      RowDecoded(limits, rowsRead++, rowsStored);
+      const auto y = static_cast<int32_t>(PNG_ROW_FROM_PASS_ROW(j, pass));
+      const auto out = bitmap.ScanLine(y);
+      for (int32_t i = 0; i < cols; ++i) {
+        const auto x = static_cast<std::size_t>(PNG_COL_FROM_PASS_COL(i, pass));
+        const auto in = static_cast<std::size_t>(i);
+        if (target == Target::Bgr24) {
+          std::memcpy(out.data() + 3 * x, row.data() + 3 * in, 3);
+        } else if (target == Target::Rgb24) {
+          FlattenRgbaPixel(row.data() + 4 * in, out.data() + 3 * x);
+        } else {
+          PutIndex(out, x, outBits, GetIndex(row.data(), in, h.BitDepth));
+        }
       }
-      StoreRow(target, row.data(), bitmap.ScanLine(stream ? 0 : y), w);
-      rowDone(y);
     }
+  }
+}
+
+}  // namespace
+
+Bitmap DecodePng(std::FILE* file, const DecodeLimits& limits, DroppedOnLoad* dropped) {
+  const uint64_t fileBytes = BytesLeft(file);
+  PngReader reader;
+  PngState& s = reader.State();
+  s.File = file;
+  const PngHeader h = ReadPngHeader(s, file);
+  CheckDecodeSize(h.Width, h.Height, limits);
+  CheckRowsFitFile(s, h, fileBytes);
+  if (dropped != nullptr) {
+    dropped->Alpha = h.Transparent || (h.ColorType & PNG_COLOR_MASK_ALPHA) != 0;
+    dropped->DeepSamples = h.BitDepth == 16;
+  }
+  PngTarget target = ChooseTarget(s, h);
+  const std::size_t rowBytes = SetRowLayout(s, h, target.Kind);
+
+  // Rows handed on one by one need only one row of their own.
+  const bool stream = limits.Rows && h.Passes == 1;
+  Bitmap bitmap(static_cast<int32_t>(h.Width), stream ? 1 : static_cast<int32_t>(h.Height),
+                target.Format);
+  bitmap.SetPalette(std::move(target.Palette));
+  if (h.Passes == 1) {
+    ReadProgressiveRows(s, h, target.Kind, bitmap, stream, rowBytes, [&](int32_t y) {
+      if (stream) limits.Rows(y, bitmap);
+      RowDecoded(limits, y, h.Height);
+    });
   } else {
-    const int outBits = BitsPerPixel(format);
-    int64_t rowsRead = 0;
-    int64_t rowsStored = 0;
-    for (int pass = 0; pass < passes; ++pass) {
-      const auto cols = static_cast<int32_t>(PNG_PASS_COLS(width, pass));
-      if (cols != 0) rowsStored += static_cast<int64_t>(PNG_PASS_ROWS(height, pass));
-    }
-    for (int pass = 0; pass < passes; ++pass) {
-      const auto cols = static_cast<int32_t>(PNG_PASS_COLS(width, pass));
-      const auto rows = static_cast<int32_t>(PNG_PASS_ROWS(height, pass));
-      if (cols == 0 || rows == 0) continue;  // libpng skips empty passes as well
-      for (int32_t j = 0; j < rows; ++j) {
-        if (!PngTry(s, [&] { png_read_row(s.Png, row.data(), nullptr); })) {
-          Fail(s, ErrorKind::CorruptData, "damaged PNG data");
-        }
-        RowDecoded(limits, rowsRead++, rowsStored);
-        const auto y = static_cast<int32_t>(PNG_ROW_FROM_PASS_ROW(j, pass));
-        const auto out = bitmap.ScanLine(y);
-        for (int32_t i = 0; i < cols; ++i) {
-          const auto x = static_cast<std::size_t>(PNG_COL_FROM_PASS_COL(i, pass));
-          if (target == Target::Bgr24) {
-            std::memcpy(out.data() + 3 * x, row.data() + 3 * static_cast<std::size_t>(i), 3);
-          } else if (target == Target::Rgb24) {
-            const uint8_t* p = row.data() + 4 * static_cast<std::size_t>(i);
-            uint8_t* q = out.data() + 3 * x;
-            q[0] = Flatten(p[2], p[3]);
-            q[1] = Flatten(p[1], p[3]);
-            q[2] = Flatten(p[0], p[3]);
-          } else {
-            PutIndex(out, x, outBits, GetIndex(row.data(), static_cast<std::size_t>(i), bitDepth));
-          }
-        }
-      }
-    }
+    ReadInterlacedRows(s, h, target.Kind, bitmap, rowBytes, limits);
   }
   if (!PngTry(s, [&] { png_read_end(s.Png, nullptr); })) {
     Fail(s, ErrorKind::CorruptData, "damaged PNG data");
@@ -375,9 +381,8 @@ class PngImage {
 
   static std::size_t RowBytesOf(const Bitmap& bitmap) {
     const auto width = static_cast<std::size_t>(bitmap.Width());
-    return HasPalette(bitmap.Format())
-               ? (width * static_cast<unsigned>(BitsPerPixel(bitmap.Format())) + 7) / 8
-               : 3 * width;
+    return HasPalette(bitmap.Format()) ? PackedRowBytes(width, BitsPerPixel(bitmap.Format()))
+                                       : 3 * width;
   }
 
   int BitDepth() const { return bitDepth_; }
@@ -432,11 +437,7 @@ class PngImage {
     for (int32_t y = 0; y < bitmap_.Height(); ++y) {
       const auto row = bitmap_.ScanLine(y);
       for (std::size_t x = 0; x < width_; ++x) {
-        int index = 0;
-        if (bitDepth_ == 1) index = (row[x / 8] >> (7 - x % 8)) & 1;
-        if (bitDepth_ == 4) index = x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F;
-        if (bitDepth_ == 8) index = row[x];
-        maxIndex = std::max(maxIndex, index);
+        maxIndex = std::max(maxIndex, GetIndex(row.data(), x, bitDepth_));
       }
     }
     const std::size_t count = std::min<std::size_t>(

@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                               f.RadioButton_ProcXorFuncMD5OFB->setChecked(true);
                               f.Edit_ProcXorKey->setText(QStringLiteral("ひみつ"));
                             }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 #endif

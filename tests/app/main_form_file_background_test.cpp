@@ -180,8 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LossCase{"deep.png", QImage::Format_RGBX64, false, "16ビットの色の精度"},
                       LossCase{"both.png", QImage::Format_RGBA64, true,
                                "透明部分と16ビットの色の精度"}),
-    [](const ::testing::TestParamInfo<LossCase>& info) {
-      return std::string(info.param.name).substr(0, std::string(info.param.name).find('.'));
+    [](const ::testing::TestParamInfo<LossCase>& test) {
+      return std::string(test.param.name).substr(0, std::string(test.param.name).find('.'));
     });
 
 TEST_F(MainFormTest, APlainFileIsNeitherToldNorAskedAboutLosses) {

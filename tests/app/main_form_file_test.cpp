@@ -343,9 +343,9 @@ INSTANTIATE_TEST_SUITE_P(Switches, OverwriteSaveTest,
                                            OverwriteCase{"i.PNG", true, true, kOverwriteQ},
                                            OverwriteCase{"j.bmp", true, false, kOverwriteQ},
                                            OverwriteCase{"k.BMP", false, false, nullptr}),
-                         [](const ::testing::TestParamInfo<OverwriteCase>& info) {
+                         [](const ::testing::TestParamInfo<OverwriteCase>& test) {
                            std::string name;
-                           for (const char* c = info.param.name; *c != '\0'; ++c) {
+                           for (const char* c = test.param.name; *c != '\0'; ++c) {
                              name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
                            }
                            return name;

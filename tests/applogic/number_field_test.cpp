@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{TNumberField::Key1, "Edit_ProcRevMosKey1", 3, 0, 0, 255, u"3", u"0～255"},
         FieldCase{TNumberField::Key2, "Edit_ProcRevMosKey2", 3, 0, 0, 255, u"7", u"0～255"},
         FieldCase{TNumberField::ShiftLen, "Edit_ProcBitShiftLen", 2, 1, 1, 23, u"3", u"1～23"}),
-    [](const ::testing::TestParamInfo<FieldCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FieldCase>& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace kavun

@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "xor --mode md5 --password-file pw.txt --rect 0,0,17,9"},
         TransformCase{"XorMd5Ofb", "xor --mode md5ofb --password-file pw.txt",
                       "xor --mode md5ofb --password-file pw.txt"}),
-    [](const testing::TestParamInfo<TransformCase>& info) { return info.param.Name; });
+    [](const testing::TestParamInfo<TransformCase>& test) { return test.param.Name; });
 
 TEST_F(Cli, PasswordSourcesAgreeAndTheArgumentFormWarns) {
   MakeInput("in.png");

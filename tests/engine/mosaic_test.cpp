@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(Orders, MosaicRefusalTest,
                                          RefusedCase{"NegativeEntries", false, 4, 4, -1, 0},
                                          RefusedCase{"OverflowingCells", false, 65536, 65536, 1, 0},
                                          RefusedCase{"IrreversibleDecode", true, 2, 2, 2, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ReversibleMosaic, NothingToDoIsSilent) {
   BeepCounter beeps;

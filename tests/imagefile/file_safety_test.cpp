@@ -324,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                          SaveImageFile(dir / name, ".png", NewPicture());
                          return FolderEntries(dir) == std::vector<std::string>{name} ? 0 : 1;
                        }}),
-    [](const testing::TestParamInfo<PermissionCase>& info) { return info.param.Name; });
+    [](const testing::TestParamInfo<PermissionCase>& test) { return test.param.Name; });
 
 // --- inputs that are files ----------------------------------------------------------------------
 
@@ -524,8 +524,8 @@ INSTANTIATE_TEST_SUITE_P(
                       return Bmp(kHugeW, kHugeH, 8, 1, 256, {0, 1});
                     },
                     ErrorKind::Other}),
-    [](const testing::TestParamInfo<HostileCase>& info) {
-      std::string name = info.param.Name;
+    [](const testing::TestParamInfo<HostileCase>& test) {
+      std::string name = test.param.Name;
       for (char& c : name) {
         if (c == '-' || c == '.') c = '_';
       }

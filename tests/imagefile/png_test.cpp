@@ -305,10 +305,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParallelPngCase{PixelFormat::Bits24, 1000, 174, codec::kPngDeflateBlockBytes},
         ParallelPngCase{PixelFormat::Bits24, 1000, 175, codec::kPngDeflateBlockBytes},
         ParallelPngCase{PixelFormat::Bits8, 2049, 600, codec::kPngDeflateBlockBytes}),
-    [](const testing::TestParamInfo<ParallelPngCase>& info) {
-      return std::to_string(BitsPerPixel(info.param.Format)) + "bit_" +
-             std::to_string(info.param.Width) + "x" + std::to_string(info.param.Height) +
-             "_blocks" + std::to_string(info.param.BlockBytes) + "_" + std::to_string(info.index);
+    [](const testing::TestParamInfo<ParallelPngCase>& test) {
+      return std::to_string(BitsPerPixel(test.param.Format)) + "bit_" +
+             std::to_string(test.param.Width) + "x" + std::to_string(test.param.Height) +
+             "_blocks" + std::to_string(test.param.BlockBytes) + "_" + std::to_string(test.index);
     });
 
 TEST(ParallelPng, SavingUsesTheThreadBudgetAndTheSingleThreadedWriterForSmallPictures) {
