@@ -2,16 +2,15 @@
 
 #include <cstring>
 
+#include "engine/ascii.h"
 #include "engine/error.h"
+#include "imagefile/pixel_rows.h"
 
 namespace kavun {
 namespace {
 
 uint32_t Be32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 codec::PictureSize PeekPng(std::FILE* file) {
@@ -25,8 +24,10 @@ codec::PictureSize PeekBmp(std::FILE* file) {
   uint8_t head[26] = {};
   if (std::fread(head, 1, sizeof head, file) < sizeof head) return {};
   if (head[0] != 'B' || head[1] != 'M') return {};
-  if (Le32(head + 14) == 12) return {head[18] | (head[19] << 8), head[20] | (head[21] << 8)};
-  return {static_cast<int32_t>(Le32(head + 18)), static_cast<int32_t>(Le32(head + 22))};
+  if (codec::LoadLE32(head + 14) == 12)
+    return {codec::LoadLE16(head + 18), codec::LoadLE16(head + 20)};
+  return {static_cast<int32_t>(codec::LoadLE32(head + 18)),
+          static_cast<int32_t>(codec::LoadLE32(head + 22))};
 }
 
 // Walks the markers to the frame header.
@@ -97,9 +98,7 @@ static_assert(RowsInIdOrder());
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char c = a[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != b[i]) return false;
+    if (LowerAscii(a[i]) != b[i]) return false;
   }
   return true;
 }
