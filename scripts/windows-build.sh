@@ -57,7 +57,7 @@ SUDO=()
 export DEBIAN_FRONTEND=noninteractive
 need=()
 for p in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
-  nasm dpkg-dev zip cmake ninja-build qt6-base-dev-tools qt6-base-dev googletest; do
+  nasm dpkg-dev zip cmake ninja-build qt6-base-dev-tools qt6-base-dev qt6-translations-l10n googletest; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -289,7 +289,9 @@ linked statically with these libraries. Their licences are in this folder.
   It was built from Debian's source package qt6-base, without changes to its
   code. Qt's bundled libraries that it links in are listed with their licences
   in the files named Qt-3rdparty-*; Qt-debian-copyright.txt lists every
-  copyright holder of that source.
+  copyright holder of that source. Qt's Japanese texts (qtbase_ja.qm, from
+  Qt's translations, Debian's package qt6-translations-l10n) are built into
+  kavun.exe under the same licence.
 - libpng $PNG_VERSION (libpng-LICENSE.txt), from Debian's source package libpng1.6.
 - libjpeg-turbo $JPEG_VERSION (libjpeg-turbo-LICENSE.md, libjpeg-turbo-README.ijg):
   "this software is based in part on the work of the Independent JPEG Group".

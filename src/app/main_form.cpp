@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -217,7 +218,8 @@ void TMainForm::ShowErrorBox(const kavun::Error& error) {
 
 QString TMainForm::CaptionFor(const QString& path) {
   if (path.isEmpty()) return kProgramName;
-  return QStringLiteral("Kavun  ") + u'"' + path + u'"';
+  // As the system writes file names: with backslashes on Windows.
+  return QStringLiteral("Kavun  ") + u'"' + QDir::toNativeSeparators(path) + u'"';
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

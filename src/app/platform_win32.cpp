@@ -13,12 +13,14 @@
 #include "app/platform.h"
 #include "app/quit_on_signal.h"
 
+// The file layer's paths, and so the file names its messages give, have Windows' separators;
+// Qt's have forward slashes.
 std::filesystem::path PathFromQt(const QString& path) {
-  return std::filesystem::path(path.toStdWString());
+  return std::filesystem::path(QDir::toNativeSeparators(path).toStdWString());
 }
 
 QString QtFromPath(const std::filesystem::path& path) {
-  return QString::fromStdWString(path.wstring());
+  return QDir::fromNativeSeparators(QString::fromStdWString(path.wstring()));
 }
 
 QString UserSettingsFolder() {

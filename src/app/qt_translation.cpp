@@ -46,8 +46,11 @@ bool InstallJapaneseQtTranslation(QCoreApplication* app) {
   // dates, the names of days and months) follow the default locale.
   QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
   auto* translator = new QTranslator(app);
+  // Qt's folder of translations where Qt is installed (Linux); the copy built into the program
+  // where Qt is linked in (Windows, see src/app/CMakeLists.txt).
   if (!translator->load(QStringLiteral("qtbase_ja"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+      !translator->load(QStringLiteral("qtbase_ja"), QStringLiteral(":/translations"))) {
     delete translator;
     return false;
   }
