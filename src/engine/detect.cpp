@@ -861,8 +861,10 @@ int32_t Gcd(int32_t a, int32_t b) {
   return a;
 }
 
-constexpr double kMosaicRatio = 0.5;
-constexpr double kMosaicFinalRatio = 0.4;
+constexpr double kMosaicRatio = 0.55;
+constexpr double kMosaicFinalRatio = 0.5;
+// A column or row of blocks next to a grid that fits counts as part of it below this ratio.
+constexpr double kBlocksFitRatio = 0.7;
 // How many separate noisy places are searched for a mosaic grid.
 constexpr std::size_t kMosaicTries = 3;
 // The smallest block side looked for: with a side of 2 or 3 a picture's own neighbours fit
@@ -1090,7 +1092,7 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
 // Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`: their pairs of cells far
 // closer than their cells side by side (in a row where the rows are in order).
 bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
-               int32_t by1, int32_t a) {
+               int32_t by1, int32_t a, double ratio = kBlocksFitRatio) {
   if (g.Left + bx0 * g.BW < 0 || g.Top + by0 * g.BH < 0 || g.Left + bx1 * g.BW > v.W ||
       g.Top + by1 * g.BH > v.H) {
     return false;
@@ -1109,7 +1111,7 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
     const int below = y + 1 < v.H ? ColorDiff(here, ColorAt(v, x, y + 1)) : 765;
     neighbours += inOrder ? right : std::min(right, below);
   }
-  return pairs < 0.5 * neighbours;
+  return pairs < ratio * neighbours;
 }
 
 // A mosaic around the rough rectangle `r`: its block rows from the columns, then its block
@@ -1154,7 +1156,7 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx1 - 1, bx1, by0, by1, a)) --bx1;
   while (by1 - by0 > 1 && !BlocksFit(v, g, bx0, bx1, by0, by0 + 1, a)) ++by0;
   while (by1 - by0 > 1 && !BlocksFit(v, g, bx0, bx1, by1 - 1, by1, a)) --by1;
-  if (!BlocksFit(v, g, bx0, bx1, by0, by1, a)) return std::nullopt;
+  if (!BlocksFit(v, g, bx0, bx1, by0, by1, a, 0.5)) return std::nullopt;
   for (bool grew = true; grew;) {
     grew = false;
     if (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, a)) --bx0, grew = true;
@@ -1172,17 +1174,19 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
     return std::nullopt;
   }
   // Each edge inside the picture must be where shuffled pixels meet the picture: noisier inside
-  // than outside. A wrong grid fits only part of a mosaic and ends inside it.
+  // than outside, or far less noisy where the picture outside is a texture. A wrong grid fits
+  // only part of a mosaic and ends inside it, where both sides are alike.
   const EdgeCheck edges[] = {
       ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
       RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
   for (const EdgeCheck& e : edges) {
-    if (!e.Border && (e.Inside < 1.3 * e.Outside + 2.0 || e.Wins < 0.6)) return std::nullopt;
+    if (e.Border || e.Outside > 1.5 * e.Inside + 2.0) continue;
+    if (e.Inside < 1.3 * e.Outside + 0.5 || e.Wins < 0.65) return std::nullopt;
   }
-  // A mosaic of smaller blocks that divide these fits them nearly as well: then the blocks found
-  // may be several true ones, and the edges off by a part of a block.
-  const double ratio = (whole.Pairs + whole.Counted) / (whole.Neighbours + whole.Counted);
+  // A mosaic of smaller blocks that divide these pairs its cells about as closely: then the blocks
+  // found may be several true ones, and the edges off by a part of a block.
   const std::vector<PixelSample> inside = PixelSamples(v, found, 512, 4);
+  const GridCost own = CostOfGrid(v, inside, g.Left, g.Top, g.BW, g.BH, a, false);
   for (int32_t bw = 2; bw <= g.BW; ++bw) {
     if (g.BW % bw != 0) continue;
     for (int32_t bh = 2; bh <= g.BH; ++bh) {
@@ -1190,8 +1194,8 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
       const int32_t n = bw * bh;
       for (int32_t b = 2; 2 * b <= n; ++b) {
         if (Gcd(b, n) != 1) continue;
-        const GridCost c = CostOfGrid(v, inside, g.Left, g.Top, bw, bh, b, true);
-        if (c.Counted >= 64 && (c.Pairs + c.Counted) < 1.25 * ratio * (c.Neighbours + c.Counted)) {
+        const GridCost c = CostOfGrid(v, inside, g.Left, g.Top, bw, bh, b, false);
+        if (c.Counted >= 64 && c.Pairs + c.Counted < 1.1 * (own.Pairs + own.Counted)) {
           return std::nullopt;
         }
       }
