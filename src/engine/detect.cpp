@@ -1253,9 +1253,9 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
         best = r;
         bestScore = verdict.Score;
       }
-      if (!verdict.Accepted && ChannelAgreement(v, r) >= 0.5) {
-        // Whole pixels moved (the channels change together): perhaps a mosaic, taken when
-        // nothing else is found.
+      if (ChannelAgreement(v, r) >= 0.5) {
+        // Whole pixels moved (the channels change together): perhaps a mosaic, whose noise
+        // edges may also have passed as a rectangle of noise.
         mosaicCandidates.push_back({r, blob.Weight});
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
@@ -1283,7 +1283,9 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
     }
   }
-  if (best) return best;
+  // A rectangle found by its noise edges alone whose channels change together may be a mosaic,
+  // whose edges the grid places exactly.
+  if (best && (bestScore >= 1000.0 || ChannelAgreement(v, *best) < 0.5)) return best;
   // The heaviest few candidates that do not overlap one already taken.
   std::sort(mosaicCandidates.begin(), mosaicCandidates.end(),
             [](const MosaicCandidate& a, const MosaicCandidate& b) { return a.Weight > b.Weight; });
@@ -1302,6 +1304,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     }
   }
   if (bestMosaic) return bestMosaic->Rect;
+  if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
   for (const Seam& seam : ByteSeams(v)) {
     const int side = seam.Shift > 0 ? -1 : 1;
