@@ -1117,10 +1117,9 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
 // A mosaic around the rough rectangle `r`: its block rows from the columns, then its block
 // columns and offset, judged on fresh samples; then grown and cut to the whole blocks that
 // follow the offset.
-std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
-  if (r.Right - r.Left < 4 || r.Bottom - r.Top < 4) return std::nullopt;
-  // At most 256 x 256 of a large rough rectangle: the grid repeats.
-  TRect w = r;
+std::optional<MosaicFind> FindMosaicIn(const View& v, const TRect& r, TRect w) {
+  if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
+  // At most 256 x 256 of a large place: the grid repeats.
   if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
   if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
   const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2);
@@ -1203,6 +1202,15 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   }
   const double area = static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
   return MosaicFind{found, area};
+}
+
+// The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
+// place the grid is read from spoil the reading: its inner half is tried too.
+std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
+  if (std::optional<MosaicFind> found = FindMosaicIn(v, r, r)) return found;
+  const int32_t qx = (r.Right - r.Left) / 4, qy = (r.Bottom - r.Top) / 4;
+  if (qx < 8 || qy < 8) return std::nullopt;
+  return FindMosaicIn(v, r, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
 }
 
 }  // namespace
