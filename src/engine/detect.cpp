@@ -1114,9 +1114,9 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
   return pairs < ratio * neighbours;
 }
 
-// A mosaic around the rough rectangle `r`: its block rows from the columns, then its block
-// columns and offset, judged on fresh samples; then grown and cut to the whole blocks that
-// follow the offset.
+// A mosaic around the rough rectangle `r`, its grid read from the pixels of `w`: its block rows
+// from the columns, then its block columns and offset, judged on fresh samples; then grown from
+// `r` and cut to the whole blocks that follow the offset.
 std::optional<MosaicFind> FindMosaicIn(const View& v, const TRect& r, TRect w) {
   if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
   // At most 256 x 256 of a large place: the grid repeats.
