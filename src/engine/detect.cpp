@@ -818,8 +818,8 @@ std::vector<Seam> ByteSeams(const View& v) {
 // being the inverse of K1 modulo n, whatever K2 is: on the right block grid one offset a makes
 // most pairs of cells as close as neighbouring pixels of a picture, while cells side by side (or
 // one above the other) are far apart. An unscrambled picture is the other way round. The grid
-// is tried with the noise edges as its corner and every block side that divides the width and
-// height.
+// is read from the noisy place's own pixels: first its block rows (every height and first row),
+// then its block columns and offset (every width and first column), not from its noise edges.
 
 struct MosaicGrid {
   int32_t Left, Top, BW, BH;
@@ -852,21 +852,6 @@ std::vector<CellSample> CellSamples(const MosaicGrid& g, int32_t bx0, int32_t bx
   return out;
 }
 
-double PairCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells,
-                int32_t a) {
-  const int32_t n = g.BW * g.BH;
-  double sum = 0;
-  for (const CellSample& c : cells) {
-    sum += ColorDiff(Cell(v, g, c.Bx, c.By, c.K), Cell(v, g, c.Bx, c.By, (c.K + a) % n));
-  }
-  return cells.empty() ? 0.0 : sum / static_cast<double>(cells.size());
-}
-
-// Pairs of an unscrambled picture: side by side or one above the other.
-double NeighbourCost(const View& v, const MosaicGrid& g, const std::vector<CellSample>& cells) {
-  return std::min(PairCost(v, g, cells, 1), PairCost(v, g, cells, g.BW % (g.BW * g.BH)));
-}
-
 int32_t Gcd(int32_t a, int32_t b) {
   while (b != 0) {
     const int32_t t = a % b;
@@ -876,99 +861,356 @@ int32_t Gcd(int32_t a, int32_t b) {
   return a;
 }
 
-// How much closer the best offset makes pairs of cells than an unscrambled picture's neighbours
-// are (small: a mosaic). Screened on few samples; the few best judged again on fresh ones, so
-// that the best of many offsets is not merely lucky in its samples.
-struct MosaicFit {
-  int32_t Offset = 0;
-  double Ratio = 1.0;
-};
-
-MosaicFit FitMosaic(const View& v, const MosaicGrid& g, int32_t bx1, int32_t by1) {
-  MosaicFit fit;
-  const int32_t n = g.BW * g.BH;
-  const std::vector<CellSample> cells = CellSamples(g, 0, bx1, 0, by1, 48, 1);
-  std::vector<std::pair<double, int32_t>> costs;
-  for (int32_t a = 2; a < n - 1; ++a) {
-    if (a == g.BW || a == n - g.BW || Gcd(a, n) != 1) continue;
-    costs.push_back({PairCost(v, g, cells, a), a});
-  }
-  if (costs.empty()) return fit;
-  const std::size_t keep = std::min<std::size_t>(3, costs.size());
-  std::partial_sort(costs.begin(), costs.begin() + static_cast<std::ptrdiff_t>(keep), costs.end());
-  const std::vector<CellSample> fresh = CellSamples(g, 0, bx1, 0, by1, 256, 2);
-  double best = std::numeric_limits<double>::infinity();
-  for (std::size_t i = 0; i < keep; ++i) {
-    const double cost = PairCost(v, g, fresh, costs[i].second);
-    if (cost < best) best = cost, fit.Offset = costs[i].second;
-  }
-  fit.Ratio = (best + 1.0) / (NeighbourCost(v, g, fresh) + 1.0);
-  return fit;
-}
-
-// Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`.
-bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
-               int32_t by1, int32_t a) {
-  const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 64, 3);
-  return (PairCost(v, g, cells, a) + 1.0) / (NeighbourCost(v, g, cells) + 1.0) < 0.7;
-}
-
-constexpr double kMosaicRatio = 0.45;
+constexpr double kMosaicRatio = 0.55;
+constexpr double kMosaicFinalRatio = 0.5;
+// A column or row of blocks next to a grid that fits counts as part of it below this ratio.
+constexpr double kBlocksFitRatio = 0.7;
+// How many separate noisy places are searched for a mosaic grid.
+constexpr std::size_t kMosaicTries = 3;
+// The smallest block side looked for: with a side of 2 or 3 a picture's own neighbours fit
+// too many grids.
+constexpr int32_t kMinBlock = 4;
 
 struct MosaicFind {
   TRect Rect;
   double Score = 0;
 };
 
-// A mosaic whose block grid starts at the corner of `r`, if one block size that divides it
-// makes it one; grown by whole columns and rows of blocks that follow the same order (the noisy
-// tiles may have covered only part of it).
-std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
-  const int32_t w = r.Right - r.Left, h = r.Bottom - r.Top;
-  if (w < kMinSide || h < kMinSide) return std::nullopt;
-  std::optional<MosaicFind> best;
-  for (int32_t bw = 2; bw <= 50 && bw <= w; ++bw) {
-    if (w % bw != 0) continue;
-    for (int32_t bh = 2; bh <= 50 && bh <= h; ++bh) {
-      if (h % bh != 0 || bw * bh < 8) continue;
-      const MosaicGrid g{r.Left, r.Top, bw, bh};
-      const MosaicFit fit = FitMosaic(v, g, w / bw, h / bh);
-      if (fit.Offset == 0 || fit.Ratio > kMosaicRatio) continue;
-      int32_t bx0 = 0, bx1 = w / bw, by0 = 0, by1 = h / bh;
-      for (bool grew = true; grew;) {
-        grew = false;
-        if (g.Left + (bx0 - 1) * bw >= 0 && BlocksFit(v, g, bx0 - 1, bx0, by0, by1, fit.Offset)) {
-          --bx0, grew = true;
-        }
-        if (g.Left + (bx1 + 1) * bw <= v.W && BlocksFit(v, g, bx1, bx1 + 1, by0, by1, fit.Offset)) {
-          ++bx1, grew = true;
-        }
-        if (g.Top + (by0 - 1) * bh >= 0 && BlocksFit(v, g, bx0, bx1, by0 - 1, by0, fit.Offset)) {
-          --by0, grew = true;
-        }
-        if (g.Top + (by1 + 1) * bh <= v.H && BlocksFit(v, g, bx0, bx1, by1, by1 + 1, fit.Offset)) {
-          ++by1, grew = true;
-        }
+// The block rows of a mosaic, read from its columns alone. Cell k and cell k + a hold original
+// neighbours j and j + 1; with a = q BW + p, cells k and k + BW (a mod BH) hold j and j + BW, the
+// pixel below: in every column of a block, the pixel of block row r has its original neighbour
+// below it q' = a mod BH rows further down (r + q' < BH) or BH - q' rows further up. So one
+// height, one first row and one q' make the pixels of the rough rectangle's sampled columns as
+// close to their partners as a picture's neighbours are, whatever the block width.
+struct RowHypothesis {
+  int32_t BH = 0;
+  int32_t Top = 0;  // a block row starts here
+  int32_t Q = 0;
+  double Cost = 0;
+};
+
+constexpr int32_t kMaxBlock = 50;
+
+std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::size_t keep) {
+  std::vector<RowHypothesis> out;
+  const int32_t rows = w.Bottom - w.Top;
+  if (rows < 2) return out;
+  const std::vector<int32_t> cols = Sample(w.Left, w.Right, 48);
+  // prefix[dy][i]: the summed cost of rows w.Top .. w.Top + i - 1 against their rows dy away.
+  const int32_t span = kMaxBlock - 1;
+  std::vector<std::vector<double>> prefix(2 * static_cast<std::size_t>(span) + 1);
+  for (int32_t dy = -span; dy <= span; ++dy) {
+    if (dy == 0) continue;
+    std::vector<double>& p = prefix[static_cast<std::size_t>(dy + span)];
+    p.assign(static_cast<std::size_t>(rows) + 1, 0.0);
+    for (int32_t i = 0; i < rows; ++i) {
+      const int32_t y = w.Top + i;
+      double c = 3.0 * 255.0;
+      if (y + dy >= 0 && y + dy < v.H) {
+        c = 0;
+        for (int32_t x : cols) c += Diff3(v.Pixel(x, y), v.Pixel(x, y + dy));
+        c /= static_cast<double>(cols.size());
       }
-      const TRect found{g.Left + bx0 * bw, g.Top + by0 * bh, g.Left + bx1 * bw, g.Top + by1 * bh};
-      // Each edge inside the picture must be where shuffled pixels meet the picture: noisier
-      // inside than outside. A wrong grid fits only part of a mosaic and ends inside it.
-      const EdgeCheck edges[] = {
-          ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
-          RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
-      bool edgesHold = true;
-      for (const EdgeCheck& e : edges) {
-        if (!e.Border && (e.Inside < 1.3 * e.Outside + 2.0 || e.Wins < 0.6)) edgesHold = false;
-      }
-      if (!edgesHold) continue;
-      // Of the block sizes that fit, the one that explains most of the picture: a wrong grid
-      // inside a mosaic may fit a few blocks, the right one grows to all of them.
-      const double area =
-          static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
-      if (!best || area > best->Score) best = MosaicFind{found, area};
+      p[static_cast<std::size_t>(i) + 1] = p[static_cast<std::size_t>(i)] + c;
     }
   }
-  return best;
+  const auto range = [&](int32_t dy, int32_t from, int32_t to) {
+    const std::vector<double>& p = prefix[static_cast<std::size_t>(dy + span)];
+    return p[static_cast<std::size_t>(to - w.Top)] - p[static_cast<std::size_t>(from - w.Top)];
+  };
+  for (int32_t bh = kMinBlock; bh <= kMaxBlock && bh <= rows; ++bh) {
+    for (int32_t top = w.Top; top < w.Top + bh; ++top) {
+      const int32_t blocks = (w.Bottom - top) / bh;
+      if (blocks < 1) continue;
+      // q' and BH - q' pair the same rows.
+      for (int32_t q = 1; 2 * q <= bh; ++q) {
+        if (Gcd(q, bh) != 1) continue;
+        double cost = 0;
+        for (int32_t b = 0; b < blocks; ++b) {
+          const int32_t y0 = top + b * bh;
+          cost += range(q, y0, y0 + bh - q) + range(q - bh, y0 + bh - q, y0 + bh);
+        }
+        cost /= static_cast<double>(blocks * bh);
+        out.push_back({bh, top, q, cost});
+      }
+    }
+  }
+  std::sort(out.begin(), out.end(),
+            [](const RowHypothesis& a, const RowHypothesis& b) { return a.Cost < b.Cost; });
+  if (out.size() > keep) out.resize(keep);
+  // q' = 1 keeps each column's rows in order but for the one row where a block's column wraps
+  // round: a picture's own rows fit it nearly as well, so it is ranked apart, by how much closer
+  // each block's last row is to its first than to the row below it.
+  std::vector<RowHypothesis> wraps;
+  for (int32_t bh = kMinBlock; bh <= kMaxBlock && bh <= rows; ++bh) {
+    for (int32_t top = w.Top; top < w.Top + bh; ++top) {
+      const int32_t blocks = (w.Bottom - top) / bh;
+      if (blocks < 1) continue;
+      double wrap = 0, next = 0;
+      for (int32_t b = 0; b < blocks; ++b) {
+        const int32_t last = top + b * bh + bh - 1;
+        wrap += range(1 - bh, last, last + 1);
+        next += range(1, last, last + 1);
+      }
+      wraps.push_back({bh, top, 1, (wrap + blocks) / (next + blocks)});
+    }
+  }
+  const std::size_t keepWraps = std::min<std::size_t>(1, wraps.size());
+  std::partial_sort(wraps.begin(), wraps.begin() + static_cast<std::ptrdiff_t>(keepWraps),
+                    wraps.end(),
+                    [](const RowHypothesis& a, const RowHypothesis& b) { return a.Cost < b.Cost; });
+  for (std::size_t i = 0; i < keepWraps; ++i) {
+    if (wraps[i].Cost < 0.5) out.push_back(wraps[i]);
+  }
+  return out;
+}
+
+struct PixelSample {
+  int32_t X, Y;
+  uint32_t Color;
+};
+
+// Whether the offset keeps each column's rows in order (q' = 1 or BH - 1): the pixel below is
+// then the original one below, and only the one to the right tells a mosaic from a picture.
+bool RowsInOrder(int32_t a, int32_t bh) {
+  return a % bh == 1 || a % bh == bh - 1;
+}
+
+// The cost of a grid and offset on pixel samples: the mean difference of each sampled pixel to
+// the pixel of its block that `a` cells further on holds (its original right neighbour, if the
+// grid and offset are right), and of the picture's own neighbours (right or below) for scale.
+struct GridCost {
+  double Pairs = 0;
+  double Neighbours = 0;
+  int Counted = 0;
+};
+
+GridCost CostOfGrid(const View& v, const std::vector<PixelSample>& samples, int32_t ox, int32_t oy,
+                    int32_t bw, int32_t bh, int32_t a, bool neighbours) {
+  GridCost cost;
+  const bool rowsInOrder = RowsInOrder(a, bh);
+  const int32_t n = bw * bh;
+  for (const PixelSample& s : samples) {
+    const int32_t dx = s.X - ox, dy = s.Y - oy;
+    const int32_t bx = dx >= 0 ? dx / bw : -((-dx + bw - 1) / bw);
+    const int32_t by = dy >= 0 ? dy / bh : -((-dy + bh - 1) / bh);
+    const int32_t x0 = ox + bx * bw, y0 = oy + by * bh;
+    if (x0 < 0 || y0 < 0 || x0 + bw > v.W || y0 + bh > v.H) continue;
+    if (neighbours && (s.X + 1 >= v.W || s.Y + 1 >= v.H)) continue;
+    const int32_t k = (s.Y - y0) * bw + (s.X - x0);
+    const int32_t k2 = (k + a) % n;
+    int pair = ColorDiff(s.Color, ColorAt(v, x0 + k2 % bw, y0 + k2 / bw));
+    if (neighbours) {
+      // The original left neighbour too: the last pixel of an original row has no right one.
+      const int32_t k3 = (k + n - a) % n;
+      pair = std::min(pair, ColorDiff(s.Color, ColorAt(v, x0 + k3 % bw, y0 + k3 / bw)));
+    }
+    cost.Pairs += pair;
+    if (neighbours) {
+      const int32_t right = ColorDiff(s.Color, ColorAt(v, s.X + 1, s.Y));
+      const int32_t below = ColorDiff(s.Color, ColorAt(v, s.X, s.Y + 1));
+      cost.Neighbours += rowsInOrder ? right : std::min(right, below);
+    }
+    ++cost.Counted;
+  }
+  return cost;
+}
+
+std::vector<PixelSample> PixelSamples(const View& v, const TRect& r, int count, uint32_t seed) {
+  std::vector<PixelSample> out;
+  const int64_t w = r.Right - r.Left, h = r.Bottom - r.Top;
+  if (w <= 0 || h <= 0) return out;
+  uint32_t state = 2654435761u * (seed + 1);
+  for (int i = 0; i < count; ++i) {
+    state = state * 1664525u + 1013904223u;
+    const int32_t x = r.Left + static_cast<int32_t>((state >> 8) % static_cast<uint32_t>(w));
+    state = state * 1664525u + 1013904223u;
+    const int32_t y = r.Top + static_cast<int32_t>((state >> 8) % static_cast<uint32_t>(h));
+    out.push_back({x, y, ColorAt(v, x, y)});
+  }
+  return out;
+}
+
+struct GridGuess {
+  MosaicGrid Grid{0, 0, 0, 0};
+  int32_t Offset = 0;
+  double Cost = 0;
+};
+
+// The block columns for block rows that are known: every width, first column and offset a
+// with a mod BH = q', judged on the same pixel samples so that close grids are compared on the
+// same pairs.
+void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
+                       const std::vector<PixelSample>& samples, std::vector<GridGuess>& out) {
+  struct Placed {
+    uint32_t Color;
+    int32_t K, X0, Y0;
+  };
+  std::vector<Placed> placed;
+  std::vector<int32_t> colOf, rowOf;
+  for (int32_t bw = kMinBlock; bw <= kMaxBlock && bw <= w.Right - w.Left; ++bw) {
+    const int32_t n = bw * rows.BH;
+    colOf.resize(static_cast<std::size_t>(2 * n));
+    rowOf.resize(static_cast<std::size_t>(2 * n));
+    for (int32_t k = 0; k < 2 * n; ++k) {
+      colOf[static_cast<std::size_t>(k)] = (k % n) % bw;
+      rowOf[static_cast<std::size_t>(k)] = (k % n) / bw;
+    }
+    // a and n - a pair the same cells (as right and left neighbours): the smaller one is enough.
+    std::vector<int32_t> offsets;
+    for (int32_t a = 2; 2 * a <= n; ++a) {
+      const int32_t residue = a % rows.BH;
+      if ((residue == rows.Q || residue == rows.BH - rows.Q) && Gcd(a, n) == 1) {
+        offsets.push_back(a);
+      }
+    }
+    if (offsets.empty()) continue;
+    for (int32_t ox = w.Left; ox < w.Left + bw; ++ox) {
+      placed.clear();
+      for (const PixelSample& s : samples) {
+        const int32_t dx = s.X - ox, dy = s.Y - rows.Top;
+        const int32_t bx = dx >= 0 ? dx / bw : -((-dx + bw - 1) / bw);
+        const int32_t by = dy >= 0 ? dy / rows.BH : -((-dy + rows.BH - 1) / rows.BH);
+        const int32_t x0 = ox + bx * bw, y0 = rows.Top + by * rows.BH;
+        if (x0 < 0 || y0 < 0 || x0 + bw > v.W || y0 + rows.BH > v.H) continue;
+        placed.push_back({s.Color, (s.Y - y0) * bw + (s.X - x0), x0, y0});
+      }
+      if (placed.size() < samples.size() / 2) continue;
+      for (const int32_t a : offsets) {
+        double sum = 0;
+        for (const Placed& p : placed) {
+          const std::size_t k2 = static_cast<std::size_t>(p.K + a);
+          sum += ColorDiff(p.Color, ColorAt(v, p.X0 + colOf[k2], p.Y0 + rowOf[k2]));
+        }
+        out.push_back(
+            {MosaicGrid{ox, rows.Top, bw, rows.BH}, a, sum / static_cast<double>(placed.size())});
+      }
+    }
+  }
+}
+
+// Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`: their pairs of cells far
+// closer than their cells side by side (in a row where the rows are in order).
+bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+               int32_t by1, int32_t a, double ratio = kBlocksFitRatio) {
+  if (g.Left + bx0 * g.BW < 0 || g.Top + by0 * g.BH < 0 || g.Left + bx1 * g.BW > v.W ||
+      g.Top + by1 * g.BH > v.H) {
+    return false;
+  }
+  const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 128, 3);
+  const bool inOrder = RowsInOrder(a, g.BH);
+  double pairs = 0, neighbours = 0;
+  const int32_t n = g.BW * g.BH;
+  for (const CellSample& c : cells) {
+    const uint32_t here = Cell(v, g, c.Bx, c.By, c.K);
+    const int32_t x = g.Left + c.Bx * g.BW + c.K % g.BW, y = g.Top + c.By * g.BH + c.K / g.BW;
+    if (x + 1 >= v.W || y + 1 >= v.H) continue;
+    pairs += std::min(ColorDiff(here, Cell(v, g, c.Bx, c.By, (c.K + a) % n)),
+                      ColorDiff(here, Cell(v, g, c.Bx, c.By, (c.K + n - a) % n)));
+    const int right = x + 1 < v.W ? ColorDiff(here, ColorAt(v, x + 1, y)) : 765;
+    const int below = y + 1 < v.H ? ColorDiff(here, ColorAt(v, x, y + 1)) : 765;
+    neighbours += inOrder ? right : std::min(right, below);
+  }
+  return pairs < ratio * neighbours;
+}
+
+// A mosaic around the rough rectangle `r`, its grid read from the pixels of `w`: its block rows
+// from the columns, then its block columns and offset, judged on fresh samples; then grown from
+// `r` and cut to the whole blocks that follow the offset.
+std::optional<MosaicFind> FindMosaicIn(const View& v, const TRect& r, TRect w) {
+  if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
+  // At most 256 x 256 of a large place: the grid repeats.
+  if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
+  if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
+  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2);
+  const std::vector<PixelSample> samples = PixelSamples(v, w, 128, 1);
+  std::vector<GridGuess> guesses;
+  for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
+  if (guesses.empty()) return std::nullopt;
+  const std::size_t keep = std::min<std::size_t>(6, guesses.size());
+  std::partial_sort(guesses.begin(), guesses.begin() + static_cast<std::ptrdiff_t>(keep),
+                    guesses.end(),
+                    [](const GridGuess& a, const GridGuess& b) { return a.Cost < b.Cost; });
+  const std::vector<PixelSample> fresh = PixelSamples(v, w, 768, 2);
+  std::optional<GridGuess> best;
+  double bestRatio = kMosaicRatio;
+  for (std::size_t i = 0; i < keep; ++i) {
+    const GridGuess& g = guesses[i];
+    const GridCost c =
+        CostOfGrid(v, fresh, g.Grid.Left, g.Grid.Top, g.Grid.BW, g.Grid.BH, g.Offset, true);
+    if (c.Counted < 32) continue;
+    const double ratio = (c.Pairs / c.Counted + 1.0) / (c.Neighbours / c.Counted + 1.0);
+    if (ratio < bestRatio) bestRatio = ratio, best = g;
+  }
+  if (!best) return std::nullopt;
+  const MosaicGrid g = best->Grid;
+  const int32_t a = best->Offset;
+  const auto floorDiv = [](int32_t p, int32_t q) { return p >= 0 ? p / q : -((-p + q - 1) / q); };
+  // The blocks the rough rectangle covers mostly; then cut and grown by whole columns and rows.
+  int32_t bx0 = floorDiv(r.Left - g.Left + g.BW / 2, g.BW);
+  int32_t bx1 = std::max(bx0 + 1, floorDiv(r.Right - g.Left + g.BW / 2, g.BW));
+  int32_t by0 = floorDiv(r.Top - g.Top + g.BH / 2, g.BH);
+  int32_t by1 = std::max(by0 + 1, floorDiv(r.Bottom - g.Top + g.BH / 2, g.BH));
+  while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx0, bx0 + 1, by0, by1, a)) ++bx0;
+  while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx1 - 1, bx1, by0, by1, a)) --bx1;
+  while (by1 - by0 > 1 && !BlocksFit(v, g, bx0, bx1, by0, by0 + 1, a)) ++by0;
+  while (by1 - by0 > 1 && !BlocksFit(v, g, bx0, bx1, by1 - 1, by1, a)) --by1;
+  if (!BlocksFit(v, g, bx0, bx1, by0, by1, a, 0.5)) return std::nullopt;
+  for (bool grew = true; grew;) {
+    grew = false;
+    if (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, a)) --bx0, grew = true;
+    if (BlocksFit(v, g, bx1, bx1 + 1, by0, by1, a)) ++bx1, grew = true;
+    if (BlocksFit(v, g, bx0, bx1, by0 - 1, by0, a)) --by0, grew = true;
+    if (BlocksFit(v, g, bx0, bx1, by1, by1 + 1, a)) ++by1, grew = true;
+  }
+  const TRect found{g.Left + bx0 * g.BW, g.Top + by0 * g.BH, g.Left + bx1 * g.BW,
+                    g.Top + by1 * g.BH};
+  // Judged once more over all of it, on fresh samples, more strictly.
+  const GridCost whole =
+      CostOfGrid(v, PixelSamples(v, found, 1024, 3), g.Left, g.Top, g.BW, g.BH, a, true);
+  if (whole.Counted < 64 ||
+      whole.Pairs + whole.Counted > kMosaicFinalRatio * (whole.Neighbours + whole.Counted)) {
+    return std::nullopt;
+  }
+  // Each edge inside the picture must be where shuffled pixels meet the picture: noisier inside
+  // than outside, or far less noisy where the picture outside is a texture. A wrong grid fits
+  // only part of a mosaic and ends inside it, where both sides are alike.
+  const EdgeCheck edges[] = {
+      ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
+      RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
+  for (const EdgeCheck& e : edges) {
+    if (e.Border || e.Outside > 1.5 * e.Inside + 2.0) continue;
+    if (e.Inside < 1.3 * e.Outside + 0.5 || e.Wins < 0.65) return std::nullopt;
+  }
+  // A mosaic of smaller blocks that divide these pairs its cells about as closely: then the blocks
+  // found may be several true ones, and the edges off by a part of a block.
+  const std::vector<PixelSample> inside = PixelSamples(v, found, 512, 4);
+  const GridCost own = CostOfGrid(v, inside, g.Left, g.Top, g.BW, g.BH, a, false);
+  for (int32_t bw = 2; bw <= g.BW; ++bw) {
+    if (g.BW % bw != 0) continue;
+    for (int32_t bh = 2; bh <= g.BH; ++bh) {
+      if (g.BH % bh != 0 || (bw == g.BW && bh == g.BH)) continue;
+      const int32_t n = bw * bh;
+      for (int32_t b = 2; 2 * b <= n; ++b) {
+        if (Gcd(b, n) != 1) continue;
+        const GridCost c = CostOfGrid(v, inside, g.Left, g.Top, bw, bh, b, false);
+        if (c.Counted >= 64 && c.Pairs + c.Counted < 1.1 * (own.Pairs + own.Counted)) {
+          return std::nullopt;
+        }
+      }
+    }
+  }
+  const double area = static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
+  return MosaicFind{found, area};
+}
+
+// The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
+// place the grid is read from spoil the reading: its inner half is tried too.
+std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
+  if (std::optional<MosaicFind> found = FindMosaicIn(v, r, r)) return found;
+  const int32_t qx = (r.Right - r.Left) / 4, qy = (r.Bottom - r.Top) / 4;
+  if (qx < 8 || qy < 8) return std::nullopt;
+  return FindMosaicIn(v, r, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
 }
 
 }  // namespace
@@ -991,7 +1233,11 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
 
   std::optional<TRect> best;
   double bestScore = 0;
-  std::optional<MosaicFind> bestMosaic;
+  struct MosaicCandidate {
+    TRect Rect;
+    double Weight;
+  };
+  std::vector<MosaicCandidate> mosaicCandidates;
   // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
   // whole) still has its tiles above the bound of 80; and noise as strong as random bytes
   // (XOR) stands apart from a textured neighbourhood only above the last one.
@@ -1015,12 +1261,10 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
         best = r;
         bestScore = verdict.Score;
       }
-      if (!verdict.Accepted && ChannelAgreement(v, r) >= 0.5) {
-        // Whole pixels moved (the channels change together): perhaps a mosaic, taken when
-        // nothing else is found.
-        if (const std::optional<MosaicFind> mosaic = FindMosaic(v, r)) {
-          if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
-        }
+      if (ChannelAgreement(v, r) >= 0.5) {
+        // Whole pixels moved (the channels change together): perhaps a mosaic, whose noise
+        // edges may also have passed as a rectangle of noise.
+        mosaicCandidates.push_back({r, blob.Weight});
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
         // Undoing the shift explains the edges: that beats any other reading.
@@ -1047,8 +1291,28 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
     }
   }
-  if (best) return best;
+  // A rectangle found by its noise edges alone whose channels change together may be a mosaic,
+  // whose edges the grid places exactly.
+  if (best && (bestScore >= 1000.0 || ChannelAgreement(v, *best) < 0.5)) return best;
+  // The heaviest few candidates that do not overlap one already taken.
+  std::sort(mosaicCandidates.begin(), mosaicCandidates.end(),
+            [](const MosaicCandidate& a, const MosaicCandidate& b) { return a.Weight > b.Weight; });
+  std::vector<TRect> tried;
+  std::optional<MosaicFind> bestMosaic;
+  for (const MosaicCandidate& c : mosaicCandidates) {
+    if (tried.size() >= kMosaicTries) break;
+    const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
+      return std::max(t.Left, c.Rect.Left) < std::min(t.Right, c.Rect.Right) &&
+             std::max(t.Top, c.Rect.Top) < std::min(t.Bottom, c.Rect.Bottom);
+    });
+    if (seen) continue;
+    tried.push_back(c.Rect);
+    if (const std::optional<MosaicFind> mosaic = FindMosaic(v, c.Rect)) {
+      if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+    }
+  }
   if (bestMosaic) return bestMosaic->Rect;
+  if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
   for (const Seam& seam : ByteSeams(v)) {
     const int side = seam.Shift > 0 ? -1 : 1;

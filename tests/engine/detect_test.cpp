@@ -81,6 +81,38 @@ TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture
   }
 }
 
+TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture) {
+  struct Case {
+    TRect Rect;
+    int32_t BlockW, BlockH, Key1, Key2;
+  };
+  // Blocks wide, tall and flat; each rectangle leaves strips that no block covers.
+  const Case cases[] = {{{10, 46, 140, 159}, 17, 9, 233, 188},
+                        {{95, 76, 211, 128}, 17, 14, 181, 231},
+                        {{31, 50, 142, 163}, 18, 4, 121, 180}};
+  for (const Case& c : cases) {
+    const Bitmap original = PhotoLike(240, 180, 5);
+    TransformRequest request;
+    request.Kind = TransformKind::ReversibleMosaic;
+    request.BlockW = c.BlockW;
+    request.BlockH = c.BlockH;
+    request.Key1 = c.Key1;
+    request.Key2 = c.Key2;
+    Bitmap picture = original;
+    ApplyTransform(picture, c.Rect, request);
+    const TRect covered{c.Rect.Left, c.Rect.Top,
+                        c.Rect.Left + (c.Rect.Right - c.Rect.Left) / c.BlockW * c.BlockW,
+                        c.Rect.Top + (c.Rect.Bottom - c.Rect.Top) / c.BlockH * c.BlockH};
+
+    const std::optional<TRect> found = DetectScrambledRect(picture);
+    ASSERT_TRUE(found.has_value()) << c.BlockW << "x" << c.BlockH;
+    EXPECT_EQ(*found, covered);
+    request.Decode = true;
+    ApplyTransform(picture, *found, request);
+    EXPECT_EQ(testing_util::Bytes(picture), testing_util::Bytes(original));
+  }
+}
+
 TEST(DetectTest, FindsARectangleOnTheBorderAndTheWholePicture) {
   TransformRequest request;
   request.Kind = TransformKind::Xor;
