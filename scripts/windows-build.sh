@@ -57,7 +57,8 @@ SUDO=()
 export DEBIAN_FRONTEND=noninteractive
 need=()
 for p in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
-  nasm dpkg-dev zip cmake ninja-build qt6-base-dev-tools qt6-base-dev qt6-translations-l10n googletest; do
+  nasm dpkg-dev zip unzip cmake ninja-build qt6-base-dev-tools qt6-base-dev qt6-translations-l10n \
+  googletest xvfb xdotool; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
