@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace kavun {
 
@@ -151,22 +152,14 @@ void TSelectionModel::HideSelection() noexcept {
 
 void TSelectionModel::PlaceHandles() noexcept {
   const int64_t l = left_, t = top_, w = width_, h = height_;
-  int64_t left1, left2;
-  if (w > 0) {
-    left1 = l;
-    left2 = l + w - kHandleWidth;
-  } else {
-    left1 = l + w;
-    left2 = l - kHandleWidth;
-  }
-  int64_t top12, top3;
-  if (h > 0) {
-    top12 = t;
-    top3 = t + h - kHandleHeight;
-  } else {
-    top12 = t + h;
-    top3 = t - kHandleHeight;
-  }
+  // Along one axis, the first and the last handle's place; a rectangle dragged backwards has a
+  // negative size.
+  const auto span = [](int64_t start, int64_t size, int64_t handle) {
+    return size > 0 ? std::pair{start, start + size - handle}
+                    : std::pair{start + size, start - handle};
+  };
+  const auto [left1, left2] = span(l, w, kHandleWidth);
+  const auto [top12, top3] = span(t, h, kHandleHeight);
   handle_[0] = {Saturate(left1), Saturate(top12)};
   handle_[1] = {Saturate(left2), Saturate(top12)};
   handle_[2] = {Saturate(left2), Saturate(top3)};

@@ -42,6 +42,9 @@ class InputFile {
 // (FileNotFound when it does not exist).
 std::string ReadRegularFile(const std::filesystem::path& path, uint64_t maxBytes);
 
+// Throws the error of a failed read from a file opened as `path` (the system's last error).
+[[noreturn]] void ThrowReadError(const std::filesystem::path& path);
+
 // Writes a file with `write`, which fills the stream it is given and throws on failure.
 //
 // - A symbolic link is followed: the file behind it is written and the link stays.

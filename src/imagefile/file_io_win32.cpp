@@ -217,21 +217,8 @@ InputFile::~InputFile() {
   if (stream_ != nullptr) std::fclose(stream_);
 }
 
-std::string ReadRegularFile(const fs::path& path, uint64_t maxBytes) {
-  const InputFile file(path, maxBytes);
-  std::string content;
-  content.reserve(static_cast<std::size_t>(file.Size()));
-  char buffer[65536];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file.Stream())) > 0) {
-    content.append(buffer, n);
-    if (maxBytes != 0 && content.size() > maxBytes) {
-      throw Error(ErrorKind::FileTooLarge, PathToUtf8(path),
-                  "more than " + std::to_string(maxBytes));
-    }
-  }
-  if (std::ferror(file.Stream()) != 0) ThrowWindows(ERROR_READ_FAULT, path, false);
-  return content;
+void ThrowReadError(const fs::path& path) {
+  ThrowWindows(ERROR_READ_FAULT, path, false);
 }
 
 void WriteFileSafely(const fs::path& path, const std::function<void(std::FILE*)>& write) {
