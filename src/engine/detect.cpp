@@ -899,9 +899,13 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
   // prefix[dy][i]: the summed cost of rows w.Top .. w.Top + i - 1 against their rows dy away.
   const int32_t span = kMaxBlock - 1;
   std::vector<std::vector<double>> prefix(2 * static_cast<std::size_t>(span) + 1);
+  const auto slot = [&](int32_t dy) {
+    const int32_t at = dy + span;
+    return static_cast<std::size_t>(at);
+  };
   for (int32_t dy = -span; dy <= span; ++dy) {
     if (dy == 0) continue;
-    std::vector<double>& p = prefix[static_cast<std::size_t>(dy + span)];
+    std::vector<double>& p = prefix[slot(dy)];
     p.assign(static_cast<std::size_t>(rows) + 1, 0.0);
     for (int32_t i = 0; i < rows; ++i) {
       const int32_t y = w.Top + i;
@@ -915,7 +919,7 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
     }
   }
   const auto range = [&](int32_t dy, int32_t from, int32_t to) {
-    const std::vector<double>& p = prefix[static_cast<std::size_t>(dy + span)];
+    const std::vector<double>& p = prefix[slot(dy)];
     return p[static_cast<std::size_t>(to - w.Top)] - p[static_cast<std::size_t>(from - w.Top)];
   };
   for (int32_t bh = kMinBlock; bh <= kMaxBlock && bh <= rows; ++bh) {
@@ -1050,8 +1054,8 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
   std::vector<int32_t> colOf, rowOf;
   for (int32_t bw = kMinBlock; bw <= kMaxBlock && bw <= w.Right - w.Left; ++bw) {
     const int32_t n = bw * rows.BH;
-    colOf.resize(static_cast<std::size_t>(2 * n));
-    rowOf.resize(static_cast<std::size_t>(2 * n));
+    colOf.resize(2 * static_cast<std::size_t>(n));
+    rowOf.resize(2 * static_cast<std::size_t>(n));
     for (int32_t k = 0; k < 2 * n; ++k) {
       colOf[static_cast<std::size_t>(k)] = (k % n) % bw;
       rowOf[static_cast<std::size_t>(k)] = (k % n) / bw;
@@ -1079,7 +1083,8 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
       for (const int32_t a : offsets) {
         double sum = 0;
         for (const Placed& p : placed) {
-          const std::size_t k2 = static_cast<std::size_t>(p.K + a);
+          const int32_t cell = p.K + a;
+          const std::size_t k2 = static_cast<std::size_t>(cell);
           sum += ColorDiff(p.Color, ColorAt(v, p.X0 + colOf[k2], p.Y0 + rowOf[k2]));
         }
         out.push_back(
