@@ -12,6 +12,7 @@
 #   scripts/windows-build.sh          libraries (if not cached), programs, zip
 #   scripts/windows-build.sh --libs   the libraries only
 #   scripts/windows-build.sh --tests  also the test programs (scripts/wine-test.sh runs them), and the zip
+#   scripts/windows-build.sh --cached succeeds when the libraries are in the cache (builds nothing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,9 +21,10 @@ mode=all
 case "${1:-}" in
 --libs) mode=libs ;;
 --tests) mode=tests ;;
+--cached) mode=cached ;;
 "") ;;
 *)
-  echo "usage: $0 [--libs|--tests]" >&2
+  echo "usage: $0 [--libs|--tests|--cached]" >&2
   exit 2
   ;;
 esac
@@ -117,14 +119,24 @@ check_version() { # directory version
   }
 }
 
+# Each stage of the library build leaves a mark in the work folder: a build that was stopped
+# (a time limit, a reboot) goes on from the stage it was in, and Qt's build from the file it was at.
 build_libs() {
   local start=$SECONDS
   local work=$libs.work
-  rm -rf "$work" "$libs.partial"
-  mkdir -p "$work" "$libs.partial"
   local prefix=$libs.partial
-  echo "Fetching Debian's sources of qt6-base, libpng1.6, libjpeg-turbo, zlib, googletest"
-  fetch_sources "$work" qt6-base libpng1.6 libjpeg-turbo zlib googletest
+  if [ ! -f "$work/.stage-sources" ]; then
+    rm -rf "$work" "$prefix"
+  elif [ -d "$work/b-qt" ]; then
+    echo "Going on with the stopped build in $work"
+  fi
+  mkdir -p "$work" "$prefix"
+  done_stage() { touch "$work/.stage-$1"; }
+  stage_left() { [ ! -f "$work/.stage-$1" ]; }
+  if stage_left sources; then
+    echo "Fetching Debian's sources of qt6-base, libpng1.6, libjpeg-turbo, zlib, googletest"
+    fetch_sources "$work" qt6-base libpng1.6 libjpeg-turbo zlib googletest
+  fi
   check_version "$work/qt6-base-$QT_VERSION+dfsg" $QT_VERSION
   check_version "$work/libpng1.6-$PNG_VERSION" $PNG_VERSION
   check_version "$work/libjpeg-turbo-$JPEG_VERSION" $JPEG_VERSION
@@ -153,6 +165,7 @@ build_libs() {
   done
   grep -h '^Version:' "$work"/*.dsc | paste -sd' ' >"$prefix/debian-source-versions.txt"
   (cd "$work" && ls ./*.dsc) | sed 's|^\./||' >>"$prefix/debian-source-versions.txt"
+  done_stage sources
 
   local launcher=()
   if command -v ccache >/dev/null; then
@@ -162,45 +175,60 @@ build_libs() {
   local common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix"
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix" "${launcher[@]}" "${LIB_OPTIONS[@]}")
 
-  echo "zlib $ZLIB_VERSION"
-  cmake -S "$work/zlib-$ZLIB_VERSION.dfsg" -B "$work/b-zlib" "${common[@]}" >/dev/null
-  cmake --build "$work/b-zlib" -j "$jobs" --target zlibstatic >/dev/null
-  install -D -m644 "$work/b-zlib/libzlibstatic.a" "$prefix/lib/libz.a"
-  install -D -m644 -t "$prefix/include" "$work/zlib-$ZLIB_VERSION.dfsg/zlib.h" "$work/b-zlib/zconf.h"
+  if stage_left zlib; then
+    echo "zlib $ZLIB_VERSION"
+    cmake -S "$work/zlib-$ZLIB_VERSION.dfsg" -B "$work/b-zlib" "${common[@]}" >/dev/null
+    cmake --build "$work/b-zlib" -j "$jobs" --target zlibstatic >/dev/null
+    install -D -m644 "$work/b-zlib/libzlibstatic.a" "$prefix/lib/libz.a"
+    install -D -m644 -t "$prefix/include" "$work/zlib-$ZLIB_VERSION.dfsg/zlib.h" "$work/b-zlib/zconf.h"
+    done_stage zlib
+  fi
 
-  echo "libpng $PNG_VERSION"
-  cmake -S "$work/libpng1.6-$PNG_VERSION" -B "$work/b-png" "${common[@]}" -DPNG_SHARED=OFF \
-    -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
-    -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" >/dev/null
-  cmake --build "$work/b-png" -j "$jobs" >/dev/null
-  cmake --install "$work/b-png" >/dev/null
+  if stage_left png; then
+    echo "libpng $PNG_VERSION"
+    cmake -S "$work/libpng1.6-$PNG_VERSION" -B "$work/b-png" "${common[@]}" -DPNG_SHARED=OFF \
+      -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
+      -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" >/dev/null
+    cmake --build "$work/b-png" -j "$jobs" >/dev/null
+    cmake --install "$work/b-png" >/dev/null
+    done_stage png
+  fi
 
-  echo "libjpeg-turbo $JPEG_VERSION (with its SIMD)"
-  cmake -S "$work/libjpeg-turbo-$JPEG_VERSION" -B "$work/b-jpeg" "${common[@]}" -DENABLE_SHARED=OFF \
-    -DENABLE_STATIC=ON -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DCMAKE_ASM_NASM_COMPILER=nasm >/dev/null
-  cmake --build "$work/b-jpeg" -j "$jobs" >/dev/null
-  cmake --install "$work/b-jpeg" >/dev/null
+  if stage_left jpeg; then
+    echo "libjpeg-turbo $JPEG_VERSION (with its SIMD)"
+    cmake -S "$work/libjpeg-turbo-$JPEG_VERSION" -B "$work/b-jpeg" "${common[@]}" -DENABLE_SHARED=OFF \
+      -DENABLE_STATIC=ON -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DCMAKE_ASM_NASM_COMPILER=nasm >/dev/null
+    cmake --build "$work/b-jpeg" -j "$jobs" >/dev/null
+    cmake --install "$work/b-jpeg" >/dev/null
+    done_stage jpeg
+  fi
 
-  echo "GoogleTest $GTEST_VERSION"
-  cmake -S "$work/googletest-$GTEST_VERSION" -B "$work/b-gtest" "${common[@]}" -DBUILD_GMOCK=OFF \
-    -Dgtest_disable_pthreads=OFF >/dev/null
-  cmake --build "$work/b-gtest" -j "$jobs" >/dev/null
-  cmake --install "$work/b-gtest" >/dev/null
+  if stage_left gtest; then
+    echo "GoogleTest $GTEST_VERSION"
+    cmake -S "$work/googletest-$GTEST_VERSION" -B "$work/b-gtest" "${common[@]}" -DBUILD_GMOCK=OFF \
+      -Dgtest_disable_pthreads=OFF >/dev/null
+    cmake --build "$work/b-gtest" -j "$jobs" >/dev/null
+    cmake --install "$work/b-gtest" >/dev/null
+    done_stage gtest
+  fi
 
   echo "Qt $QT_VERSION (static; the long part)"
   local qtstart=$SECONDS
-  cmake -S "$work/qt6-base-$QT_VERSION+dfsg" -B "$work/b-qt" "${common[@]}" "${QT_OPTIONS[@]}" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    >"$work/qt-configure.log" 2>&1 || {
-    tail -40 "$work/qt-configure.log" >&2
-    exit 1
-  }
-  cmake --build "$work/b-qt" -j "$jobs" >"$work/qt-build.log" 2>&1 || {
+  if stage_left qt-configure; then
+    cmake -S "$work/qt6-base-$QT_VERSION+dfsg" -B "$work/b-qt" "${common[@]}" "${QT_OPTIONS[@]}" \
+      -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+      >"$work/qt-configure.log" 2>&1 || {
+      tail -40 "$work/qt-configure.log" >&2
+      exit 1
+    }
+    done_stage qt-configure
+  fi
+  cmake --build "$work/b-qt" -j "$jobs" >>"$work/qt-build.log" 2>&1 || {
     grep -m5 -B2 -A10 'error' "$work/qt-build.log" >&2
     exit 1
   }
   cmake --install "$work/b-qt" >/dev/null
-  echo "Qt built in $(((SECONDS - qtstart) / 60)) min $(((SECONDS - qtstart) % 60)) s"
+  echo "Qt built in $(((SECONDS - qtstart) / 60)) min $(((SECONDS - qtstart) % 60)) s (this run)"
 
   rm -rf "$work"
   mv "$libs.partial" "$libs"
@@ -208,6 +236,11 @@ build_libs() {
   echo "$t" >"$libs/build-seconds"
   echo "Libraries built into $libs in $((t / 60)) min $((t % 60)) s"
 }
+
+if [ "$mode" = cached ]; then
+  [ -f "$libs/build-seconds" ]
+  exit
+fi
 
 # One build of the libraries at a time: a second run waits for the first and then uses its result.
 mkdir -p "$cache_root"
@@ -217,7 +250,7 @@ if ! flock -n 9; then
   flock 9
 fi
 if [ -f "$libs/build-seconds" ]; then
-  echo "Using the cached libraries in $libs (built once in $(($(cat "$libs/build-seconds") / 60)) min)"
+  echo "Using the cached libraries in $libs (their last build run took $(($(cat "$libs/build-seconds") / 60)) min)"
 else
   echo "No cached libraries in $libs: building them (about half an hour on two cores)"
   build_libs
