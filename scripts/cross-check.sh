@@ -42,14 +42,15 @@ for arch in $archs; do
     [ -f "$exe" ] || bash scripts/windows-build.sh
     export WINEPREFIX=${WINEPREFIX:-${KAVUN_CACHE:-$HOME/.cache/kavun}/wine64-prefix} WINEDEBUG=-all
     wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-    wineserver -p 2>/dev/null || true # one server for all the cases
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+    "$wineserver" -p 2>/dev/null || true # one server for all the cases
     "$wine" "$exe" --version >/dev/null # wine's first start may update its prefix
     work=$(mktemp -d)
     echo "== win64: $cases random cases, SEED=$seed"
     python3 scripts/cross_cases.py --cases "$cases" --seed "$seed" --work "$work" \
       --prefix "写真_テスト" --native "$native" --foreign "$wine" "$(realpath "$exe")" || status=1
     rm -rf "$work"
-    wineserver -k 2>/dev/null || true
+    "$wineserver" -k 2>/dev/null || true
     continue
   fi
   if [ "${NO_TESTS:-0}" = 1 ]; then

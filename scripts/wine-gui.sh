@@ -28,11 +28,15 @@ for tool in Xvfb xdotool unzip; do
 done
 export WINEPREFIX=${WINEPREFIX:-${KAVUN_CACHE:-$HOME/.cache/kavun}/wine64-prefix} WINEDEBUG=-all
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# A server left from programs run without this X display would keep their desktop: a new one.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
 
 tmp=$(mktemp -d)
 xvfb_pid=
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null || true
   [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$tmp"
 }

@@ -18,8 +18,10 @@ done
 export WINEPREFIX=${WINEPREFIX:-${KAVUN_CACHE:-$HOME/.cache/kavun}/wine64-prefix} WINEDEBUG=-all
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 echo "$("$wine" --version)"
-wineserver -p 2>/dev/null || true # one server for every program
-trap 'wineserver -k 2>/dev/null || true' EXIT
+# Debian's wine64 keeps its programs in /usr/lib/wine when the wine package is not installed.
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+"$wineserver" -p 2>/dev/null || true # one server for every program
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
 passed=0 failed=0
 for p in "${programs[@]}"; do
