@@ -184,33 +184,25 @@ build_libs() {
     done_stage zlib
   fi
 
-  if stage_left png; then
-    echo "libpng $PNG_VERSION"
-    cmake -S "$work/libpng1.6-$PNG_VERSION" -B "$work/b-png" "${common[@]}" -DPNG_SHARED=OFF \
-      -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
-      -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" >/dev/null
-    cmake --build "$work/b-png" -j "$jobs" >/dev/null
-    cmake --install "$work/b-png" >/dev/null
-    done_stage png
-  fi
-
-  if stage_left jpeg; then
-    echo "libjpeg-turbo $JPEG_VERSION (with its SIMD)"
-    cmake -S "$work/libjpeg-turbo-$JPEG_VERSION" -B "$work/b-jpeg" "${common[@]}" -DENABLE_SHARED=OFF \
-      -DENABLE_STATIC=ON -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DCMAKE_ASM_NASM_COMPILER=nasm >/dev/null
-    cmake --build "$work/b-jpeg" -j "$jobs" >/dev/null
-    cmake --install "$work/b-jpeg" >/dev/null
-    done_stage jpeg
-  fi
-
-  if stage_left gtest; then
-    echo "GoogleTest $GTEST_VERSION"
-    cmake -S "$work/googletest-$GTEST_VERSION" -B "$work/b-gtest" "${common[@]}" -DBUILD_GMOCK=OFF \
-      -Dgtest_disable_pthreads=OFF >/dev/null
-    cmake --build "$work/b-gtest" -j "$jobs" >/dev/null
-    cmake --install "$work/b-gtest" >/dev/null
-    done_stage gtest
-  fi
+  # A library built and installed with CMake as one stage.
+  cmake_stage() { # stage title source-folder cmake-option...
+    local stage=$1 title=$2 source=$3
+    shift 3
+    stage_left "$stage" || return 0
+    echo "$title"
+    cmake -S "$source" -B "$work/b-$stage" "${common[@]}" "$@" >/dev/null
+    cmake --build "$work/b-$stage" -j "$jobs" >/dev/null
+    cmake --install "$work/b-$stage" >/dev/null
+    done_stage "$stage"
+  }
+  cmake_stage png "libpng $PNG_VERSION" "$work/libpng1.6-$PNG_VERSION" -DPNG_SHARED=OFF \
+    -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DSKIP_INSTALL_PROGRAMS=ON \
+    -DZLIB_ROOT="$prefix" -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include"
+  cmake_stage jpeg "libjpeg-turbo $JPEG_VERSION (with its SIMD)" "$work/libjpeg-turbo-$JPEG_VERSION" \
+    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF \
+    -DCMAKE_ASM_NASM_COMPILER=nasm
+  cmake_stage gtest "GoogleTest $GTEST_VERSION" "$work/googletest-$GTEST_VERSION" -DBUILD_GMOCK=OFF \
+    -Dgtest_disable_pthreads=OFF
 
   echo "Qt $QT_VERSION (static; the long part)"
   local qtstart=$SECONDS
