@@ -825,10 +825,6 @@ struct MosaicGrid {
   int32_t Left, Top, BW, BH;
 };
 
-uint32_t Cell(const View& v, const MosaicGrid& g, int32_t bx, int32_t by, int32_t k) {
-  return ColorAt(v, g.Left + bx * g.BW + k % g.BW, g.Top + by * g.BH + k / g.BW);
-}
-
 struct CellSample {
   int32_t Bx, By, K;
 };
@@ -980,9 +976,45 @@ bool RowsInOrder(int32_t a, int32_t bh) {
   return a % bh == 1 || a % bh == bh - 1;
 }
 
-// The cost of a grid and offset on pixel samples: the mean difference of each sampled pixel to
-// the pixel of its block that `a` cells further on holds (its original right neighbour, if the
-// grid and offset are right), and of the picture's own neighbours (right or below) for scale.
+// How well a grid and offset explain one pixel, at cell k of the block whose top-left pixel is
+// (x0, y0): `Pairs` is the difference to the cells that hold its original neighbours if they are
+// right (k +- a to the side, k +- a BW above and below, the nearer of each two, as the last pixel
+// of an original row or column has only one), `Neighbours` the same for the pixels beside and
+// above or below it in the picture. A picture's own neighbours explain it best; in a mosaic the
+// right cells do. Where the offset keeps the rows in order, the vertical part is the same in both
+// and only the horizontal one is counted.
+struct PairCost {
+  int Pairs = 0;
+  int Neighbours = 0;
+};
+
+PairCost PixelPairCost(const View& v, int32_t x0, int32_t y0, int32_t bw, int32_t bh, int32_t k,
+                       int32_t a) {
+  const int32_t n = bw * bh;
+  const int32_t x = x0 + k % bw, y = y0 + k / bw;
+  const uint32_t here = ColorAt(v, x, y);
+  const auto cell = [&](int32_t c) {
+    c %= n;
+    return ColorAt(v, x0 + c % bw, y0 + c / bw);
+  };
+  const auto near = [&](uint32_t p, uint32_t q) {
+    return std::min(ColorDiff(here, p), ColorDiff(here, q));
+  };
+  PairCost cost;
+  cost.Pairs = near(cell(k + a), cell(k + n - a));
+  cost.Neighbours =
+      near(ColorAt(v, x > 0 ? x - 1 : x + 1, y), ColorAt(v, x + 1 < v.W ? x + 1 : x - 1, y));
+  if (!RowsInOrder(a, bh)) {
+    const int32_t down = static_cast<int32_t>(static_cast<int64_t>(a) * bw % n);
+    cost.Pairs += near(cell(k + down), cell(k + n - down));
+    cost.Neighbours +=
+        near(ColorAt(v, x, y > 0 ? y - 1 : y + 1), ColorAt(v, x, y + 1 < v.H ? y + 1 : y - 1));
+  }
+  return cost;
+}
+
+// The cost of a grid and offset on pixel samples: with `neighbours`, the sums of PixelPairCost;
+// without, the difference of each sampled pixel to the cell `a` further on only.
 struct GridCost {
   double Pairs = 0;
   double Neighbours = 0;
@@ -992,28 +1024,22 @@ struct GridCost {
 GridCost CostOfGrid(const View& v, const std::vector<PixelSample>& samples, int32_t ox, int32_t oy,
                     int32_t bw, int32_t bh, int32_t a, bool neighbours) {
   GridCost cost;
-  const bool rowsInOrder = RowsInOrder(a, bh);
   const int32_t n = bw * bh;
+  if (v.W < 2 || v.H < 2) return cost;
   for (const PixelSample& s : samples) {
     const int32_t dx = s.X - ox, dy = s.Y - oy;
     const int32_t bx = dx >= 0 ? dx / bw : -((-dx + bw - 1) / bw);
     const int32_t by = dy >= 0 ? dy / bh : -((-dy + bh - 1) / bh);
     const int32_t x0 = ox + bx * bw, y0 = oy + by * bh;
     if (x0 < 0 || y0 < 0 || x0 + bw > v.W || y0 + bh > v.H) continue;
-    if (neighbours && (s.X + 1 >= v.W || s.Y + 1 >= v.H)) continue;
     const int32_t k = (s.Y - y0) * bw + (s.X - x0);
-    const int32_t k2 = (k + a) % n;
-    int pair = ColorDiff(s.Color, ColorAt(v, x0 + k2 % bw, y0 + k2 / bw));
     if (neighbours) {
-      // The original left neighbour too: the last pixel of an original row has no right one.
-      const int32_t k3 = (k + n - a) % n;
-      pair = std::min(pair, ColorDiff(s.Color, ColorAt(v, x0 + k3 % bw, y0 + k3 / bw)));
-    }
-    cost.Pairs += pair;
-    if (neighbours) {
-      const int32_t right = ColorDiff(s.Color, ColorAt(v, s.X + 1, s.Y));
-      const int32_t below = ColorDiff(s.Color, ColorAt(v, s.X, s.Y + 1));
-      cost.Neighbours += rowsInOrder ? right : std::min(right, below);
+      const PairCost c = PixelPairCost(v, x0, y0, bw, bh, k, a);
+      cost.Pairs += c.Pairs;
+      cost.Neighbours += c.Neighbours;
+    } else {
+      const int32_t k2 = (k + a) % n;
+      cost.Pairs += ColorDiff(s.Color, ColorAt(v, x0 + k2 % bw, y0 + k2 / bw));
     }
     ++cost.Counted;
   }
@@ -1103,59 +1129,108 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
     return false;
   }
   const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 128, 3);
-  const bool inOrder = RowsInOrder(a, g.BH);
   double pairs = 0, neighbours = 0;
-  const int32_t n = g.BW * g.BH;
   for (const CellSample& c : cells) {
-    const uint32_t here = Cell(v, g, c.Bx, c.By, c.K);
-    const int32_t x = g.Left + c.Bx * g.BW + c.K % g.BW, y = g.Top + c.By * g.BH + c.K / g.BW;
-    if (x + 1 >= v.W || y + 1 >= v.H) continue;
-    pairs += std::min(ColorDiff(here, Cell(v, g, c.Bx, c.By, (c.K + a) % n)),
-                      ColorDiff(here, Cell(v, g, c.Bx, c.By, (c.K + n - a) % n)));
-    const int right = x + 1 < v.W ? ColorDiff(here, ColorAt(v, x + 1, y)) : 765;
-    const int below = y + 1 < v.H ? ColorDiff(here, ColorAt(v, x, y + 1)) : 765;
-    neighbours += inOrder ? right : std::min(right, below);
+    const PairCost cost =
+        PixelPairCost(v, g.Left + c.Bx * g.BW, g.Top + c.By * g.BH, g.BW, g.BH, c.K, a);
+    pairs += cost.Pairs;
+    neighbours += cost.Neighbours;
   }
   return pairs < ratio * neighbours;
 }
 
-// A mosaic around the rough rectangle `r`, its grid read from the pixels of `w`: its block rows
-// from the columns, then its block columns and offset, judged on fresh samples; then grown from
-// `r` and cut to the whole blocks that follow the offset.
-std::optional<MosaicFind> FindMosaicIn(const View& v, const TRect& r, TRect w) {
+// The whole blocks of a grid in the place `w` (at most 100 of them, spread evenly), each judged
+// on its own cells: how many follow the offset, the box around them and the sums over them.
+struct BlockVotes {
+  int Fit = 0;
+  int32_t Bx0 = 0, Bx1 = 0, By0 = 0, By1 = 0;
+  double Pairs = 0, Neighbours = 0;
+  int Counted = 0;
+};
+
+BlockVotes VoteBlocks(const View& v, const MosaicGrid& g, int32_t a, const TRect& w) {
+  BlockVotes votes;
+  const auto floorDiv = [](int32_t p, int32_t q) { return p >= 0 ? p / q : -((-p + q - 1) / q); };
+  // Blocks with at least half of them in `w` and all of them in the picture.
+  const int32_t bx0 =
+      std::max(floorDiv(w.Left - g.Left + g.BW / 2, g.BW), floorDiv(-g.Left + g.BW - 1, g.BW));
+  const int32_t bx1 =
+      std::min(floorDiv(w.Right - g.Left + g.BW / 2, g.BW), floorDiv(v.W - g.Left, g.BW));
+  const int32_t by0 =
+      std::max(floorDiv(w.Top - g.Top + g.BH / 2, g.BH), floorDiv(-g.Top + g.BH - 1, g.BH));
+  const int32_t by1 =
+      std::min(floorDiv(w.Bottom - g.Top + g.BH / 2, g.BH), floorDiv(v.H - g.Top, g.BH));
+  if (bx1 <= bx0 || by1 <= by0) return votes;
+  const int32_t cols = bx1 - bx0, rows = by1 - by0;
+  const int32_t stepX = (cols + 9) / 10, stepY = (rows + 9) / 10;
+  const int cells = std::min(g.BW * g.BH, 24);
+  bool any = false;
+  int judged = 0;
+  for (int32_t by = by0; by < by1; by += stepY) {
+    for (int32_t bx = bx0; bx < bx1; bx += stepX) {
+      ++judged;
+      double pairs = 0, neighbours = 0;
+      for (const CellSample& c :
+           CellSamples(g, bx, bx + 1, by, by + 1, cells, 5 + static_cast<uint32_t>(judged))) {
+        const PairCost cost =
+            PixelPairCost(v, g.Left + bx * g.BW, g.Top + by * g.BH, g.BW, g.BH, c.K, a);
+        pairs += cost.Pairs;
+        neighbours += cost.Neighbours;
+      }
+      if (pairs + cells >= kBlocksFitRatio * (neighbours + cells)) continue;
+      ++votes.Fit;
+      votes.Pairs += pairs;
+      votes.Neighbours += neighbours;
+      votes.Counted += cells;
+      if (!any) {
+        votes.Bx0 = bx, votes.Bx1 = bx + 1, votes.By0 = by, votes.By1 = by + 1, any = true;
+      } else {
+        votes.Bx0 = std::min(votes.Bx0, bx), votes.Bx1 = std::max(votes.Bx1, bx + 1);
+        votes.By0 = std::min(votes.By0, by), votes.By1 = std::max(votes.By1, by + 1);
+      }
+    }
+  }
+  return votes;
+}
+
+// A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
+// its block columns and offset, the best of them on fresh samples; then the blocks of `w` that
+// follow the offset, each judged alone (the picture around a mosaic is no part of it), cut and
+// grown by whole columns and rows.
+std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
   // At most 256 x 256 of a large place: the grid repeats.
   if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
   if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
   const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2);
-  const std::vector<PixelSample> samples = PixelSamples(v, w, 128, 1);
+  const std::vector<PixelSample> samples = PixelSamples(v, w, 256, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
   if (guesses.empty()) return std::nullopt;
-  const std::size_t keep = std::min<std::size_t>(6, guesses.size());
+  const std::size_t keep = std::min<std::size_t>(32, guesses.size());
   std::partial_sort(guesses.begin(), guesses.begin() + static_cast<std::ptrdiff_t>(keep),
                     guesses.end(),
                     [](const GridGuess& a, const GridGuess& b) { return a.Cost < b.Cost; });
   const std::vector<PixelSample> fresh = PixelSamples(v, w, 768, 2);
-  std::optional<GridGuess> best;
-  double bestRatio = kMosaicRatio;
+  std::size_t chosen = keep;
+  double bestRatio = std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < keep; ++i) {
     const GridGuess& g = guesses[i];
     const GridCost c =
         CostOfGrid(v, fresh, g.Grid.Left, g.Grid.Top, g.Grid.BW, g.Grid.BH, g.Offset, true);
     if (c.Counted < 32) continue;
     const double ratio = (c.Pairs / c.Counted + 1.0) / (c.Neighbours / c.Counted + 1.0);
-    if (ratio < bestRatio) bestRatio = ratio, best = g;
+    if (ratio < bestRatio) bestRatio = ratio, chosen = i;
   }
-  if (!best) return std::nullopt;
-  const MosaicGrid g = best->Grid;
-  const int32_t a = best->Offset;
-  const auto floorDiv = [](int32_t p, int32_t q) { return p >= 0 ? p / q : -((-p + q - 1) / q); };
-  // The blocks the rough rectangle covers mostly; then cut and grown by whole columns and rows.
-  int32_t bx0 = floorDiv(r.Left - g.Left + g.BW / 2, g.BW);
-  int32_t bx1 = std::max(bx0 + 1, floorDiv(r.Right - g.Left + g.BW / 2, g.BW));
-  int32_t by0 = floorDiv(r.Top - g.Top + g.BH / 2, g.BH);
-  int32_t by1 = std::max(by0 + 1, floorDiv(r.Bottom - g.Top + g.BH / 2, g.BH));
+  if (chosen == keep) return std::nullopt;
+  const MosaicGrid g = guesses[chosen].Grid;
+  const int32_t a = guesses[chosen].Offset;
+  const BlockVotes votes = VoteBlocks(v, g, a, w);
+  if (votes.Fit == 0 ||
+      votes.Pairs + votes.Counted >= kMosaicRatio * (votes.Neighbours + votes.Counted)) {
+    return std::nullopt;
+  }
+  int32_t bx0 = votes.Bx0, bx1 = votes.Bx1, by0 = votes.By0, by1 = votes.By1;
   while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx0, bx0 + 1, by0, by1, a)) ++bx0;
   while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx1 - 1, bx1, by0, by1, a)) --bx1;
   while (by1 - by0 > 1 && !BlocksFit(v, g, bx0, bx1, by0, by0 + 1, a)) ++by0;
@@ -1212,10 +1287,10 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, const TRect& r, TRect w) {
 // The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
 // place the grid is read from spoil the reading: its inner half is tried too.
 std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
-  if (std::optional<MosaicFind> found = FindMosaicIn(v, r, r)) return found;
+  if (std::optional<MosaicFind> found = FindMosaicIn(v, r)) return found;
   const int32_t qx = (r.Right - r.Left) / 4, qy = (r.Bottom - r.Top) / 4;
   if (qx < 8 || qy < 8) return std::nullopt;
-  return FindMosaicIn(v, r, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
+  return FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
 }
 
 }  // namespace
