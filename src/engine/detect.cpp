@@ -811,6 +811,103 @@ std::vector<Seam> ByteSeams(const View& v) {
   return seams;
 }
 
+// The largest block side of a mosaic.
+constexpr int32_t kMaxBlock = 50;
+
+// How closely the 8 x 8 patch at (x0, y0), every second row and column of it, matches the rows
+// next to it and, at best, the rows 2 to 49 away.
+struct PatchMatch {
+  int Next = 0;
+  int Further = 0;
+  int32_t Lag = 0;  // the distance of the best match further off
+  bool Valid = false;
+};
+
+PatchMatch MatchPatch(const View& v, int32_t x0, int32_t y0) {
+  PatchMatch m;
+  m.Next = m.Further = std::numeric_limits<int>::max();
+  if (x0 < 0 || x0 + kTile > v.W || y0 < 0 || y0 + kTile > v.H) return m;
+  for (int32_t d = -(kMaxBlock - 1); d < kMaxBlock; ++d) {
+    if (d == 0 || y0 + d < 0 || y0 + kTile - 2 + d >= v.H) continue;
+    int sum = 0;
+    for (int32_t y = y0; y < y0 + kTile; y += 2) {
+      const uint8_t* a = v.Pixel(x0, y);
+      const uint8_t* b = v.Pixel(x0, y + d);
+      for (int32_t i = 0; i < kTile; i += 2) sum += Diff3(a + 3 * i, b + 3 * i);
+    }
+    if (d == 1 || d == -1) {
+      m.Next = std::min(m.Next, sum);
+    } else if (sum < m.Further) {
+      m.Further = sum;
+      m.Lag = d < 0 ? -d : d;
+    }
+  }
+  m.Valid =
+      m.Next != std::numeric_limits<int>::max() && m.Further != std::numeric_limits<int>::max();
+  return m;
+}
+
+// The same over the patches that tile `r` (at most 24 of them, spread evenly): how much better
+// rows further off match than the next ones; 1 where they match alike.
+double StripLagEvidence(const View& v, TRect r) {
+  r.Left = std::max(r.Left, 0), r.Top = std::max(r.Top, 0);
+  r.Right = std::min(r.Right, v.W), r.Bottom = std::min(r.Bottom, v.H);
+  int64_t next = 0, further = 0;
+  int patches = 0;
+  const std::vector<int32_t> xs = Sample(r.Left, std::max(r.Left + 1, r.Right - kTile + 1), 6);
+  const std::vector<int32_t> ys = Sample(r.Top, std::max(r.Top + 1, r.Bottom - kTile + 1), 4);
+  for (int32_t y : ys) {
+    for (int32_t x : xs) {
+      const PatchMatch m = MatchPatch(v, x, y);
+      if (!m.Valid) continue;
+      next += m.Next, further += m.Further, ++patches;
+    }
+  }
+  return static_cast<double>(next + 32 * patches) / static_cast<double>(further + 32 * patches + 1);
+}
+
+// Where a mosaic may be: in every column of a mosaic's block, the pixel that was below a pixel
+// sits q rows further on (or BH - q rows back), the same q for the whole mosaic, while the pixel
+// beside it came from further off. So a patch of a mosaic matches the rows at some distance of 2
+// to 49 better than the rows next to it, which a picture seldom does, whatever its texture; a
+// noise measure cannot tell a mosaic of textured or smooth content from the picture around it.
+// Each cell of a lattice is judged on the 8 x 8 patch at its middle (every second row and column):
+// the lattice is the tiles on pictures up to kMaxLagProbes tiles and coarser on larger ones, so
+// that an 8K picture costs about three times what a 1024 x 768 one does.
+constexpr int64_t kMaxLagProbes = 40000;
+constexpr float kLagEvidence = 1.6f;
+// ... and no more than this outside a mosaic's edge.
+constexpr double kLagEdgeOutside = 1.2;
+
+struct LagMap {
+  TileMap Map;  // the lattice's cells as tiles: the evidence in Mean
+  int32_t Cell = kTile;
+};
+
+LagMap LagEvidence(const View& v) {
+  LagMap out;
+  const int64_t tiles =
+      static_cast<int64_t>((v.W + kTile - 1) / kTile) * ((v.H + kTile - 1) / kTile);
+  int32_t step = 1;
+  while (tiles / (static_cast<int64_t>(step) * step) > kMaxLagProbes) ++step;
+  out.Cell = step * kTile;
+  out.Map.Cols = v.W / out.Cell;
+  out.Map.Rows = v.H / out.Cell;
+  out.Map.Mean.assign(static_cast<std::size_t>(out.Map.Cols) * out.Map.Rows, 0.0f);
+  const int32_t inset = (out.Cell - kTile) / 2;
+  for (int32_t r = 0; r < out.Map.Rows; ++r) {
+    const int32_t y0 = r * out.Cell + inset;
+    for (int32_t c = 0; c < out.Map.Cols; ++c) {
+      const int32_t x0 = c * out.Cell + inset;
+      const PatchMatch m = MatchPatch(v, x0, y0);
+      if (!m.Valid) continue;
+      out.Map.Mean[static_cast<std::size_t>(r) * out.Map.Cols + c] =
+          static_cast<float>(m.Next + 32) / static_cast<float>(m.Further + 32);
+    }
+  }
+  return out;
+}
+
 // --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
 //
 // Every block of a mosaic holds its original pixels moved by the same order k -> (K1 k + K2) mod n.
@@ -885,9 +982,8 @@ struct RowHypothesis {
   double Cost = 0;
 };
 
-constexpr int32_t kMaxBlock = 50;
-
-std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::size_t keep) {
+std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::size_t keep,
+                                          const std::vector<RowHypothesis>& told) {
   std::vector<RowHypothesis> out;
   const int32_t rows = w.Bottom - w.Top;
   if (rows < 2) return out;
@@ -937,7 +1033,16 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
   }
   std::sort(out.begin(), out.end(),
             [](const RowHypothesis& a, const RowHypothesis& b) { return a.Cost < b.Cost; });
+  // The best first row for each height and q told by the rows that match, after the best ones.
+  std::vector<RowHypothesis> extra;
+  for (const RowHypothesis& t : told) {
+    const auto same = [&](const RowHypothesis& h) { return h.BH == t.BH && h.Q == t.Q; };
+    const auto it = std::find_if(out.begin(), out.end(), same);
+    if (it == out.end() || it - out.begin() < static_cast<std::ptrdiff_t>(keep)) continue;
+    if (std::none_of(extra.begin(), extra.end(), same)) extra.push_back(*it);
+  }
   if (out.size() > keep) out.resize(keep);
+  out.insert(out.end(), extra.begin(), extra.end());
   // q' = 1 keeps each column's rows in order but for the one row where a block's column wraps
   // round: a picture's own rows fit it nearly as well, so it is ranked apart, by how much closer
   // each block's last row is to its first than to the row below it.
@@ -1139,6 +1244,36 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
   return pairs < ratio * neighbours;
 }
 
+// The block heights the rows of `w` tell: in each block row of a mosaic a patch matches best the
+// rows q further on (or back), or BH - q back (or on), so the two distances seen most add up to
+// the block height.
+std::vector<RowHypothesis> ToldBlockRows(const View& v, const TRect& w) {
+  std::vector<int> seen(kMaxBlock, 0);
+  for (int32_t y : Sample(w.Top, std::max(w.Top + 1, w.Bottom - kTile + 1), 8)) {
+    for (int32_t x : Sample(w.Left, std::max(w.Left + 1, w.Right - kTile + 1), 8)) {
+      const PatchMatch m = MatchPatch(v, x, y);
+      if (m.Valid && m.Further < m.Next) ++seen[static_cast<std::size_t>(m.Lag)];
+    }
+  }
+  std::vector<int32_t> lags;
+  for (int32_t d = 2; d < kMaxBlock; ++d) {
+    if (seen[static_cast<std::size_t>(d)] >= 2) lags.push_back(d);
+  }
+  std::sort(lags.begin(), lags.end(), [&](int32_t a, int32_t b) {
+    return seen[static_cast<std::size_t>(a)] > seen[static_cast<std::size_t>(b)];
+  });
+  if (lags.size() > 3) lags.resize(3);
+  std::vector<RowHypothesis> told;
+  for (std::size_t i = 0; i < lags.size(); ++i) {
+    for (std::size_t j = i + 1; j < lags.size(); ++j) {
+      const int32_t bh = lags[i] + lags[j];
+      const int32_t q = std::min(lags[i], lags[j]);
+      if (bh <= kMaxBlock && Gcd(q, bh) == 1) told.push_back({bh, 0, q, 0.0});
+    }
+  }
+  return told;
+}
+
 // The whole blocks of a grid in the place `w` (at most 100 of them, spread evenly), each judged
 // on its own cells: how many follow the offset, the box around them and the sums over them.
 struct BlockVotes {
@@ -1202,7 +1337,7 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   // At most 256 x 256 of a large place: the grid repeats.
   if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
   if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
-  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2);
+  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2, ToldBlockRows(v, w));
   const std::vector<PixelSample> samples = PixelSamples(v, w, 256, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
@@ -1258,8 +1393,25 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   const EdgeCheck edges[] = {
       ColumnEdge(v, found, found.Left, -1), ColumnEdge(v, found, found.Right - 1, +1),
       RowEdge(v, found, found.Top, -1), RowEdge(v, found, found.Bottom - 1, +1)};
-  for (const EdgeCheck& e : edges) {
+  // Or, where the mosaic is no noisier than the picture, where its rows match rows further off
+  // inside the edge and the picture's rows do not outside it.
+  const int32_t strip =
+      std::min(kTile, std::min(found.Right - found.Left, found.Bottom - found.Top));
+  const TRect outsides[] = {TRect{found.Left - strip, found.Top, found.Left, found.Bottom},
+                            TRect{found.Right, found.Top, found.Right + strip, found.Bottom},
+                            TRect{found.Left, found.Top - strip, found.Right, found.Top},
+                            TRect{found.Left, found.Bottom, found.Right, found.Bottom + strip}};
+  const TRect insides[] = {TRect{found.Left, found.Top, found.Left + strip, found.Bottom},
+                           TRect{found.Right - strip, found.Top, found.Right, found.Bottom},
+                           TRect{found.Left, found.Top, found.Right, found.Top + strip},
+                           TRect{found.Left, found.Bottom - strip, found.Right, found.Bottom}};
+  for (int side = 0; side < 4; ++side) {
+    const EdgeCheck& e = edges[side];
     if (e.Border || e.Outside > 1.5 * e.Inside + 2.0) continue;
+    if (StripLagEvidence(v, insides[side]) >= kLagEvidence &&
+        StripLagEvidence(v, outsides[side]) < kLagEdgeOutside) {
+      continue;
+    }
     if (e.Inside < 1.3 * e.Outside + 0.5 || e.Wins < 0.65) return std::nullopt;
   }
   // A mosaic of smaller blocks that divide these pairs its cells about as closely: then the blocks
@@ -1282,62 +1434,6 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   }
   const double area = static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
   return MosaicFind{found, area};
-}
-
-// Where a mosaic may be: in every column of a mosaic's block, the pixel that was below a pixel
-// sits q rows further on (or BH - q rows back), the same q for the whole mosaic, while the pixel
-// beside it came from further off. So a patch of a mosaic matches the rows at some distance of 2
-// to 49 better than the rows next to it, which a picture seldom does, whatever its texture; a
-// noise measure cannot tell a mosaic of textured or smooth content from the picture around it.
-// Each cell of a lattice is judged on the 8 x 8 patch at its middle (every second row and column):
-// the lattice is the tiles on pictures up to kMaxLagProbes tiles and coarser on larger ones, so
-// that an 8K picture costs about three times what a 1024 x 768 one does.
-constexpr int64_t kMaxLagProbes = 40000;
-constexpr float kLagEvidence = 1.6f;
-
-struct LagMap {
-  TileMap Map;  // the lattice's cells as tiles: the evidence in Mean
-  int32_t Cell = kTile;
-};
-
-LagMap LagEvidence(const View& v) {
-  LagMap out;
-  const int64_t tiles =
-      static_cast<int64_t>((v.W + kTile - 1) / kTile) * ((v.H + kTile - 1) / kTile);
-  int32_t step = 1;
-  while (tiles / (static_cast<int64_t>(step) * step) > kMaxLagProbes) ++step;
-  out.Cell = step * kTile;
-  out.Map.Cols = v.W / out.Cell;
-  out.Map.Rows = v.H / out.Cell;
-  out.Map.Mean.assign(static_cast<std::size_t>(out.Map.Cols) * out.Map.Rows, 0.0f);
-  const int32_t inset = (out.Cell - kTile) / 2;
-  for (int32_t r = 0; r < out.Map.Rows; ++r) {
-    const int32_t y0 = r * out.Cell + inset;
-    for (int32_t c = 0; c < out.Map.Cols; ++c) {
-      const int32_t x0 = c * out.Cell + inset;
-      int next = std::numeric_limits<int>::max(), further = std::numeric_limits<int>::max();
-      for (int32_t d = -(kMaxBlock - 1); d < kMaxBlock; ++d) {
-        if (d == 0 || y0 + d < 0 || y0 + kTile - 2 + d >= v.H) continue;
-        int sum = 0;
-        for (int32_t y = y0; y < y0 + kTile; y += 2) {
-          const uint8_t* a = v.Pixel(x0, y);
-          const uint8_t* b = v.Pixel(x0, y + d);
-          for (int32_t i = 0; i < kTile; i += 2) sum += Diff3(a + 3 * i, b + 3 * i);
-        }
-        if (d == 1 || d == -1) {
-          next = std::min(next, sum);
-        } else {
-          further = std::min(further, sum);
-        }
-      }
-      if (next == std::numeric_limits<int>::max() || further == std::numeric_limits<int>::max()) {
-        continue;
-      }
-      out.Map.Mean[static_cast<std::size_t>(r) * out.Map.Cols + c] =
-          static_cast<float>(next + 32) / static_cast<float>(further + 32);
-    }
-  }
-  return out;
 }
 
 // The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
@@ -1437,14 +1533,20 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   {
     const LagMap lags = LagEvidence(v);
     std::vector<Blob> blobs = Blobs(lags.Map, kLagEvidence);
+    // One cell alone is as often the picture's own rows.
+    blobs.erase(
+        std::remove_if(blobs.begin(), blobs.end(), [](const Blob& b) { return b.Count < 2; }),
+        blobs.end());
     std::sort(blobs.begin(), blobs.end(),
               [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
     if (blobs.size() > kMosaicTries) blobs.resize(kMosaicTries);
     std::vector<MosaicCandidate> rowMatches;
+    // A cell at the mosaic's edge may hold too little of it to count: one more all round.
     for (const Blob& blob : blobs) {
       rowMatches.push_back(
-          {TRect{blob.Left * lags.Cell, blob.Top * lags.Cell, std::min(blob.Right * lags.Cell, v.W),
-                 std::min(blob.Bottom * lags.Cell, v.H)},
+          {TRect{std::max(0, (blob.Left - 1) * lags.Cell), std::max(0, (blob.Top - 1) * lags.Cell),
+                 std::min((blob.Right + 1) * lags.Cell, v.W),
+                 std::min((blob.Bottom + 1) * lags.Cell, v.H)},
            blob.Weight});
     }
     mosaicCandidates.insert(mosaicCandidates.begin(), rowMatches.begin(), rowMatches.end());
