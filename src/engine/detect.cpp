@@ -983,7 +983,8 @@ struct RowHypothesis {
 };
 
 std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::size_t keep,
-                                          const std::vector<RowHypothesis>& told) {
+                                          const std::vector<RowHypothesis>& told,
+                                          bool aside = false) {
   std::vector<RowHypothesis> out;
   const int32_t rows = w.Bottom - w.Top;
   if (rows < 2) return out;
@@ -1022,9 +1023,13 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
       for (int32_t q = 1; 2 * q <= bh; ++q) {
         if (Gcd(q, bh) != 1) continue;
         double cost = 0;
+        // With `aside`, a block row that the hypothesis fits worse than the picture's own rows is
+        // taken at the picture's cost: rows of the picture above or below a mosaic must not decide
+        // its grid. (Rows in order fit a picture's rows as well, so they are not read this way.)
         for (int32_t b = 0; b < blocks; ++b) {
           const int32_t y0 = top + b * bh;
-          cost += range(q, y0, y0 + bh - q) + range(q - bh, y0 + bh - q, y0 + bh);
+          const double fit = range(q, y0, y0 + bh - q) + range(q - bh, y0 + bh - q, y0 + bh);
+          cost += aside ? std::min(fit, range(1, y0, y0 + bh)) : fit;
         }
         cost /= static_cast<double>(blocks * bh);
         out.push_back({bh, top, q, cost});
@@ -1274,6 +1279,155 @@ std::vector<RowHypothesis> ToldBlockRows(const View& v, const TRect& w) {
   return told;
 }
 
+// A mosaic whose block rows are known and whose offset moves the rows (q > 1): in every column
+// inside it, each pixel's original neighbour above or below sits q rows on or back in its block,
+// and that pair is closer than the pixel's own neighbours; in no column outside it is. So the
+// block rows and the columns that hold the mosaic are read straight from the pixels, the columns
+// to the pixel, and the block width is not needed: the columns a strip of blocks too narrow for
+// a whole block left clear do not follow the rows.
+constexpr double kColumnFitRatio = 0.6;
+// The last q rows of a block must pair this much better inside the block than across its end.
+constexpr double kWrapRatio = 0.7;
+// How far beyond the place looked at the columns are read, each time round.
+constexpr int32_t kColumnReach = 64;
+
+// Whether a line of `count` pixels follows the rows: their pairs far closer than their own
+// neighbours.
+uint8_t LineFits(int64_t pairs, int64_t own, int64_t count) {
+  return pairs + count < kColumnFitRatio * static_cast<double>(own + count) ? 1 : 0;
+}
+
+std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
+                                          const RowHypothesis& rows) {
+  const int32_t bh = rows.BH, q = rows.Q;
+  if (q < 2 || q > bh - 2) return std::nullopt;
+  const int32_t x0 = std::max(0, w.Left - kColumnReach), x1 = std::min(v.W, w.Right + kColumnReach);
+  const auto floorDiv = [](int32_t p, int32_t d) { return p >= 0 ? p / d : -((-p + d - 1) / d); };
+  const int32_t b0 =
+      std::max(floorDiv(w.Top - kColumnReach - rows.Top, bh), floorDiv(-rows.Top + bh - 1, bh));
+  const int32_t b1 =
+      std::min(floorDiv(w.Bottom + kColumnReach - rows.Top, bh) + 1, floorDiv(v.H - rows.Top, bh));
+  if (b1 <= b0 || x1 - x0 < kMinBlock) return std::nullopt;
+  const int32_t cols = x1 - x0, blockRows = b1 - b0;
+  // Per block row and column: the pairs' and the neighbours' summed differences.
+  std::vector<int32_t> pairs(static_cast<std::size_t>(cols) * blockRows), own(pairs.size());
+  for (int32_t b = 0; b < blockRows; ++b) {
+    const int32_t y0 = rows.Top + (b0 + b) * bh;
+    for (int32_t x = x0; x < x1; ++x) {
+      int32_t sp = 0, sn = 0;
+      for (int32_t r = 0; r < bh; ++r) {
+        const uint8_t* p = v.Pixel(x, y0 + r);
+        sp += std::min(Diff3(p, v.Pixel(x, y0 + (r + q) % bh)),
+                       Diff3(p, v.Pixel(x, y0 + (r + bh - q) % bh)));
+        const int32_t y = y0 + r;
+        sn += std::min(Diff3(p, v.Pixel(x, y > 0 ? y - 1 : y + 1)),
+                       Diff3(p, v.Pixel(x, y + 1 < v.H ? y + 1 : y - 1)));
+      }
+      const std::size_t i = static_cast<std::size_t>(b) * cols + (x - x0);
+      pairs[i] = sp;
+      own[i] = sn;
+    }
+  }
+  // Block rows [r0, r1) over columns [c0, c1), and columns over block rows, in turn.
+  int32_t c0 = std::max(w.Left, x0) - x0, c1 = std::min(w.Right, x1) - x0;
+  int32_t r0 = 0, r1 = blockRows;
+  // The longest run of lines that fit, with at most `gap` lines in a row between that do not; it
+  // begins and ends with lines that fit.
+  const auto longestRun = [](const std::vector<uint8_t>& fit, int32_t gap, int32_t& from,
+                             int32_t& to) {
+    int32_t bestLen = 0, start = -1, last = -1, misses = 0;
+    const int32_t n = static_cast<int32_t>(fit.size());
+    for (int32_t i = 0; i <= n; ++i) {
+      const bool fits = i < n && fit[static_cast<std::size_t>(i)] != 0;
+      if (fits) {
+        if (start < 0) start = i;
+        last = i;
+        misses = 0;
+        continue;
+      }
+      if (start >= 0 && ++misses > gap) {
+        if (last - start + 1 > bestLen) bestLen = last - start + 1, from = start, to = last + 1;
+        start = -1;
+        misses = 0;
+      }
+    }
+    return bestLen > 0;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<uint8_t> fitRows(static_cast<std::size_t>(blockRows), 0);
+    for (int32_t b = 0; b < blockRows; ++b) {
+      int64_t sp = 0, sn = 0;
+      for (int32_t c = c0; c < c1; ++c) {
+        sp += pairs[static_cast<std::size_t>(b) * cols + c];
+        sn += own[static_cast<std::size_t>(b) * cols + c];
+      }
+      fitRows[static_cast<std::size_t>(b)] = LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh);
+    }
+    if (!longestRun(fitRows, 0, r0, r1)) return std::nullopt;
+    std::vector<uint8_t> fitCols(static_cast<std::size_t>(cols), 0);
+    for (int32_t c = 0; c < cols; ++c) {
+      int64_t sp = 0, sn = 0;
+      for (int32_t b = r0; b < r1; ++b) {
+        sp += pairs[static_cast<std::size_t>(b) * cols + c];
+        sn += own[static_cast<std::size_t>(b) * cols + c];
+      }
+      fitCols[static_cast<std::size_t>(c)] = LineFits(sp, sn, static_cast<int64_t>(r1 - r0) * bh);
+    }
+    if (!longestRun(fitCols, 2, c0, c1)) return std::nullopt;
+  }
+  const TRect found{x0 + c0, rows.Top + (b0 + r0) * bh, x0 + c1, rows.Top + (b0 + r1) * bh};
+  const int32_t width = found.Right - found.Left;
+  if (width < kMinBlock) return std::nullopt;
+  bool divisible = false;
+  for (int32_t bw = kMinBlock; bw <= kMaxBlock && !divisible; ++bw) divisible = width % bw == 0;
+  if (!divisible) return std::nullopt;
+  int64_t sp = 0, sn = 0;
+  for (int32_t b = r0; b < r1; ++b) {
+    for (int32_t c = c0; c < c1; ++c) {
+      sp += pairs[static_cast<std::size_t>(b) * cols + c];
+      sn += own[static_cast<std::size_t>(b) * cols + c];
+    }
+  }
+  const int64_t count = static_cast<int64_t>(width) * (found.Bottom - found.Top);
+  if (count < 256 || found.Bottom - found.Top < kMinSide || width < kMinSide ||
+      sp + count >= kMosaicFinalRatio * static_cast<double>(sn + count)) {
+    return std::nullopt;
+  }
+  // The last q rows of a block pair with rows of their own block, not with the rows q further
+  // on in the next one, as rows of a texture that repeats every q rows would.
+  int64_t own_block = 0, next_block = 0, wraps = 0;
+  for (int32_t b = r0; b < r1; ++b) {
+    const int32_t y0 = rows.Top + (b0 + b) * bh;
+    for (int32_t r = bh - q; r < bh; ++r) {
+      const int32_t y = y0 + r;
+      if (y + q >= v.H) continue;
+      for (int32_t x = found.Left; x < found.Right; ++x) {
+        const uint8_t* p = v.Pixel(x, y);
+        own_block += Diff3(p, v.Pixel(x, y + q - bh));
+        next_block += Diff3(p, v.Pixel(x, y + q));
+        ++wraps;
+      }
+    }
+  }
+  if (own_block + wraps >= kWrapRatio * static_cast<double>(next_block + wraps))
+    return std::nullopt;
+  // And its rows must pair too: some block width that divides the width, with the block columns
+  // starting at its left edge, and some offset that moves the rows by q.
+  const std::vector<PixelSample> samples = PixelSamples(v, found, 512, 7);
+  bool paired = false;
+  for (int32_t bw = kMinBlock; bw <= kMaxBlock && !paired; ++bw) {
+    if (width % bw != 0) continue;
+    const int32_t n = bw * bh;
+    for (int32_t a = 2; 2 * a <= n && !paired; ++a) {
+      if ((a % bh != q && a % bh != bh - q) || Gcd(a, n) != 1) continue;
+      const GridCost c = CostOfGrid(v, samples, found.Left, found.Top, bw, bh, a, true);
+      paired = c.Counted >= 64 && c.Pairs + c.Counted < kMosaicRatio * (c.Neighbours + c.Counted);
+    }
+  }
+  if (!paired) return std::nullopt;
+  return MosaicFind{found, static_cast<double>(sn + count) / static_cast<double>(sp + count)};
+}
+
 // The whole blocks of a grid in the place `w` (at most 100 of them, spread evenly), each judged
 // on its own cells: how many follow the offset, the box around them and the sums over them.
 struct BlockVotes {
@@ -1337,12 +1491,38 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   // At most 256 x 256 of a large place: the grid repeats.
   if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
   if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
-  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2, ToldBlockRows(v, w));
+  const std::vector<RowHypothesis> told = ToldBlockRows(v, w);
+  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2, told);
+  {
+    // Read again from the columns found, which are exact before the block rows are: the rows
+    // read without the picture beside the mosaic are read right more often.
+    std::optional<MosaicFind> byColumns;
+    TRect place = w;
+    for (int pass = 0; pass < 6; ++pass) {
+      std::optional<MosaicFind> best;
+      for (const RowHypothesis& rows :
+           GuessBlockRows(v, place, 12, ToldBlockRows(v, place), true)) {
+        const std::optional<MosaicFind> f = MosaicByColumns(v, place, rows);
+        if (f && (!best || f->Score > best->Score)) best = f;
+      }
+      if (!best) break;
+      byColumns = best;
+      const TRect next{best->Rect.Left, std::max(0, best->Rect.Top - kMaxBlock), best->Rect.Right,
+                       std::min(v.H, best->Rect.Bottom + kMaxBlock)};
+      if (next == place) break;
+      place = next;
+    }
+    if (byColumns) {
+      const double area = static_cast<double>(byColumns->Rect.Right - byColumns->Rect.Left) *
+                          (byColumns->Rect.Bottom - byColumns->Rect.Top);
+      return MosaicFind{byColumns->Rect, area};
+    }
+  }
   const std::vector<PixelSample> samples = PixelSamples(v, w, 256, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
   if (guesses.empty()) return std::nullopt;
-  const std::size_t keep = std::min<std::size_t>(32, guesses.size());
+  const std::size_t keep = std::min<std::size_t>(256, guesses.size());
   std::partial_sort(guesses.begin(), guesses.begin() + static_cast<std::ptrdiff_t>(keep),
                     guesses.end(),
                     [](const GridGuess& a, const GridGuess& b) { return a.Cost < b.Cost; });

@@ -86,10 +86,13 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
     TRect Rect;
     int32_t BlockW, BlockH, Key1, Key2;
   };
-  // Blocks wide, tall and flat; each rectangle leaves strips that no block covers.
+  // Blocks wide, tall and flat; each rectangle leaves strips that no block covers. The first
+  // three keep each block column's rows in order (read through the block columns), the last
+  // moves them (read through the rows alone).
   const Case cases[] = {{{10, 46, 140, 159}, 17, 9, 233, 188},
                         {{95, 76, 211, 128}, 17, 14, 181, 231},
-                        {{31, 50, 142, 163}, 18, 4, 121, 180}};
+                        {{31, 50, 142, 163}, 18, 4, 121, 180},
+                        {{57, 21, 166, 170}, 12, 20, 7, 90}};
   for (const Case& c : cases) {
     const Bitmap original = PhotoLike(240, 180, 5);
     TransformRequest request;
