@@ -386,8 +386,6 @@ constexpr double kRandomNoise = 110.0;
 // Undoing a bit shift must bring the first pixels inside an edge this much closer (summed over the
 // colour bytes, per row or column) to the pixels outside.
 constexpr double kMinShiftEdgeGain = 12.0;
-// ... and for a rotation by whole bytes, which nothing else confirms.
-constexpr double kMinByteShiftEdgeGain = 24.0;
 
 // Smaller finds are specks of the picture, not a selection.
 constexpr int32_t kMinSide = 8;
@@ -530,6 +528,9 @@ std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t c
 // to the pixels outside. Summed over sampled rows (columns); the border of the picture scores a
 // fixed small amount per sample, which a true edge inside the picture beats.
 constexpr double kBorderGain = 6.0;
+// A rotation by whole bytes gains little at its edges on a muted picture, a few per sample: there
+// the border must not outbid them.
+constexpr double kByteBorderGain = 1.0;
 
 // A sample of an edge tells something only where the pixels differ at all before or after
 // undoing: where the scramble left them as they were (white, black), it tells nothing.
@@ -597,6 +598,7 @@ constexpr int32_t kShiftReach = 512;
 
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
 TRect RefineShift(const View& v, TRect r, int32_t shift) {
+  const double border = std::abs(shift) % 8 == 0 ? kByteBorderGain : kBorderGain;
   for (int pass = 0; pass < 3; ++pass) {
     const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
     // The wide first search on few rows and columns, the fine ones on many.
@@ -608,7 +610,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Left;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = from; x <= to; ++x) {
-        const double g = LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
+        const double g = x == 0 ? border * static_cast<double>(rows.size())
+                                : LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
         if (g > best) best = g, bestX = x;
       }
       r.Left = bestX;
@@ -619,7 +622,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Right;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = to; x >= from; --x) {
-        const double g = RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
+        const double g = x == v.W ? border * static_cast<double>(rows.size())
+                                  : RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
         if (g > best) best = g, bestX = x;
       }
       r.Right = bestX;
@@ -640,7 +644,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestY = r.Top;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = from; y <= to; ++y) {
-        const double g = TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
+        const double g = y == 0 ? border * static_cast<double>(cols.size())
+                                : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
         if (g > best) best = g, bestY = y;
       }
       r.Top = bestY;
@@ -651,7 +656,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestY = r.Bottom;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = to; y >= from; --y) {
-        const double g = BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
+        const double g = y == v.H ? border * static_cast<double>(cols.size())
+                                  : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
         if (g > best) best = g, bestY = y;
       }
       r.Bottom = bestY;
@@ -691,6 +697,54 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
   return inside == 0 ? 0.0 : score;
 }
 
+// Whether undoing a rotation by whole bytes joins every edge of `r` inside the picture to its
+// outside on nearly every sample that tells something: on a muted picture the gain per sample is
+// small, but where the picture is not scrambled, undoing makes as many samples worse as better,
+// or more.
+constexpr double kByteEdgeWins = 0.75;
+constexpr double kMinByteEdgeGain = 3.0;
+
+bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+  // (x, y) the pixel inside, (ox, oy) its neighbour outside.
+  const auto holds = [&](const auto& pixels) {
+    int wins = 0, decided = 0, informative = 0;
+    double gain = 0;
+    pixels([&](int32_t x, int32_t y, int32_t ox, int32_t oy) {
+      const uint32_t out = ColorAt(v, ox, oy);
+      const int before = ColorDiff(ColorAt(v, x, y), out);
+      const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
+      gain += before - after;
+      if (before != after) ++decided, wins += after < before;
+      if (std::max(before, after) >= kInformative) ++informative;
+    });
+    return decided >= 8 && wins >= kByteEdgeWins * decided && informative > 0 &&
+           gain >= kMinByteEdgeGain * informative;
+  };
+  if (r.Left > 0 && !holds([&](const auto& f) {
+        for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
+      })) {
+    return false;
+  }
+  if (r.Right < v.W && !holds([&](const auto& f) {
+        for (int32_t y : rows) f(r.Right - 1, y, r.Right, y);
+      })) {
+    return false;
+  }
+  if (r.Top > 0 && !holds([&](const auto& f) {
+        for (int32_t x : cols) f(x, r.Top, x, r.Top - 1);
+      })) {
+    return false;
+  }
+  if (r.Bottom < v.H && !holds([&](const auto& f) {
+        for (int32_t x : cols) f(x, r.Bottom - 1, x, r.Bottom);
+      })) {
+    return false;
+  }
+  return true;
+}
+
 struct ShiftFind {
   TRect Rect;
   double Score = 0;
@@ -722,12 +776,12 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
       // The seam the rough rectangle leans on must join up when undone, where that needs no
       // wrapping pixel from the far end.
       const std::vector<int32_t> rows = Sample(rough.Top, rough.Bottom, 32);
-      if (knownEdge < 0 && guess.Shift > 0 &&
-          LeftGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+      // A whole-byte seam has already been found by its summed gain.
+      const double least = bytes ? 0.0 : kMinShiftEdgeGain * static_cast<double>(rows.size());
+      if (knownEdge < 0 && guess.Shift > 0 && LeftGain(v, rough, guess.Shift, rows) < least) {
         continue;
       }
-      if (knownEdge > 0 && guess.Shift < 0 &&
-          RightGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+      if (knownEdge > 0 && guess.Shift < 0 && RightGain(v, rough, guess.Shift, rows) < least) {
         continue;
       }
     }
@@ -738,7 +792,7 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
       continue;
     }
     const double edges = ShiftEdgeScore(v, r, guess.Shift);
-    if (edges < (bytes ? kMinByteShiftEdgeGain : kMinShiftEdgeGain)) continue;
+    if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
     if (!best || edges > best->Score) best = ShiftFind{r, edges};
   }
   return best;
@@ -747,68 +801,81 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // Rotations by whole bytes only swap the colour channels (and move one by a pixel), so inside
 // their rectangle the picture stays smooth; but across the edge where the first pixel can be
 // undone from its own row alone (the left edge of a right rotation, the right edge of a left
-// one), undoing it joins the pixel to its neighbour outside. Every 4th row is looked at.
-constexpr int32_t kByteSeamStep = 4;
+// one), undoing it joins the pixel to its neighbour outside. On a muted picture the channels
+// differ little and a single row tells little, but the gain (the difference to the pixel outside
+// before undoing minus after) is positive on nearly every row of the edge and negative or nil
+// elsewhere: the column's run of rows with the largest summed gain is the seam. Every 2nd row
+// is looked at.
+constexpr int32_t kByteSeamStep = 2;
+// Gains are capped, so that a few rows across a sharp edge of the picture do not make a seam, and
+// every row pays a little, so that the run ends where the gain falls to the picture's noise.
+constexpr int kByteGainCap = 32;
+constexpr int kByteGainToll = 2;
+// The smallest summed gain of a seam, and its fewest rows (looked at).
+constexpr int32_t kByteSeamMinGain = 48;
+constexpr int32_t kByteSeamMinRows = 6;
+constexpr std::size_t kMaxByteSeams = 32;
 
 std::vector<Seam> ByteSeams(const View& v) {
   constexpr int32_t kShifts[] = {8, 16, -8, -16};
   std::vector<Seam> seams;
   if (v.W < 4) return seams;
-  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
-  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W) * 4);
-  const auto close = [&](SeamRun& run, int32_t x, int32_t shift) {
-    const int32_t length = run.Last - run.Start + 1;
-    if (run.Hits >= 4 && 4 * run.Hits >= 3 * length) {
-      seams.push_back(
-          Seam{x, run.Start * kByteSeamStep, std::min((run.Last + 1) * kByteSeamStep, v.H), shift});
-    }
-    run = SeamRun{};
+  struct Run {
+    int32_t Sum = 0, Start = 0;          // the run ending at the current row
+    int32_t Best = 0, From = 0, To = 0;  // the best run so far, rows [From, To)
   };
+  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
+  std::vector<Run> runs(static_cast<std::size_t>(v.W) * 4);
   for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
     const int32_t y = sy * kByteSeamStep;
     for (int32_t x = 0; x < v.W; ++x) row[static_cast<std::size_t>(x)] = ColorAt(v, x, y);
     for (int32_t x = 1; x + 1 < v.W; ++x) {
-      const uint32_t here = row[static_cast<std::size_t>(x)];
+      const std::size_t i = static_cast<std::size_t>(x);
+      const uint32_t here = row[i];
       for (int s = 0; s < 4; ++s) {
         const int32_t shift = kShifts[s];
         const int k = std::abs(shift);
         uint32_t undone, outside;
-        int32_t edge;  // the seam's column: the first one right of the break
         if (shift > 0) {
           // A left edge at x: pixel x undone from itself and x + 1, against x - 1 outside.
-          undone = ((here << k) & 0xFFFFFFu) | (row[static_cast<std::size_t>(x) + 1] >> (24 - k));
-          outside = row[static_cast<std::size_t>(x) - 1];
-          edge = x;
+          undone = ((here << k) & 0xFFFFFFu) | (row[i + 1] >> (24 - k));
+          outside = row[i - 1];
         } else {
           // A right edge after x: pixel x undone from x - 1 and itself, against x + 1 outside.
-          undone =
-              ((row[static_cast<std::size_t>(x) - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
-          outside = row[static_cast<std::size_t>(x) + 1];
-          edge = x + 1;
+          undone = ((row[i - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
+          outside = row[i + 1];
         }
-        const int before = ColorDiff(here, outside);
-        const bool hit = before >= 24 && 3 * ColorDiff(undone, outside) <= before;
-        SeamRun& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
-        if (hit) {
-          if (run.Hits == 0 || sy - run.Last > 1) run = SeamRun{sy, sy, 0};
-          run.Last = sy;
-          ++run.Hits;
-        } else if (run.Hits > 0 && sy - run.Last > 1) {
-          close(run, edge, shift);
-        }
+        const int gain = std::clamp(ColorDiff(here, outside) - ColorDiff(undone, outside),
+                                    -kByteGainCap, kByteGainCap) -
+                         kByteGainToll;
+        Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
+        if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
+        run.Sum += gain;
+        if (run.Sum > run.Best) run.Best = run.Sum, run.From = run.Start, run.To = sy + 1;
       }
     }
   }
+  std::vector<int32_t> sums;
   for (int32_t x = 1; x + 1 < v.W; ++x) {
     for (int s = 0; s < 4; ++s) {
-      close(runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)],
-            kShifts[s] > 0 ? x : x + 1, kShifts[s]);
+      const Run& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+      if (run.Best < kByteSeamMinGain || run.To - run.From < kByteSeamMinRows) continue;
+      // The seam's column: the first one right of the break.
+      const int32_t edge = kShifts[s] > 0 ? x : x + 1;
+      seams.push_back(
+          Seam{edge, run.From * kByteSeamStep, std::min(run.To * kByteSeamStep, v.H), kShifts[s]});
+      sums.push_back(run.Best);
     }
   }
-  std::sort(seams.begin(), seams.end(),
-            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
-  if (seams.size() > kMaxSeams) seams.resize(kMaxSeams);
-  return seams;
+  // The strongest ones only.
+  std::vector<std::size_t> order(seams.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const std::size_t keep = std::min(kMaxByteSeams, order.size());
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep), order.end(),
+                    [&](std::size_t a, std::size_t b) { return sums[a] > sums[b]; });
+  std::vector<Seam> strongest;
+  for (std::size_t i = 0; i < keep; ++i) strongest.push_back(seams[order[i]]);
+  return strongest;
 }
 
 // --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
