@@ -530,63 +530,68 @@ std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t c
 constexpr double kBorderGain = 6.0;
 // A rotation by whole bytes gains little at its edges on a muted picture, a few per sample: there
 // the border must not outbid them.
-constexpr double kByteBorderGain = 1.0;
+constexpr double kByteBorderGain = 0.1;
 
 // A sample of an edge tells something only where the pixels differ at all before or after
 // undoing: where the scramble left them as they were (white, black), it tells nothing.
 constexpr int kInformative = 6;
 
+// The gain of one sample, at most this much either way (kNoCap: as it is). Whole-byte rotations
+// are placed by many small gains, which a few sharp edges of the picture must not outweigh.
+constexpr int kNoCap = 3 * 255;
+constexpr int kByteGainCap = 32;
+
 double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
-                int* informative = nullptr) {
+                int* informative = nullptr, int cap = kNoCap) {
   if (r.Left == 0) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Left - 1, y);
     const int before = ColorDiff(ColorAt(v, r.Left, y), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
-                 int* informative = nullptr) {
+                 int* informative = nullptr, int cap = kNoCap) {
   if (r.Right == v.W) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Right, y);
     const int before = ColorDiff(ColorAt(v, r.Right - 1, y), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
-               int* informative = nullptr) {
+               int* informative = nullptr, int cap = kNoCap) {
   if (r.Top == 0) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Top - 1);
     const int before = ColorDiff(ColorAt(v, x, r.Top), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
-                  int* informative = nullptr) {
+                  int* informative = nullptr, int cap = kNoCap) {
   if (r.Bottom == v.H) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Bottom);
     const int before = ColorDiff(ColorAt(v, x, r.Bottom - 1), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
@@ -597,8 +602,12 @@ double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vecto
 constexpr int32_t kShiftReach = 512;
 
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
-TRect RefineShift(const View& v, TRect r, int32_t shift) {
-  const double border = std::abs(shift) % 8 == 0 ? kByteBorderGain : kBorderGain;
+// `seam`: -1 when the left edge is a whole-byte seam already placed from all its rows, +1 the
+// right edge; the wide first search leaves that edge where it is.
+TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
+  const bool bytes = std::abs(shift) % 8 == 0;
+  const double border = bytes ? kByteBorderGain : kBorderGain;
+  const int cap = bytes ? kByteGainCap : kNoCap;
   for (int pass = 0; pass < 3; ++pass) {
     const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
     // The wide first search on few rows and columns, the fine ones on many.
@@ -610,8 +619,9 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Left;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = from; x <= to; ++x) {
-        const double g = x == 0 ? border * static_cast<double>(rows.size())
-                                : LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
+        const double g =
+            x == 0 ? border * static_cast<double>(rows.size())
+                   : LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows, nullptr, cap);
         if (g > best) best = g, bestX = x;
       }
       r.Left = bestX;
@@ -622,20 +632,23 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Right;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = to; x >= from; --x) {
-        const double g = x == v.W ? border * static_cast<double>(rows.size())
-                                  : RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
+        const double g =
+            x == v.W ? border * static_cast<double>(rows.size())
+                     : RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows, nullptr, cap);
         if (g > best) best = g, bestX = x;
       }
       r.Right = bestX;
     };
     // The edge whose first pixel is undone without the far end's pixel first: the left one of a
     // right rotation, the right one of a left rotation.
+    const bool keepLeft = pass == 0 && bytes && seam < 0;
+    const bool keepRight = pass == 0 && bytes && seam > 0;
     if (shift > 0) {
-      searchLeft();
-      searchRight();
+      if (!keepLeft) searchLeft();
+      if (!keepRight) searchRight();
     } else {
-      searchRight();
-      searchLeft();
+      if (!keepRight) searchRight();
+      if (!keepLeft) searchLeft();
     }
     const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
     {
@@ -644,8 +657,9 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestY = r.Top;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = from; y <= to; ++y) {
-        const double g = y == 0 ? border * static_cast<double>(cols.size())
-                                : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
+        const double g =
+            y == 0 ? border * static_cast<double>(cols.size())
+                   : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols, nullptr, cap);
         if (g > best) best = g, bestY = y;
       }
       r.Top = bestY;
@@ -656,8 +670,9 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestY = r.Bottom;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = to; y >= from; --y) {
-        const double g = y == v.H ? border * static_cast<double>(cols.size())
-                                  : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
+        const double g =
+            y == v.H ? border * static_cast<double>(cols.size())
+                     : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols, nullptr, cap);
         if (g > best) best = g, bestY = y;
       }
       r.Bottom = bestY;
@@ -697,16 +712,21 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
   return inside == 0 ? 0.0 : score;
 }
 
-// Whether undoing a rotation by whole bytes joins every edge of `r` inside the picture to its
+// Whether undoing a rotation by whole bytes joins the edges of `r` inside the picture to their
 // outside on nearly every sample that tells something: on a muted picture the gain per sample is
 // small, but where the picture is not scrambled, undoing makes as many samples worse as better,
-// or more.
-constexpr double kByteEdgeWins = 0.75;
+// or more. Over all edges most samples must win; an edge alone, where it tells something, must
+// lean that way too (an edge through white or grey only is placed by the others).
+constexpr double kByteWins = 0.8;
+constexpr double kByteEdgeWins = 0.6;
+constexpr int kByteEdgeDecided = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
   const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
   const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+  int allWins = 0, allDecided = 0, allInformative = 0;
+  double allGain = 0;
   // (x, y) the pixel inside, (ox, oy) its neighbour outside.
   const auto holds = [&](const auto& pixels) {
     int wins = 0, decided = 0, informative = 0;
@@ -715,12 +735,12 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       const uint32_t out = ColorAt(v, ox, oy);
       const int before = ColorDiff(ColorAt(v, x, y), out);
       const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
-      gain += before - after;
+      gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
       if (before != after) ++decided, wins += after < before;
       if (std::max(before, after) >= kInformative) ++informative;
     });
-    return decided >= 8 && wins >= kByteEdgeWins * decided && informative > 0 &&
-           gain >= kMinByteEdgeGain * informative;
+    allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
+    return decided < kByteEdgeDecided || (wins >= kByteEdgeWins * decided && gain > 0);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
         for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
@@ -742,7 +762,8 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       })) {
     return false;
   }
-  return true;
+  return allDecided >= 4 * kByteEdgeDecided && allWins >= kByteWins * allDecided &&
+         allGain >= kMinByteEdgeGain * allInformative;
 }
 
 struct ShiftFind {
@@ -785,7 +806,7 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
         continue;
       }
     }
-    const TRect r = RefineShift(v, rough, guess.Shift);
+    const TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
     if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
     // Undone over the final rectangle, the inside must still be far smoother.
     if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
@@ -807,9 +828,9 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // elsewhere: the column's run of rows with the largest summed gain is the seam. Every 2nd row
 // is looked at.
 constexpr int32_t kByteSeamStep = 2;
-// Gains are capped, so that a few rows across a sharp edge of the picture do not make a seam, and
-// every row pays a little, so that the run ends where the gain falls to the picture's noise.
-constexpr int kByteGainCap = 32;
+// Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
+// make a seam, and every row pays a little, so that the run ends where the gain falls to the
+// picture's noise.
 constexpr int kByteGainToll = 2;
 // The smallest summed gain of a seam, and its fewest rows (looked at).
 constexpr int32_t kByteSeamMinGain = 48;
