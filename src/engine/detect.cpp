@@ -845,30 +845,25 @@ std::vector<Seam> ByteSeams(const View& v) {
     int32_t Sum = 0, Start = 0;          // the run ending at the current row
     int32_t Best = 0, From = 0, To = 0;  // the best run so far, rows [From, To)
   };
-  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
+  // A rotation by whole bytes moves the row's bytes: pixel x before it are the bytes from
+  // 3x + 1 (8 bits right), 3x + 2 (16 right), 3x - 1 (8 left) or 3x - 2 (16 left) on.
+  constexpr std::ptrdiff_t kByteOffsets[] = {1, 2, -1, -2};
   std::vector<Run> runs(static_cast<std::size_t>(v.W) * 4);
   for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
-    const int32_t y = sy * kByteSeamStep;
-    for (int32_t x = 0; x < v.W; ++x) row[static_cast<std::size_t>(x)] = ColorAt(v, x, y);
+    const uint8_t* row = v.Row(sy * kByteSeamStep);
     for (int32_t x = 1; x + 1 < v.W; ++x) {
       const std::size_t i = static_cast<std::size_t>(x);
-      const uint32_t here = row[i];
+      const uint8_t* here = row + 3 * i;
+      // Right rotations: a left edge at x, against x - 1 outside; left rotations: a right edge
+      // after x, against x + 1 outside.
+      const int beforeLeft = Diff3(here, here - 3), beforeRight = Diff3(here, here + 3);
       for (int s = 0; s < 4; ++s) {
-        const int32_t shift = kShifts[s];
-        const int k = std::abs(shift);
-        uint32_t undone, outside;
-        if (shift > 0) {
-          // A left edge at x: pixel x undone from itself and x + 1, against x - 1 outside.
-          undone = ((here << k) & 0xFFFFFFu) | (row[i + 1] >> (24 - k));
-          outside = row[i - 1];
-        } else {
-          // A right edge after x: pixel x undone from x - 1 and itself, against x + 1 outside.
-          undone = ((row[i - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
-          outside = row[i + 1];
-        }
-        const int gain = std::clamp(ColorDiff(here, outside) - ColorDiff(undone, outside),
-                                    -kByteGainCap, kByteGainCap) -
-                         kByteGainToll;
+        const bool right = s < 2;
+        const uint8_t* outside = right ? here - 3 : here + 3;
+        const int gain =
+            std::clamp((right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside),
+                       -kByteGainCap, kByteGainCap) -
+            kByteGainToll;
         Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
         if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
         run.Sum += gain;
