@@ -681,6 +681,78 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
   return r;
 }
 
+// Pixel (x, y) of the picture with `shift` undone inside `r`.
+uint32_t Restored(const View& v, const TRect& r, int32_t shift, int32_t x, int32_t y) {
+  if (x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom) {
+    return Unrotated(v, r.Left, r.Right, shift, x, y);
+  }
+  return ColorAt(v, x, y);
+}
+
+// How far an edge placed by its gain alone is moved on trial, either way.
+constexpr int32_t kPolishReach = 2;
+
+// Moves each edge of `r` by up to kPolishReach where that makes the restored picture smoothest
+// across the edge. The gain of an edge compares only the pixel pair on it; a picture with an edge
+// of its own next to the scramble's may gain as much one column off, but there the restored
+// picture keeps a scrambled line on one side or a wrongly undone one on the other, which
+// the neighbouring pairs show.
+TRect PolishShift(const View& v, TRect r, int32_t shift) {
+  const int32_t window = kPolishReach + 2;
+  const auto best = [&](int32_t at, int32_t lo, int32_t hi, const auto& cost) {
+    int32_t bestAt = at;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int32_t c = std::max(lo, at - kPolishReach); c <= std::min(hi, at + kPolishReach); ++c) {
+      const double here = cost(c);
+      if (here < bestCost) bestCost = here, bestAt = c;
+    }
+    return bestAt;
+  };
+  for (int round = 0; round < 2; ++round) {
+    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+    // Across the columns [from, to) of the sampled rows, and the rows [from, to) of the sampled
+    // columns.
+    const auto across = [&](const TRect& t, int32_t from, int32_t to) {
+      from = std::max(from, 0);
+      to = std::min(to, v.W - 1);
+      double sum = 0;
+      for (int32_t y : rows) {
+        for (int32_t x = from; x < to; ++x) {
+          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x + 1, y));
+        }
+      }
+      return sum;
+    };
+    const int32_t left = r.Left, right = r.Right;
+    r.Left = best(left, 0, r.Right - kMinSide, [&](int32_t c) {
+      return across(TRect{c, r.Top, r.Right, r.Bottom}, left - window, left + window);
+    });
+    r.Right = best(right, r.Left + kMinSide, v.W, [&](int32_t c) {
+      return across(TRect{r.Left, r.Top, c, r.Bottom}, right - window, right + window);
+    });
+    const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+    const auto down = [&](const TRect& t, int32_t from, int32_t to) {
+      from = std::max(from, 0);
+      to = std::min(to, v.H - 1);
+      double sum = 0;
+      for (int32_t x : cols) {
+        for (int32_t y = from; y < to; ++y) {
+          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x, y + 1));
+        }
+      }
+      return sum;
+    };
+    const int32_t top = r.Top, bottom = r.Bottom;
+    r.Top = best(top, 0, r.Bottom - kMinSide, [&](int32_t c) {
+      return down(TRect{r.Left, c, r.Right, r.Bottom}, top - window, top + window);
+    });
+    r.Bottom = best(bottom, r.Top + kMinSide, v.H, [&](int32_t c) {
+      return down(TRect{r.Left, r.Top, r.Right, c}, bottom - window, bottom + window);
+    });
+  }
+  return r;
+}
+
 // Whether undoing `shift` on `r` joins every edge inside the picture to its outside: the mean
 // gain per sample, the smallest over the edges (0 when an edge does not join).
 double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
@@ -806,8 +878,9 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
         continue;
       }
     }
-    const TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
+    TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
     if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
+    r = PolishShift(v, r, guess.Shift);
     // Undone over the final rectangle, the inside must still be far smoother.
     if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
       continue;
