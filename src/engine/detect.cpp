@@ -540,6 +540,9 @@ constexpr int kInformative = 6;
 // are placed by many small gains, which a few sharp edges of the picture must not outweigh.
 constexpr int kNoCap = 3 * 255;
 constexpr int kByteGainCap = 32;
+// What every row pays on a whole-byte seam, so that a run of rows ends where the gain falls to
+// the picture's noise.
+constexpr int kByteGainToll = 2;
 
 double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
                 int* informative = nullptr, int cap = kNoCap) {
@@ -651,6 +654,33 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       if (!keepLeft) searchLeft();
     }
     const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
+    // A whole-byte rotation's top and bottom rows may be too grey to join visibly; the edge that
+    // is undone exactly row by row (the left one of a right rotation, the right one of a left
+    // one) tells too which rows are scrambled: its gain, less a toll, summed from row 0 up to
+    // each row (weighed as one column of the edge is, when columns are sampled).
+    std::vector<double> rowsGain;
+    if (bytes && seam != 0) {
+      rowsGain.assign(static_cast<std::size_t>(v.H) + 1, 0.0);
+      const int32_t x = shift > 0 ? r.Left : r.Right - 1;
+      const int32_t out = shift > 0 ? x - 1 : x + 1;
+      const double scale =
+          static_cast<double>(cols.size()) / std::max<int32_t>(1, r.Right - r.Left - 2);
+      for (int32_t y = 0; y < v.H; ++y) {
+        double g = 0;
+        if (out >= 0 && out < v.W) {
+          const uint32_t o = ColorAt(v, out, y);
+          g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
+                             ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
+                         -kByteGainCap, kByteGainCap) -
+              kByteGainToll;
+        }
+        rowsGain[static_cast<std::size_t>(y) + 1] =
+            rowsGain[static_cast<std::size_t>(y)] + scale * g;
+      }
+    }
+    const auto rowsBefore = [&](int32_t y) {
+      return rowsGain.empty() ? 0.0 : rowsGain[static_cast<std::size_t>(y)];
+    };
     {
       const int32_t from = std::max(0, r.Top - reach);
       const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
@@ -660,7 +690,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         const double g =
             y == 0 ? border * static_cast<double>(cols.size())
                    : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols, nullptr, cap);
-        if (g > best) best = g, bestY = y;
+        if (g - rowsBefore(y) > best) best = g - rowsBefore(y), bestY = y;
       }
       r.Top = bestY;
     }
@@ -673,7 +703,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         const double g =
             y == v.H ? border * static_cast<double>(cols.size())
                      : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols, nullptr, cap);
-        if (g > best) best = g, bestY = y;
+        if (g + rowsBefore(y) > best) best = g + rowsBefore(y), bestY = y;
       }
       r.Bottom = bestY;
     }
@@ -789,7 +819,7 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
 // small, but where the picture is not scrambled, undoing makes as many samples worse as better,
 // or more. Over all edges most samples must win; an edge alone, where it tells something, must
 // lean that way too (an edge through white or grey only is placed by the others).
-constexpr double kByteWins = 0.8;
+constexpr double kByteWins = 0.7;
 constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeDecided = 8;
 constexpr double kMinByteEdgeGain = 3.0;
@@ -902,9 +932,7 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // is looked at.
 constexpr int32_t kByteSeamStep = 2;
 // Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
-// make a seam, and every row pays a little, so that the run ends where the gain falls to the
-// picture's noise.
-constexpr int kByteGainToll = 2;
+// make a seam, and every row pays a toll (kByteGainToll).
 // The smallest summed gain of a seam, and its fewest rows (looked at).
 constexpr int32_t kByteSeamMinGain = 48;
 constexpr int32_t kByteSeamMinRows = 6;
