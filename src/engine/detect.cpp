@@ -540,9 +540,12 @@ constexpr int kInformative = 6;
 // are placed by many small gains, which a few sharp edges of the picture must not outweigh.
 constexpr int kNoCap = 3 * 255;
 constexpr int kByteGainCap = 32;
+// ... and where their edges are placed, nearly only whether a sample gains or loses counts.
+constexpr int kBytePlaceCap = 4;
 // What every row pays on a whole-byte seam, so that a run of rows ends where the gain falls to
 // the picture's noise.
 constexpr int kByteGainToll = 2;
+constexpr int kBytePlaceToll = 1;
 
 double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
                 int* informative = nullptr, int cap = kNoCap) {
@@ -610,7 +613,7 @@ constexpr int32_t kShiftReach = 512;
 TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
   const bool bytes = std::abs(shift) % 8 == 0;
   const double border = bytes ? kByteBorderGain : kBorderGain;
-  const int cap = bytes ? kByteGainCap : kNoCap;
+  const int cap = bytes ? kBytePlaceCap : kNoCap;
   for (int pass = 0; pass < 3; ++pass) {
     const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
     // The wide first search on few rows and columns, the fine ones on many.
@@ -671,8 +674,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
           const uint32_t o = ColorAt(v, out, y);
           g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
                              ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
-                         -kByteGainCap, kByteGainCap) -
-              kByteGainToll;
+                         -kBytePlaceCap, kBytePlaceCap) -
+              kBytePlaceToll;
         }
         rowsGain[static_cast<std::size_t>(y) + 1] =
             rowsGain[static_cast<std::size_t>(y)] + scale * g;
@@ -842,7 +845,7 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       if (std::max(before, after) >= kInformative) ++informative;
     });
     allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
-    return decided < kByteEdgeDecided || (wins >= kByteEdgeWins * decided && gain > 0);
+    return informative < kByteEdgeDecided || (wins >= kByteEdgeWins * decided && gain > 0);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
         for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
