@@ -657,12 +657,13 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       if (!keepLeft) searchLeft();
     }
     const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
-    // A whole-byte rotation's top and bottom rows may be too grey to join visibly; the edge that
-    // is undone exactly row by row (the left one of a right rotation, the right one of a left
-    // one) tells too which rows are scrambled: its gain, less a toll, summed from row 0 up to
-    // each row (weighed as one column of the edge is, when columns are sampled).
+    // The top and bottom rows may join too weakly to place them (grey rows of a whole-byte
+    // rotation, a narrow rectangle); the edge that is undone exactly row by row (the left one of
+    // a right rotation, the right one of a left one) tells too which rows are scrambled: its
+    // gain, less a toll for whole bytes, summed from row 0 up to each row (weighed as one column
+    // of the edge is, when columns are sampled). For whole bytes only once that edge is a seam.
     std::vector<double> rowsGain;
-    if (bytes && seam != 0) {
+    if (!bytes || seam != 0) {
       rowsGain.assign(static_cast<std::size_t>(v.H) + 1, 0.0);
       const int32_t x = shift > 0 ? r.Left : r.Right - 1;
       const int32_t out = shift > 0 ? x - 1 : x + 1;
@@ -674,8 +675,8 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
           const uint32_t o = ColorAt(v, out, y);
           g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
                              ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
-                         -kBytePlaceCap, kBytePlaceCap) -
-              kBytePlaceToll;
+                         -cap, cap) -
+              (bytes ? kBytePlaceToll : 0);
         }
         rowsGain[static_cast<std::size_t>(y) + 1] =
             rowsGain[static_cast<std::size_t>(y)] + scale * g;
