@@ -872,6 +872,10 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
          allGain >= kMinByteEdgeGain * allInformative;
 }
 
+// The score of an edge on the border for a rotation by whole bytes: below that of any edge that
+// joins visibly.
+constexpr double kByteBorderScore = 4.0;
+
 struct ShiftFind {
   TRect Rect;
   double Score = 0;
@@ -919,8 +923,13 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
     if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
       continue;
     }
-    const double edges = ShiftEdgeScore(v, r, guess.Shift);
+    double edges = ShiftEdgeScore(v, r, guess.Shift);
     if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
+    if (bytes && (r.Left == 0 || r.Top == 0 || r.Right == v.W || r.Bottom == v.H)) {
+      // Rotations by whole bytes in the other direction look alike inside and differ by a pixel
+      // at the ends of the rows: the wrong one runs on to the border, where no edge is judged.
+      edges = std::min(edges, kByteBorderScore);
+    }
     if (!best || edges > best->Score) best = ShiftFind{r, edges};
   }
   return best;
