@@ -825,7 +825,7 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
 // lean that way too (an edge through white or grey only is placed by the others).
 constexpr double kByteWins = 0.7;
 constexpr double kByteEdgeWins = 0.6;
-constexpr int kByteEdgeDecided = 8;
+constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
@@ -846,7 +846,7 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       if (std::max(before, after) >= kInformative) ++informative;
     });
     allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
-    return informative < kByteEdgeDecided || (wins >= kByteEdgeWins * decided && gain > 0);
+    return informative < kByteEdgeInformative || (wins >= kByteEdgeWins * decided && gain > 0);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
         for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
@@ -868,7 +868,7 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       })) {
     return false;
   }
-  return allDecided >= 4 * kByteEdgeDecided && allWins >= kByteWins * allDecided &&
+  return allDecided >= 4 * kByteEdgeInformative && allWins >= kByteWins * allDecided &&
          allGain >= kMinByteEdgeGain * allInformative;
 }
 
