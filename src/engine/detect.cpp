@@ -386,6 +386,8 @@ constexpr double kRandomNoise = 110.0;
 // Undoing a bit shift must bring the first pixels inside an edge this much closer (summed over the
 // colour bytes, per row or column) to the pixels outside.
 constexpr double kMinShiftEdgeGain = 12.0;
+// ... and for a rotation by whole bytes found by its noise.
+constexpr double kMinByteShiftEdgeGain = 24.0;
 
 // Smaller finds are specks of the picture, not a selection.
 constexpr int32_t kMinSide = 8;
@@ -827,6 +829,7 @@ constexpr double kByteWins = 0.7;
 constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
+constexpr double kByteChanceSigmas = 5.0;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
   const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
@@ -868,8 +871,11 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       })) {
     return false;
   }
+  // Each edge was placed where it wins most, so noise (a mosaic's shuffled pixels) wins often
+  // by chance on short edges: the wins must also stand far above half of the samples.
+  const double chance = 0.5 * allDecided + kByteChanceSigmas * 0.5 * std::sqrt(allDecided);
   return allDecided >= 4 * kByteEdgeInformative && allWins >= kByteWins * allDecided &&
-         allGain >= kMinByteEdgeGain * allInformative;
+         allWins >= chance && allGain >= kMinByteEdgeGain * allInformative;
 }
 
 // The score of an edge on the border for a rotation by whole bytes: below that of any edge that
@@ -925,6 +931,10 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
     }
     double edges = ShiftEdgeScore(v, r, guess.Shift);
     if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
+    // Found by its noise (not as a whole-byte seam, which is looked for last), a rotation by
+    // whole bytes competes with the mosaic, whose shuffled pixels join by chance here and there:
+    // its edges must join clearly.
+    if (bytes && only == 0 && edges < kMinByteShiftEdgeGain) continue;
     if (bytes && (r.Left == 0 || r.Top == 0 || r.Right == v.W || r.Bottom == v.H)) {
       // Rotations by whole bytes in the other direction look alike inside and differ by a pixel
       // at the ends of the rows: the wrong one runs on to the border, where no edge is judged.
