@@ -830,12 +830,15 @@ constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 constexpr double kByteChanceSigmas = 5.0;
+// Undoing removes most of the difference across a true edge, where the pixels outside are the
+// inside's neighbours; noise of other scrambles, joined by chance, keeps most of it.
+constexpr double kByteJoinShare = 0.25;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
   const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
   const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
   int allWins = 0, allDecided = 0, allInformative = 0;
-  double allGain = 0;
+  double allGain = 0, allBefore = 0, allAfter = 0;
   // (x, y) the pixel inside, (ox, oy) its neighbour outside.
   const auto holds = [&](const auto& pixels) {
     int wins = 0, decided = 0, informative = 0;
@@ -845,6 +848,7 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       const int before = ColorDiff(ColorAt(v, x, y), out);
       const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
       gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
+      allBefore += before, allAfter += after;
       if (before != after) ++decided, wins += after < before;
       if (std::max(before, after) >= kInformative) ++informative;
     });
@@ -875,7 +879,8 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
   // by chance on short edges: the wins must also stand far above half of the samples.
   const double chance = 0.5 * allDecided + kByteChanceSigmas * 0.5 * std::sqrt(allDecided);
   return allDecided >= 4 * kByteEdgeInformative && allWins >= kByteWins * allDecided &&
-         allWins >= chance && allGain >= kMinByteEdgeGain * allInformative;
+         allWins >= chance && allGain >= kMinByteEdgeGain * allInformative &&
+         allAfter <= (1.0 - kByteJoinShare) * allBefore;
 }
 
 // The score of an edge on the border for a rotation by whole bytes: below that of any edge that
