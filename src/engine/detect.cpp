@@ -830,8 +830,8 @@ constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 constexpr double kByteChanceSigmas = 5.0;
-// Undoing removes most of the difference across a true edge, where the pixels outside are the
-// inside's neighbours; noise of other scrambles, joined by chance, keeps most of it.
+// Undoing removes a good share of the difference across a true edge, where the pixels outside
+// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all.
 constexpr double kByteJoinShare = 0.25;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
