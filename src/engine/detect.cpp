@@ -883,6 +883,10 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
          allAfter <= (1.0 - kByteJoinShare) * allBefore;
 }
 
+// A place whose mean noise is above both of these is not taken for a whole-byte rotation.
+constexpr double kByteNoisyFactor = 4.0;
+constexpr double kByteNoisy = 24.0;
+
 // The score of an edge on the border for a rotation by whole bytes: below that of any edge that
 // joins visibly.
 constexpr double kByteBorderScore = 4.0;
@@ -1537,6 +1541,19 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
         side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}
                  : TRect{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
     if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
+      // A whole-byte rotation leaves the picture as smooth as it was; a place far noisier than
+      // most of the picture is another scramble (a mosaic not found), whose shuffled pixels
+      // join by chance here and there.
+      double noise = 0;
+      int32_t tiles = 0;
+      for (int32_t r = shifted->Rect.Top / kTile; r * kTile < shifted->Rect.Bottom; ++r) {
+        for (int32_t c = shifted->Rect.Left / kTile; c * kTile < shifted->Rect.Right; ++c) {
+          noise += map.At(c, r), ++tiles;
+        }
+      }
+      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy)) {
+        continue;
+      }
       if (!best || shifted->Score > bestScore) {
         best = shifted->Rect;
         bestScore = shifted->Score;
