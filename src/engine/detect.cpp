@@ -884,8 +884,8 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
 }
 
 // A place whose mean noise is above both of these is not taken for a whole-byte rotation.
-constexpr double kByteNoisyFactor = 4.0;
-constexpr double kByteNoisy = 24.0;
+constexpr double kByteNoisyFactor = 6.0;
+constexpr double kByteNoisy = 32.0;
 
 // The score of an edge on the border for a rotation by whole bytes: below that of any edge that
 // joins visibly.
