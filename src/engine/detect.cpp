@@ -386,7 +386,7 @@ constexpr double kRandomNoise = 110.0;
 // Undoing a bit shift must bring the first pixels inside an edge this much closer (summed over the
 // colour bytes, per row or column) to the pixels outside.
 constexpr double kMinShiftEdgeGain = 12.0;
-// ... and for a rotation by whole bytes, which nothing else confirms.
+// ... and for a rotation by whole bytes found by its noise.
 constexpr double kMinByteShiftEdgeGain = 24.0;
 
 // Smaller finds are specks of the picture, not a selection.
@@ -530,62 +530,76 @@ std::vector<ShiftGuess> GuessShifts(const View& v, const TRect& r, std::size_t c
 // to the pixels outside. Summed over sampled rows (columns); the border of the picture scores a
 // fixed small amount per sample, which a true edge inside the picture beats.
 constexpr double kBorderGain = 6.0;
+// A rotation by whole bytes gains little at its edges on a muted picture, a few per sample: there
+// the border must not outbid them.
+constexpr double kByteBorderGain = 0.1;
 
 // A sample of an edge tells something only where the pixels differ at all before or after
 // undoing: where the scramble left them as they were (white, black), it tells nothing.
 constexpr int kInformative = 6;
 
+// The gain of one sample, at most this much either way (kNoCap: as it is). Whole-byte rotations
+// are placed by many small gains, which a few sharp edges of the picture must not outweigh.
+constexpr int kNoCap = 3 * 255;
+constexpr int kByteGainCap = 32;
+// ... and where their edges are placed, nearly only whether a sample gains or loses counts.
+constexpr int kBytePlaceCap = 4;
+// What every row pays on a whole-byte seam, so that a run of rows ends where the gain falls to
+// the picture's noise.
+constexpr int kByteGainToll = 2;
+constexpr int kBytePlaceToll = 1;
+
 double LeftGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
-                int* informative = nullptr) {
+                int* informative = nullptr, int cap = kNoCap) {
   if (r.Left == 0) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Left - 1, y);
     const int before = ColorDiff(ColorAt(v, r.Left, y), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Left, y), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double RightGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
-                 int* informative = nullptr) {
+                 int* informative = nullptr, int cap = kNoCap) {
   if (r.Right == v.W) return kBorderGain * static_cast<double>(rows.size());
   double s = 0;
   for (int32_t y : rows) {
     const uint32_t out = ColorAt(v, r.Right, y);
     const int before = ColorDiff(ColorAt(v, r.Right - 1, y), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, r.Right - 1, y), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double TopGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
-               int* informative = nullptr) {
+               int* informative = nullptr, int cap = kNoCap) {
   if (r.Top == 0) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Top - 1);
     const int before = ColorDiff(ColorAt(v, x, r.Top), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Top), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
 }
 
 double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& cols,
-                  int* informative = nullptr) {
+                  int* informative = nullptr, int cap = kNoCap) {
   if (r.Bottom == v.H) return kBorderGain * static_cast<double>(cols.size());
   double s = 0;
   for (int32_t x : cols) {
     const uint32_t out = ColorAt(v, x, r.Bottom);
     const int before = ColorDiff(ColorAt(v, x, r.Bottom - 1), out);
     const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, r.Bottom - 1), out);
-    s += before - after;
+    s += std::clamp(before - after, -cap, cap);
     if (informative != nullptr && std::max(before, after) >= kInformative) ++*informative;
   }
   return s;
@@ -596,7 +610,12 @@ double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vecto
 constexpr int32_t kShiftReach = 512;
 
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
-TRect RefineShift(const View& v, TRect r, int32_t shift) {
+// `seam`: -1 when the left edge is a whole-byte seam already placed from all its rows, +1 the
+// right edge; the wide first search leaves that edge where it is.
+TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
+  const bool bytes = std::abs(shift) % 8 == 0;
+  const double border = bytes ? kByteBorderGain : kBorderGain;
+  const int cap = bytes ? kBytePlaceCap : kNoCap;
   for (int pass = 0; pass < 3; ++pass) {
     const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
     // The wide first search on few rows and columns, the fine ones on many.
@@ -608,7 +627,9 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Left;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = from; x <= to; ++x) {
-        const double g = LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows);
+        const double g =
+            x == 0 ? border * static_cast<double>(rows.size())
+                   : LeftGain(v, TRect{x, r.Top, r.Right, r.Bottom}, shift, rows, nullptr, cap);
         if (g > best) best = g, bestX = x;
       }
       r.Left = bestX;
@@ -619,29 +640,63 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestX = r.Right;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t x = to; x >= from; --x) {
-        const double g = RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows);
+        const double g =
+            x == v.W ? border * static_cast<double>(rows.size())
+                     : RightGain(v, TRect{r.Left, r.Top, x, r.Bottom}, shift, rows, nullptr, cap);
         if (g > best) best = g, bestX = x;
       }
       r.Right = bestX;
     };
     // The edge whose first pixel is undone without the far end's pixel first: the left one of a
     // right rotation, the right one of a left rotation.
+    const bool keepLeft = pass == 0 && bytes && seam < 0;
+    const bool keepRight = pass == 0 && bytes && seam > 0;
     if (shift > 0) {
-      searchLeft();
-      searchRight();
+      if (!keepLeft) searchLeft();
+      if (!keepRight) searchRight();
     } else {
-      searchRight();
-      searchLeft();
+      if (!keepRight) searchRight();
+      if (!keepLeft) searchLeft();
     }
     const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
+    // The top and bottom rows may join too weakly to place them (grey rows of a whole-byte
+    // rotation, a narrow rectangle); the edge that is undone exactly row by row (the left one of
+    // a right rotation, the right one of a left one) tells too which rows are scrambled: its
+    // gain, less a toll for whole bytes, summed from row 0 up to each row (weighed as one column
+    // of the edge is, when columns are sampled). For whole bytes only once that edge is a seam.
+    std::vector<double> rowsGain;
+    if (!bytes || seam != 0) {
+      rowsGain.assign(static_cast<std::size_t>(v.H) + 1, 0.0);
+      const int32_t x = shift > 0 ? r.Left : r.Right - 1;
+      const int32_t out = shift > 0 ? x - 1 : x + 1;
+      const double scale =
+          static_cast<double>(cols.size()) / std::max<int32_t>(1, r.Right - r.Left - 2);
+      for (int32_t y = 0; y < v.H; ++y) {
+        double g = 0;
+        if (out >= 0 && out < v.W) {
+          const uint32_t o = ColorAt(v, out, y);
+          g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
+                             ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
+                         -cap, cap) -
+              (bytes ? kBytePlaceToll : 0);
+        }
+        rowsGain[static_cast<std::size_t>(y) + 1] =
+            rowsGain[static_cast<std::size_t>(y)] + scale * g;
+      }
+    }
+    const auto rowsBefore = [&](int32_t y) {
+      return rowsGain.empty() ? 0.0 : rowsGain[static_cast<std::size_t>(y)];
+    };
     {
       const int32_t from = std::max(0, r.Top - reach);
       const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
       int32_t bestY = r.Top;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = from; y <= to; ++y) {
-        const double g = TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols);
-        if (g > best) best = g, bestY = y;
+        const double g =
+            y == 0 ? border * static_cast<double>(cols.size())
+                   : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols, nullptr, cap);
+        if (g - rowsBefore(y) > best) best = g - rowsBefore(y), bestY = y;
       }
       r.Top = bestY;
     }
@@ -651,11 +706,85 @@ TRect RefineShift(const View& v, TRect r, int32_t shift) {
       int32_t bestY = r.Bottom;
       double best = -std::numeric_limits<double>::infinity();
       for (int32_t y = to; y >= from; --y) {
-        const double g = BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols);
-        if (g > best) best = g, bestY = y;
+        const double g =
+            y == v.H ? border * static_cast<double>(cols.size())
+                     : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols, nullptr, cap);
+        if (g + rowsBefore(y) > best) best = g + rowsBefore(y), bestY = y;
       }
       r.Bottom = bestY;
     }
+  }
+  return r;
+}
+
+// Pixel (x, y) of the picture with `shift` undone inside `r`.
+uint32_t Restored(const View& v, const TRect& r, int32_t shift, int32_t x, int32_t y) {
+  if (x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom) {
+    return Unrotated(v, r.Left, r.Right, shift, x, y);
+  }
+  return ColorAt(v, x, y);
+}
+
+// How far an edge placed by its gain alone is moved on trial, either way.
+constexpr int32_t kPolishReach = 2;
+
+// Moves each edge of `r` by up to kPolishReach where that makes the restored picture smoothest
+// across the edge. The gain of an edge compares only the pixel pair on it; a picture with an edge
+// of its own next to the scramble's may gain as much one column off, but there the restored
+// picture keeps a scrambled line on one side or a wrongly undone one on the other, which
+// the neighbouring pairs show.
+TRect PolishShift(const View& v, TRect r, int32_t shift) {
+  const int32_t window = kPolishReach + 2;
+  const auto best = [&](int32_t at, int32_t lo, int32_t hi, const auto& cost) {
+    int32_t bestAt = at;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (int32_t c = std::max(lo, at - kPolishReach); c <= std::min(hi, at + kPolishReach); ++c) {
+      const double here = cost(c);
+      if (here < bestCost) bestCost = here, bestAt = c;
+    }
+    return bestAt;
+  };
+  for (int round = 0; round < 2; ++round) {
+    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+    // Across the columns [from, to) of the sampled rows, and the rows [from, to) of the sampled
+    // columns.
+    const auto across = [&](const TRect& t, int32_t from, int32_t to) {
+      from = std::max(from, 0);
+      to = std::min(to, v.W - 1);
+      double sum = 0;
+      for (int32_t y : rows) {
+        for (int32_t x = from; x < to; ++x) {
+          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x + 1, y));
+        }
+      }
+      return sum;
+    };
+    const int32_t left = r.Left, right = r.Right;
+    r.Left = best(left, 0, r.Right - kMinSide, [&](int32_t c) {
+      return across(TRect{c, r.Top, r.Right, r.Bottom}, left - window, left + window);
+    });
+    r.Right = best(right, r.Left + kMinSide, v.W, [&](int32_t c) {
+      return across(TRect{r.Left, r.Top, c, r.Bottom}, right - window, right + window);
+    });
+    const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+    const auto down = [&](const TRect& t, int32_t from, int32_t to) {
+      from = std::max(from, 0);
+      to = std::min(to, v.H - 1);
+      double sum = 0;
+      for (int32_t x : cols) {
+        for (int32_t y = from; y < to; ++y) {
+          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x, y + 1));
+        }
+      }
+      return sum;
+    };
+    const int32_t top = r.Top, bottom = r.Bottom;
+    r.Top = best(top, 0, r.Bottom - kMinSide, [&](int32_t c) {
+      return down(TRect{r.Left, c, r.Right, r.Bottom}, top - window, top + window);
+    });
+    r.Bottom = best(bottom, r.Top + kMinSide, v.H, [&](int32_t c) {
+      return down(TRect{r.Left, r.Top, r.Right, c}, bottom - window, bottom + window);
+    });
   }
   return r;
 }
@@ -691,6 +820,77 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
   return inside == 0 ? 0.0 : score;
 }
 
+// Whether undoing a rotation by whole bytes joins the edges of `r` inside the picture to their
+// outside on nearly every sample that tells something: on a muted picture the gain per sample is
+// small, but where the picture is not scrambled, undoing makes as many samples worse as better,
+// or more. Over all edges most samples must win; an edge alone, where it tells something, must
+// lean that way too (an edge through white or grey only is placed by the others).
+constexpr double kByteWins = 0.7;
+constexpr double kByteEdgeWins = 0.6;
+constexpr int kByteEdgeInformative = 8;
+constexpr double kMinByteEdgeGain = 3.0;
+constexpr double kByteChanceSigmas = 5.0;
+// Undoing removes a good share of the difference across a true edge, where the pixels outside
+// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all.
+constexpr double kByteJoinShare = 0.25;
+
+bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
+  int allWins = 0, allDecided = 0, allInformative = 0;
+  double allGain = 0, allBefore = 0, allAfter = 0;
+  // (x, y) the pixel inside, (ox, oy) its neighbour outside.
+  const auto holds = [&](const auto& pixels) {
+    int wins = 0, decided = 0, informative = 0;
+    double gain = 0;
+    pixels([&](int32_t x, int32_t y, int32_t ox, int32_t oy) {
+      const uint32_t out = ColorAt(v, ox, oy);
+      const int before = ColorDiff(ColorAt(v, x, y), out);
+      const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
+      gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
+      allBefore += before, allAfter += after;
+      if (before != after) ++decided, wins += after < before;
+      if (std::max(before, after) >= kInformative) ++informative;
+    });
+    allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
+    return informative < kByteEdgeInformative || (wins >= kByteEdgeWins * decided && gain > 0);
+  };
+  if (r.Left > 0 && !holds([&](const auto& f) {
+        for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
+      })) {
+    return false;
+  }
+  if (r.Right < v.W && !holds([&](const auto& f) {
+        for (int32_t y : rows) f(r.Right - 1, y, r.Right, y);
+      })) {
+    return false;
+  }
+  if (r.Top > 0 && !holds([&](const auto& f) {
+        for (int32_t x : cols) f(x, r.Top, x, r.Top - 1);
+      })) {
+    return false;
+  }
+  if (r.Bottom < v.H && !holds([&](const auto& f) {
+        for (int32_t x : cols) f(x, r.Bottom - 1, x, r.Bottom);
+      })) {
+    return false;
+  }
+  // Each edge was placed where it wins most, so noise (a mosaic's shuffled pixels) wins often
+  // by chance on short edges: the wins must also stand far above half of the samples.
+  const double chance = 0.5 * allDecided + kByteChanceSigmas * 0.5 * std::sqrt(allDecided);
+  return allDecided >= 4 * kByteEdgeInformative && allWins >= kByteWins * allDecided &&
+         allWins >= chance && allGain >= kMinByteEdgeGain * allInformative &&
+         allAfter <= (1.0 - kByteJoinShare) * allBefore;
+}
+
+// A place whose mean noise is above both of these is not taken for a whole-byte rotation.
+constexpr double kByteNoisyFactor = 6.0;
+constexpr double kByteNoisy = 32.0;
+
+// The score of an edge on the border for a rotation by whole bytes: below that of any edge that
+// joins visibly.
+constexpr double kByteBorderScore = 4.0;
+
 struct ShiftFind {
   TRect Rect;
   double Score = 0;
@@ -722,23 +922,33 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
       // The seam the rough rectangle leans on must join up when undone, where that needs no
       // wrapping pixel from the far end.
       const std::vector<int32_t> rows = Sample(rough.Top, rough.Bottom, 32);
-      if (knownEdge < 0 && guess.Shift > 0 &&
-          LeftGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+      // A whole-byte seam has already been found by its summed gain.
+      const double least = bytes ? 0.0 : kMinShiftEdgeGain * static_cast<double>(rows.size());
+      if (knownEdge < 0 && guess.Shift > 0 && LeftGain(v, rough, guess.Shift, rows) < least) {
         continue;
       }
-      if (knownEdge > 0 && guess.Shift < 0 &&
-          RightGain(v, rough, guess.Shift, rows) < kMinShiftEdgeGain * rows.size()) {
+      if (knownEdge > 0 && guess.Shift < 0 && RightGain(v, rough, guess.Shift, rows) < least) {
         continue;
       }
     }
-    const TRect r = RefineShift(v, rough, guess.Shift);
+    TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
     if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
+    r = PolishShift(v, r, guess.Shift);
     // Undone over the final rectangle, the inside must still be far smoother.
     if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
       continue;
     }
-    const double edges = ShiftEdgeScore(v, r, guess.Shift);
-    if (edges < (bytes ? kMinByteShiftEdgeGain : kMinShiftEdgeGain)) continue;
+    double edges = ShiftEdgeScore(v, r, guess.Shift);
+    if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
+    // Found by its noise (not as a whole-byte seam, which is looked for last), a rotation by
+    // whole bytes competes with the mosaic, whose shuffled pixels join by chance here and there:
+    // its edges must join clearly.
+    if (bytes && only == 0 && edges < kMinByteShiftEdgeGain) continue;
+    if (bytes && (r.Left == 0 || r.Top == 0 || r.Right == v.W || r.Bottom == v.H)) {
+      // Rotations by whole bytes in the other direction look alike inside and differ by a pixel
+      // at the ends of the rows: the wrong one runs on to the border, where no edge is judged.
+      edges = std::min(edges, kByteBorderScore);
+    }
     if (!best || edges > best->Score) best = ShiftFind{r, edges};
   }
   return best;
@@ -747,68 +957,74 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // Rotations by whole bytes only swap the colour channels (and move one by a pixel), so inside
 // their rectangle the picture stays smooth; but across the edge where the first pixel can be
 // undone from its own row alone (the left edge of a right rotation, the right edge of a left
-// one), undoing it joins the pixel to its neighbour outside. Every 4th row is looked at.
-constexpr int32_t kByteSeamStep = 4;
+// one), undoing it joins the pixel to its neighbour outside. On a muted picture the channels
+// differ little and a single row tells little, but the gain (the difference to the pixel outside
+// before undoing minus after) is positive on nearly every row of the edge and negative or nil
+// elsewhere: the column's run of rows with the largest summed gain is the seam. Every 2nd row
+// is looked at.
+constexpr int32_t kByteSeamStep = 2;
+// Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
+// make a seam, and every row pays a toll (kByteGainToll).
+// The smallest summed gain of a seam, and its fewest rows (looked at).
+constexpr int32_t kByteSeamMinGain = 48;
+constexpr int32_t kByteSeamMinRows = 6;
+constexpr std::size_t kMaxByteSeams = 32;
 
 std::vector<Seam> ByteSeams(const View& v) {
   constexpr int32_t kShifts[] = {8, 16, -8, -16};
   std::vector<Seam> seams;
   if (v.W < 4) return seams;
-  std::vector<uint32_t> row(static_cast<std::size_t>(v.W));
-  std::vector<SeamRun> runs(static_cast<std::size_t>(v.W) * 4);
-  const auto close = [&](SeamRun& run, int32_t x, int32_t shift) {
-    const int32_t length = run.Last - run.Start + 1;
-    if (run.Hits >= 4 && 4 * run.Hits >= 3 * length) {
-      seams.push_back(
-          Seam{x, run.Start * kByteSeamStep, std::min((run.Last + 1) * kByteSeamStep, v.H), shift});
-    }
-    run = SeamRun{};
+  struct Run {
+    int32_t Sum = 0, Start = 0;          // the run ending at the current row
+    int32_t Best = 0, From = 0, To = 0;  // the best run so far, rows [From, To)
   };
+  // A rotation by whole bytes moves the row's bytes: pixel x before it are the bytes from
+  // 3x + 1 (8 bits right), 3x + 2 (16 right), 3x - 1 (8 left) or 3x - 2 (16 left) on.
+  constexpr std::ptrdiff_t kByteOffsets[] = {1, 2, -1, -2};
+  std::vector<Run> runs(static_cast<std::size_t>(v.W) * 4);
   for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
-    const int32_t y = sy * kByteSeamStep;
-    for (int32_t x = 0; x < v.W; ++x) row[static_cast<std::size_t>(x)] = ColorAt(v, x, y);
+    const uint8_t* row = v.Row(sy * kByteSeamStep);
     for (int32_t x = 1; x + 1 < v.W; ++x) {
-      const uint32_t here = row[static_cast<std::size_t>(x)];
+      const std::size_t i = static_cast<std::size_t>(x);
+      const uint8_t* here = row + 3 * i;
+      // Right rotations: a left edge at x, against x - 1 outside; left rotations: a right edge
+      // after x, against x + 1 outside.
+      const int beforeLeft = Diff3(here, here - 3), beforeRight = Diff3(here, here + 3);
       for (int s = 0; s < 4; ++s) {
-        const int32_t shift = kShifts[s];
-        const int k = std::abs(shift);
-        uint32_t undone, outside;
-        int32_t edge;  // the seam's column: the first one right of the break
-        if (shift > 0) {
-          // A left edge at x: pixel x undone from itself and x + 1, against x - 1 outside.
-          undone = ((here << k) & 0xFFFFFFu) | (row[static_cast<std::size_t>(x) + 1] >> (24 - k));
-          outside = row[static_cast<std::size_t>(x) - 1];
-          edge = x;
-        } else {
-          // A right edge after x: pixel x undone from x - 1 and itself, against x + 1 outside.
-          undone =
-              ((row[static_cast<std::size_t>(x) - 1] & ((1u << k) - 1u)) << (24 - k)) | (here >> k);
-          outside = row[static_cast<std::size_t>(x) + 1];
-          edge = x + 1;
-        }
-        const int before = ColorDiff(here, outside);
-        const bool hit = before >= 24 && 3 * ColorDiff(undone, outside) <= before;
-        SeamRun& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
-        if (hit) {
-          if (run.Hits == 0 || sy - run.Last > 1) run = SeamRun{sy, sy, 0};
-          run.Last = sy;
-          ++run.Hits;
-        } else if (run.Hits > 0 && sy - run.Last > 1) {
-          close(run, edge, shift);
-        }
+        const bool right = s < 2;
+        const uint8_t* outside = right ? here - 3 : here + 3;
+        const int gain =
+            std::clamp((right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside),
+                       -kByteGainCap, kByteGainCap) -
+            kByteGainToll;
+        Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
+        if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
+        run.Sum += gain;
+        if (run.Sum > run.Best) run.Best = run.Sum, run.From = run.Start, run.To = sy + 1;
       }
     }
   }
+  std::vector<int32_t> sums;
   for (int32_t x = 1; x + 1 < v.W; ++x) {
     for (int s = 0; s < 4; ++s) {
-      close(runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)],
-            kShifts[s] > 0 ? x : x + 1, kShifts[s]);
+      const Run& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+      if (run.Best < kByteSeamMinGain || run.To - run.From < kByteSeamMinRows) continue;
+      // The seam's column: the first one right of the break.
+      const int32_t edge = kShifts[s] > 0 ? x : x + 1;
+      seams.push_back(
+          Seam{edge, run.From * kByteSeamStep, std::min(run.To * kByteSeamStep, v.H), kShifts[s]});
+      sums.push_back(run.Best);
     }
   }
-  std::sort(seams.begin(), seams.end(),
-            [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
-  if (seams.size() > kMaxSeams) seams.resize(kMaxSeams);
-  return seams;
+  // The strongest ones only.
+  std::vector<std::size_t> order(seams.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const std::size_t keep = std::min(kMaxByteSeams, order.size());
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep), order.end(),
+                    [&](std::size_t a, std::size_t b) { return sums[a] > sums[b]; });
+  std::vector<Seam> strongest;
+  for (std::size_t i = 0; i < keep; ++i) strongest.push_back(seams[order[i]]);
+  return strongest;
 }
 
 // The largest block side of a mosaic.
@@ -1754,6 +1970,19 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
         side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}
                  : TRect{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
     if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
+      // A whole-byte rotation leaves the picture as smooth as it was; a place far noisier than
+      // most of the picture is another scramble (a mosaic not found), whose shuffled pixels
+      // join by chance here and there.
+      double noise = 0;
+      int32_t tiles = 0;
+      for (int32_t r = shifted->Rect.Top / kTile; r * kTile < shifted->Rect.Bottom; ++r) {
+        for (int32_t c = shifted->Rect.Left / kTile; c * kTile < shifted->Rect.Right; ++c) {
+          noise += map.At(c, r), ++tiles;
+        }
+      }
+      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy)) {
+        continue;
+      }
       if (!best || shifted->Score > bestScore) {
         best = shifted->Rect;
         bestScore = shifted->Score;

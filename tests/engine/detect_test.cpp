@@ -14,8 +14,8 @@ namespace kavun {
 namespace {
 
 // A picture like a photo: smooth colour gradients, a few soft shapes, fine texture and a
-// little grain, each channel a little different.
-Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed) {
+// little grain, each channel a little different (`spread` apart: small for a muted picture).
+Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 40.0) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   std::normal_distribution<double> grain(0.0, 1.5);
@@ -28,7 +28,7 @@ Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed) {
       const double texture = 25.0 * std::sin(fx * x + 0.3 * std::sin(fy * y)) * std::cos(fy * y);
       const double disc = std::hypot(x - cx, y - cy) < radius ? 40.0 : 0.0;
       for (int c = 0; c < 3; ++c) {
-        const double base = 60.0 + 40.0 * c + 80.0 * x / width + 50.0 * y / height;
+        const double base = 60.0 + spread * c + 80.0 * x / width + 50.0 * y / height;
         const double value = base + texture * (1.0 - 0.2 * c) + disc + grain(rng);
         row[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
       }
@@ -77,6 +77,32 @@ TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture
       ASSERT_TRUE(found.has_value()) << what;
       ApplyTransform(picture, *found, c.Inverse);
       EXPECT_EQ(testing_util::Bytes(picture), testing_util::Bytes(original)) << what;
+    }
+  }
+}
+
+// A rotation by whole bytes only moves the colour bytes one place, so on a muted picture the
+// inside stays smooth and its edges differ from the outside by a few levels only.
+TEST(DetectTest, FindsWholeByteRotationsOnAMutedPicture) {
+  std::mt19937 rng(3);
+  const auto uniform = [&](int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+  };
+  for (int32_t bits : {8, -8, 16, -16}) {
+    for (int trial = 0; trial < 2; ++trial) {
+      const Bitmap original = PhotoLike(240, 180, static_cast<unsigned>(trial + 21), 6.0);
+      const int32_t w = uniform(32, 120), h = uniform(32, 100);
+      const int32_t left = uniform(1, 239 - w), top = uniform(1, 179 - h);
+      const TRect rect{left, top, left + w, top + h};
+      TransformRequest request;
+      request.Kind = TransformKind::BitShift;
+      request.Shift = bits;
+      Bitmap picture = original;
+      ApplyTransform(picture, rect, request);
+      const std::optional<TRect> found = DetectScrambledRect(picture);
+      const std::string what = "shift " + std::to_string(bits) + " trial " + std::to_string(trial);
+      ASSERT_TRUE(found.has_value()) << what;
+      EXPECT_EQ(*found, rect) << what;
     }
   }
 }
