@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kavun {
@@ -1547,6 +1548,17 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // Block rows [r0, r1) over columns [c0, c1), and columns over block rows, in turn.
   int32_t c0 = std::max(w.Left, x0) - x0, c1 = std::min(w.Right, x1) - x0;
   int32_t r0 = 0, r1 = blockRows;
+  // The summed pair and own differences over block rows and columns, ends exclusive.
+  const auto sums = [&](int32_t rowFrom, int32_t rowTo, int32_t colFrom, int32_t colTo) {
+    std::pair<int64_t, int64_t> sum{0, 0};
+    for (int32_t b = rowFrom; b < rowTo; ++b) {
+      for (int32_t c = colFrom; c < colTo; ++c) {
+        sum.first += pairs[static_cast<std::size_t>(b) * cols + c];
+        sum.second += own[static_cast<std::size_t>(b) * cols + c];
+      }
+    }
+    return sum;
+  };
   // The longest run of lines that fit, with at most `gap` lines in a row between that do not; it
   // begins and ends with lines that fit.
   const auto longestRun = [](const std::vector<uint8_t>& fit, int32_t gap, int32_t& from,
@@ -1572,21 +1584,13 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   for (int pass = 0; pass < 2; ++pass) {
     std::vector<uint8_t> fitRows(static_cast<std::size_t>(blockRows), 0);
     for (int32_t b = 0; b < blockRows; ++b) {
-      int64_t sp = 0, sn = 0;
-      for (int32_t c = c0; c < c1; ++c) {
-        sp += pairs[static_cast<std::size_t>(b) * cols + c];
-        sn += own[static_cast<std::size_t>(b) * cols + c];
-      }
+      const auto [sp, sn] = sums(b, b + 1, c0, c1);
       fitRows[static_cast<std::size_t>(b)] = LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh);
     }
     if (!longestRun(fitRows, 0, r0, r1)) return std::nullopt;
     std::vector<uint8_t> fitCols(static_cast<std::size_t>(cols), 0);
     for (int32_t c = 0; c < cols; ++c) {
-      int64_t sp = 0, sn = 0;
-      for (int32_t b = r0; b < r1; ++b) {
-        sp += pairs[static_cast<std::size_t>(b) * cols + c];
-        sn += own[static_cast<std::size_t>(b) * cols + c];
-      }
+      const auto [sp, sn] = sums(r0, r1, c, c + 1);
       fitCols[static_cast<std::size_t>(c)] = LineFits(sp, sn, static_cast<int64_t>(r1 - r0) * bh);
     }
     if (!longestRun(fitCols, 2, c0, c1)) return std::nullopt;
@@ -1597,13 +1601,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   bool divisible = false;
   for (int32_t bw = kMinBlock; bw <= kMaxBlock && !divisible; ++bw) divisible = width % bw == 0;
   if (!divisible) return std::nullopt;
-  int64_t sp = 0, sn = 0;
-  for (int32_t b = r0; b < r1; ++b) {
-    for (int32_t c = c0; c < c1; ++c) {
-      sp += pairs[static_cast<std::size_t>(b) * cols + c];
-      sn += own[static_cast<std::size_t>(b) * cols + c];
-    }
-  }
+  const auto [sp, sn] = sums(r0, r1, c0, c1);
   const int64_t count = static_cast<int64_t>(width) * (found.Bottom - found.Top);
   if (count < 256 || found.Bottom - found.Top < kMinSide || width < kMinSide ||
       sp + count >= kMosaicFinalRatio * static_cast<double>(sn + count)) {
