@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -1089,9 +1090,10 @@ double StripLagEvidence(const View& v, TRect r) {
 // to 49 better than the rows next to it, which a picture seldom does, whatever its texture; a
 // noise measure cannot tell a mosaic of textured or smooth content from the picture around it.
 // Each cell of a lattice is judged on the 8 x 8 patch at its middle (every second row and column):
-// the lattice is the tiles on pictures up to kMaxLagProbes tiles and coarser on larger ones, so
-// that an 8K picture costs about three times what a 1024 x 768 one does.
-constexpr int64_t kMaxLagProbes = 40000;
+// the lattice is the tiles on pictures up to kMaxLagProbes tiles and coarser on larger ones (every
+// 6th tile each way on an 8K picture, where a mosaic smaller than about 56 x 56 pixels may fall
+// between the cells and is left to the noise), so that it costs about the same on any picture.
+constexpr int64_t kMaxLagProbes = 20000;
 constexpr float kLagEvidence = 1.6f;
 // ... and no more than this outside a mosaic's edge.
 constexpr double kLagEdgeOutside = 1.2;
@@ -1526,23 +1528,39 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
       std::min(floorDiv(w.Bottom + kColumnReach - rows.Top, bh) + 1, floorDiv(v.H - rows.Top, bh));
   if (b1 <= b0 || x1 - x0 < kMinBlock) return std::nullopt;
   const int32_t cols = x1 - x0, blockRows = b1 - b0;
-  // Per block row and column: the pairs' and the neighbours' summed differences.
+  // One column of one block row: the pairs' and the neighbours' summed differences.
+  const auto column = [&](int32_t b, int32_t x) {
+    const int32_t y0 = rows.Top + (b0 + b) * bh;
+    std::pair<int32_t, int32_t> sum{0, 0};
+    for (int32_t r = 0; r < bh; ++r) {
+      const uint8_t* p = v.Pixel(x, y0 + r);
+      sum.first += std::min(Diff3(p, v.Pixel(x, y0 + (r + q) % bh)),
+                            Diff3(p, v.Pixel(x, y0 + (r + bh - q) % bh)));
+      const int32_t y = y0 + r;
+      sum.second += std::min(Diff3(p, v.Pixel(x, y > 0 ? y - 1 : y + 1)),
+                             Diff3(p, v.Pixel(x, y + 1 < v.H ? y + 1 : y - 1)));
+    }
+    return sum;
+  };
+  // Most places follow no such rows: every 4th column of the place tells it cheaply.
+  {
+    bool any = false;
+    const int32_t from = std::max(w.Left, x0), to = std::min(w.Right, x1);
+    for (int32_t b = 0; b < blockRows && !any; ++b) {
+      int64_t sp = 0, sn = 0, count = 0;
+      for (int32_t x = from; x < to; x += 4) {
+        const auto [p, n] = column(b, x);
+        sp += p, sn += n, count += bh;
+      }
+      any = count > 0 && LineFits(sp, sn, count);
+    }
+    if (!any) return std::nullopt;
+  }
   std::vector<int32_t> pairs(static_cast<std::size_t>(cols) * blockRows), own(pairs.size());
   for (int32_t b = 0; b < blockRows; ++b) {
-    const int32_t y0 = rows.Top + (b0 + b) * bh;
     for (int32_t x = x0; x < x1; ++x) {
-      int32_t sp = 0, sn = 0;
-      for (int32_t r = 0; r < bh; ++r) {
-        const uint8_t* p = v.Pixel(x, y0 + r);
-        sp += std::min(Diff3(p, v.Pixel(x, y0 + (r + q) % bh)),
-                       Diff3(p, v.Pixel(x, y0 + (r + bh - q) % bh)));
-        const int32_t y = y0 + r;
-        sn += std::min(Diff3(p, v.Pixel(x, y > 0 ? y - 1 : y + 1)),
-                       Diff3(p, v.Pixel(x, y + 1 < v.H ? y + 1 : y - 1)));
-      }
       const std::size_t i = static_cast<std::size_t>(b) * cols + (x - x0);
-      pairs[i] = sp;
-      own[i] = sn;
+      std::tie(pairs[i], own[i]) = column(b, x);
     }
   }
   // Block rows [r0, r1) over columns [c0, c1), and columns over block rows, in turn.
@@ -1732,11 +1750,11 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
       return MosaicFind{byColumns->Rect, area};
     }
   }
-  const std::vector<PixelSample> samples = PixelSamples(v, w, 256, 1);
+  const std::vector<PixelSample> samples = PixelSamples(v, w, 128, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
   if (guesses.empty()) return std::nullopt;
-  const std::size_t keep = std::min<std::size_t>(256, guesses.size());
+  const std::size_t keep = std::min<std::size_t>(32, guesses.size());
   std::partial_sort(guesses.begin(), guesses.begin() + static_cast<std::ptrdiff_t>(keep),
                     guesses.end(),
                     [](const GridGuess& a, const GridGuess& b) { return a.Cost < b.Cost; });
