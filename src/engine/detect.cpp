@@ -747,45 +747,37 @@ TRect PolishShift(const View& v, TRect r, int32_t shift) {
     return bestAt;
   };
   for (int round = 0; round < 2; ++round) {
-    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
-    // Across the columns [from, to) of the sampled rows, and the rows [from, to) of the sampled
-    // columns.
-    const auto across = [&](const TRect& t, int32_t from, int32_t to) {
+    // How unlike its next pixel each restored pixel of [from, to) is along the sampled lines:
+    // rows (`down` false) or columns.
+    const auto rough = [&](const TRect& t, const std::vector<int32_t>& lines, bool down,
+                           int32_t from, int32_t to) {
       from = std::max(from, 0);
-      to = std::min(to, v.W - 1);
+      to = std::min(to, (down ? v.H : v.W) - 1);
       double sum = 0;
-      for (int32_t y : rows) {
-        for (int32_t x = from; x < to; ++x) {
-          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x + 1, y));
+      for (int32_t line : lines) {
+        for (int32_t i = from; i < to; ++i) {
+          sum +=
+              down ? ColorDiff(Restored(v, t, shift, line, i), Restored(v, t, shift, line, i + 1))
+                   : ColorDiff(Restored(v, t, shift, i, line), Restored(v, t, shift, i + 1, line));
         }
       }
       return sum;
     };
+    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
     const int32_t left = r.Left, right = r.Right;
     r.Left = best(left, 0, r.Right - kMinSide, [&](int32_t c) {
-      return across(TRect{c, r.Top, r.Right, r.Bottom}, left - window, left + window);
+      return rough(TRect{c, r.Top, r.Right, r.Bottom}, rows, false, left - window, left + window);
     });
     r.Right = best(right, r.Left + kMinSide, v.W, [&](int32_t c) {
-      return across(TRect{r.Left, r.Top, c, r.Bottom}, right - window, right + window);
+      return rough(TRect{r.Left, r.Top, c, r.Bottom}, rows, false, right - window, right + window);
     });
     const std::vector<int32_t> cols = Sample(r.Left, r.Right, kSamples);
-    const auto down = [&](const TRect& t, int32_t from, int32_t to) {
-      from = std::max(from, 0);
-      to = std::min(to, v.H - 1);
-      double sum = 0;
-      for (int32_t x : cols) {
-        for (int32_t y = from; y < to; ++y) {
-          sum += ColorDiff(Restored(v, t, shift, x, y), Restored(v, t, shift, x, y + 1));
-        }
-      }
-      return sum;
-    };
     const int32_t top = r.Top, bottom = r.Bottom;
     r.Top = best(top, 0, r.Bottom - kMinSide, [&](int32_t c) {
-      return down(TRect{r.Left, c, r.Right, r.Bottom}, top - window, top + window);
+      return rough(TRect{r.Left, c, r.Right, r.Bottom}, cols, true, top - window, top + window);
     });
     r.Bottom = best(bottom, r.Top + kMinSide, v.H, [&](int32_t c) {
-      return down(TRect{r.Left, r.Top, r.Right, c}, bottom - window, bottom + window);
+      return rough(TRect{r.Left, r.Top, r.Right, c}, cols, true, bottom - window, bottom + window);
     });
   }
   return r;
@@ -1714,6 +1706,32 @@ BlockVotes VoteBlocks(const View& v, const MosaicGrid& g, int32_t a, const TRect
   return votes;
 }
 
+// A mosaic that moves its rows, in the place `w` (`told`: the block rows its patches tell). The
+// rows are read again from the columns found, which are exact before the block rows are: read
+// without the picture beside the mosaic, they are read right more often.
+std::optional<MosaicFind> ReadThroughColumns(const View& v, const TRect& w,
+                                             const std::vector<RowHypothesis>& told) {
+  std::optional<MosaicFind> found;
+  TRect place = w;
+  for (int pass = 0; pass < 6; ++pass) {
+    std::optional<MosaicFind> best;
+    for (const RowHypothesis& rows :
+         GuessBlockRows(v, place, 12, pass == 0 ? told : ToldBlockRows(v, place), true)) {
+      const std::optional<MosaicFind> f = MosaicByColumns(v, place, rows);
+      if (f && (!best || f->Score > best->Score)) best = f;
+    }
+    if (!best) break;
+    found = best;
+    const TRect next{best->Rect.Left, std::max(0, best->Rect.Top - kMaxBlock), best->Rect.Right,
+                     std::min(v.H, best->Rect.Bottom + kMaxBlock)};
+    if (next == place) break;
+    place = next;
+  }
+  if (!found) return std::nullopt;
+  const TRect& r = found->Rect;
+  return MosaicFind{r, static_cast<double>(r.Right - r.Left) * (r.Bottom - r.Top)};
+}
+
 // A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
 // its block columns and offset, the best of them on fresh samples; then the blocks of `w` that
 // follow the offset, each judged alone (the picture around a mosaic is no part of it), cut and
@@ -1724,32 +1742,8 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
   if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
   const std::vector<RowHypothesis> told = ToldBlockRows(v, w);
+  if (std::optional<MosaicFind> found = ReadThroughColumns(v, w, told)) return found;
   const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2, told);
-  {
-    // Read again from the columns found, which are exact before the block rows are: the rows
-    // read without the picture beside the mosaic are read right more often.
-    std::optional<MosaicFind> byColumns;
-    TRect place = w;
-    for (int pass = 0; pass < 6; ++pass) {
-      std::optional<MosaicFind> best;
-      for (const RowHypothesis& rows :
-           GuessBlockRows(v, place, 12, ToldBlockRows(v, place), true)) {
-        const std::optional<MosaicFind> f = MosaicByColumns(v, place, rows);
-        if (f && (!best || f->Score > best->Score)) best = f;
-      }
-      if (!best) break;
-      byColumns = best;
-      const TRect next{best->Rect.Left, std::max(0, best->Rect.Top - kMaxBlock), best->Rect.Right,
-                       std::min(v.H, best->Rect.Bottom + kMaxBlock)};
-      if (next == place) break;
-      place = next;
-    }
-    if (byColumns) {
-      const double area = static_cast<double>(byColumns->Rect.Right - byColumns->Rect.Left) *
-                          (byColumns->Rect.Bottom - byColumns->Rect.Top);
-      return MosaicFind{byColumns->Rect, area};
-    }
-  }
   const std::vector<PixelSample> samples = PixelSamples(v, w, 128, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
