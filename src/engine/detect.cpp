@@ -1501,6 +1501,12 @@ constexpr double kColumnFitRatio = 0.6;
 constexpr double kWrapRatio = 0.7;
 // How far beyond the place looked at the columns are read, each time round.
 constexpr int32_t kColumnReach = 64;
+// How many columns at each edge may follow no rows (flat picture) ...
+constexpr int32_t kEdgeSlack = 3;
+// ... if they pair no worse than this against their own neighbours.
+constexpr double kPlainRatio = 1.1;
+// Whole block columns beside the ones that follow the rows that pair this much better.
+constexpr double kGrowRatio = 0.9;
 
 // Whether a line of `count` pixels follows the rows: their pairs far closer than their own
 // neighbours.
@@ -1534,17 +1540,20 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     }
     return sum;
   };
-  // Most places follow no such rows: every 4th column of the place tells it cheaply.
+  // Most places follow no such rows: every 4th column of the place tells it cheaply. The place
+  // may hold as much picture as mosaic, so its columns are also counted one by one.
   {
     bool any = false;
     const int32_t from = std::max(w.Left, x0), to = std::min(w.Right, x1);
     for (int32_t b = 0; b < blockRows && !any; ++b) {
       int64_t sp = 0, sn = 0, count = 0;
+      int fits = 0, tried = 0;
       for (int32_t x = from; x < to; x += 4) {
         const auto [p, n] = column(b, x);
         sp += p, sn += n, count += bh;
+        fits += LineFits(p, n, bh), ++tried;
       }
-      any = count > 0 && LineFits(sp, sn, count);
+      any = count > 0 && (LineFits(sp, sn, count) || (fits >= 2 && 3 * fits >= tried));
     }
     if (!any) return std::nullopt;
   }
@@ -1595,7 +1604,14 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     std::vector<uint8_t> fitRows(static_cast<std::size_t>(blockRows), 0);
     for (int32_t b = 0; b < blockRows; ++b) {
       const auto [sp, sn] = sums(b, b + 1, c0, c1);
-      fitRows[static_cast<std::size_t>(b)] = LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh);
+      // Or half its columns one by one, where the place holds picture beside the mosaic.
+      int32_t fits = 0;
+      for (int32_t c = c0; c < c1; ++c) {
+        const std::size_t i = static_cast<std::size_t>(b) * cols + c;
+        fits += LineFits(pairs[i], own[i], bh);
+      }
+      fitRows[static_cast<std::size_t>(b)] =
+          LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh) || 2 * fits >= c1 - c0 ? 1 : 0;
     }
     if (!longestRun(fitRows, 0, r0, r1)) return std::nullopt;
     std::vector<uint8_t> fitCols(static_cast<std::size_t>(cols), 0);
@@ -1603,14 +1619,11 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
       const auto [sp, sn] = sums(r0, r1, c, c + 1);
       fitCols[static_cast<std::size_t>(c)] = LineFits(sp, sn, static_cast<int64_t>(r1 - r0) * bh);
     }
-    if (!longestRun(fitCols, 2, c0, c1)) return std::nullopt;
+    if (!longestRun(fitCols, 12, c0, c1)) return std::nullopt;
   }
-  const TRect found{x0 + c0, rows.Top + (b0 + r0) * bh, x0 + c1, rows.Top + (b0 + r1) * bh};
+  TRect found{x0 + c0, rows.Top + (b0 + r0) * bh, x0 + c1, rows.Top + (b0 + r1) * bh};
   const int32_t width = found.Right - found.Left;
   if (width < kMinBlock) return std::nullopt;
-  bool divisible = false;
-  for (int32_t bw = kMinBlock; bw <= kMaxBlock && !divisible; ++bw) divisible = width % bw == 0;
-  if (!divisible) return std::nullopt;
   const auto [sp, sn] = sums(r0, r1, c0, c1);
   const int64_t count = static_cast<int64_t>(width) * (found.Bottom - found.Top);
   if (count < 256 || found.Bottom - found.Top < kMinSide || width < kMinSide ||
@@ -1635,20 +1648,47 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   }
   if (own_block + wraps >= kWrapRatio * static_cast<double>(next_block + wraps))
     return std::nullopt;
-  // And its rows must pair too: some block width that divides the width, with the block columns
-  // starting at its left edge, and some offset that moves the rows by q.
+  // And its rows must pair too: some block width and offset that moves the rows by q, the block
+  // columns starting at its left edge. A mosaic's first or last columns may hold flat picture that
+  // follows no rows: the block columns may start or end up to kEdgeSlack columns further out,
+  // where those columns pair about as closely as their neighbours; the width and edges that pair
+  // best count.
+  const auto pairsWithin = [&](int32_t from, int32_t to, double ratio) {
+    if (from == to) return true;
+    if (from < x0 || to > x1) return false;
+    const auto [p, o] = sums(r0, r1, from - x0, to - x0);
+    const int64_t pixels = static_cast<int64_t>(to - from) * (r1 - r0) * bh;
+    return p + pixels < ratio * static_cast<double>(o + pixels);
+  };
   const std::vector<PixelSample> samples = PixelSamples(v, found, 512, 7);
-  bool paired = false;
-  for (int32_t bw = kMinBlock; bw <= kMaxBlock && !paired; ++bw) {
-    if (width % bw != 0) continue;
-    const int32_t n = bw * bh;
-    for (int32_t a = 2; 2 * a <= n && !paired; ++a) {
-      if ((a % bh != q && a % bh != bh - q) || Gcd(a, n) != 1) continue;
-      const GridCost c = CostOfGrid(v, samples, found.Left, found.Top, bw, bh, a, true);
-      paired = c.Counted >= 64 && c.Pairs + c.Counted < kMosaicRatio * (c.Neighbours + c.Counted);
+  double bestRatio = kMosaicRatio;
+  int32_t bw = 0, left = 0;
+  for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
+    const int32_t n = w1 * bh;
+    for (int32_t outL = 0; outL <= kEdgeSlack; ++outL) {
+      for (int32_t outR = 0; outR <= kEdgeSlack; ++outR) {
+        const int32_t l = found.Left - outL, r = found.Right + outR;
+        if ((r - l) % w1 != 0 || !pairsWithin(l, found.Left, kPlainRatio) ||
+            !pairsWithin(found.Right, r, kPlainRatio)) {
+          continue;
+        }
+        for (int32_t a = 2; 2 * a <= n; ++a) {
+          if ((a % bh != q && a % bh != bh - q) || Gcd(a, n) != 1) continue;
+          const GridCost c = CostOfGrid(v, samples, l, found.Top, w1, bh, a, true);
+          if (c.Counted < 64) continue;
+          const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
+          if (ratio < bestRatio) bestRatio = ratio, bw = w1, left = l;
+        }
+      }
     }
   }
-  if (!paired) return std::nullopt;
+  if (bw == 0) return std::nullopt;
+  found.Right = left + (found.Right - left + bw - 1) / bw * bw;
+  found.Left = left;
+  // Whole block columns beside it whose pixels still pair more closely than their neighbours are
+  // part of it too: flat picture inside a mosaic leaves lines that do not follow the rows.
+  while (pairsWithin(found.Left - bw, found.Left, kGrowRatio)) found.Left -= bw;
+  while (pairsWithin(found.Right, found.Right + bw, kGrowRatio)) found.Right += bw;
   return MosaicFind{found, static_cast<double>(sn + count) / static_cast<double>(sp + count)};
 }
 
