@@ -1095,7 +1095,9 @@ struct LagMap {
   int32_t Cell = kTile;
 };
 
-LagMap LagEvidence(const View& v) {
+// A lattice of cells over the picture, each judged by `evidence` on the 8 x 8 patch at its middle.
+template <typename Evidence>
+LagMap Lattice(const View& v, Evidence evidence) {
   LagMap out;
   const int64_t tiles =
       static_cast<int64_t>((v.W + kTile - 1) / kTile) * ((v.H + kTile - 1) / kTile);
@@ -1107,16 +1109,41 @@ LagMap LagEvidence(const View& v) {
   out.Map.Mean.assign(static_cast<std::size_t>(out.Map.Cols) * out.Map.Rows, 0.0f);
   const int32_t inset = (out.Cell - kTile) / 2;
   for (int32_t r = 0; r < out.Map.Rows; ++r) {
-    const int32_t y0 = r * out.Cell + inset;
     for (int32_t c = 0; c < out.Map.Cols; ++c) {
-      const int32_t x0 = c * out.Cell + inset;
-      const PatchMatch m = MatchPatch(v, x0, y0);
-      if (!m.Valid) continue;
       out.Map.Mean[static_cast<std::size_t>(r) * out.Map.Cols + c] =
-          static_cast<float>(m.Next + 32) / static_cast<float>(m.Further + 32);
+          evidence(c * out.Cell + inset, r * out.Cell + inset);
     }
   }
   return out;
+}
+
+LagMap LagEvidence(const View& v) {
+  return Lattice(v, [&](int32_t x0, int32_t y0) {
+    const PatchMatch m = MatchPatch(v, x0, y0);
+    return m.Valid ? static_cast<float>(m.Next + 32) / static_cast<float>(m.Further + 32) : 0.0f;
+  });
+}
+
+// A mosaic whose offset keeps each column's rows in order (q' = 1) shows no such rows: its
+// columns are the picture's own, each turned round in its block, while the pixel beside a pixel
+// came from another column and row. So its pixels are far less like either pixel beside them
+// than like the pixel above or below, which a picture seldom is where both are small: a picture's
+// edges leave one of the two pixels on either side close.
+constexpr float kAcrossEvidence = 2.5f;
+
+LagMap AcrossEvidence(const View& v) {
+  return Lattice(v, [&](int32_t x0, int32_t y0) {
+    if (x0 < 1 || y0 < 1 || x0 + kTile >= v.W || y0 + kTile >= v.H) return 0.0f;
+    int across = 0, down = 0;
+    for (int32_t y = y0; y < y0 + kTile; y += 2) {
+      for (int32_t x = x0; x < x0 + kTile; x += 2) {
+        const uint8_t* p = v.Pixel(x, y);
+        across += std::min(Diff3(p, p - 3), Diff3(p, p + 3));
+        down += std::min(Diff3(p, v.Pixel(x, y - 1)), Diff3(p, v.Pixel(x, y + 1)));
+      }
+    }
+    return static_cast<float>(across + 64) / static_cast<float>(down + 64);
+  });
 }
 
 // --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
@@ -1977,24 +2004,28 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   std::sort(mosaicCandidates.begin(), mosaicCandidates.end(),
             [](const MosaicCandidate& a, const MosaicCandidate& b) { return a.Weight > b.Weight; });
   {
-    const LagMap lags = LagEvidence(v);
-    std::vector<Blob> blobs = Blobs(lags.Map, kLagEvidence);
-    // One cell alone is as often the picture's own rows.
-    blobs.erase(
-        std::remove_if(blobs.begin(), blobs.end(), [](const Blob& b) { return b.Count < 2; }),
-        blobs.end());
-    std::sort(blobs.begin(), blobs.end(),
-              [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
-    if (blobs.size() > kMosaicTries) blobs.resize(kMosaicTries);
+    // One cell alone is as often the picture's own rows. A cell at the mosaic's edge may hold too
+    // little of it to count: one more all round.
+    const auto places = [&](const LagMap& lattice, float threshold, std::size_t keep,
+                            std::vector<MosaicCandidate>& out) {
+      std::vector<Blob> blobs = Blobs(lattice.Map, threshold);
+      blobs.erase(
+          std::remove_if(blobs.begin(), blobs.end(), [](const Blob& b) { return b.Count < 2; }),
+          blobs.end());
+      std::sort(blobs.begin(), blobs.end(),
+                [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
+      if (blobs.size() > keep) blobs.resize(keep);
+      const int32_t cell = lattice.Cell;
+      for (const Blob& blob : blobs) {
+        out.push_back(
+            {TRect{std::max(0, (blob.Left - 1) * cell), std::max(0, (blob.Top - 1) * cell),
+                   std::min((blob.Right + 1) * cell, v.W), std::min((blob.Bottom + 1) * cell, v.H)},
+             blob.Weight});
+      }
+    };
     std::vector<MosaicCandidate> rowMatches;
-    // A cell at the mosaic's edge may hold too little of it to count: one more all round.
-    for (const Blob& blob : blobs) {
-      rowMatches.push_back(
-          {TRect{std::max(0, (blob.Left - 1) * lags.Cell), std::max(0, (blob.Top - 1) * lags.Cell),
-                 std::min((blob.Right + 1) * lags.Cell, v.W),
-                 std::min((blob.Bottom + 1) * lags.Cell, v.H)},
-           blob.Weight});
-    }
+    places(LagEvidence(v), kLagEvidence, kMosaicTries, rowMatches);
+    places(AcrossEvidence(v), kAcrossEvidence, 2, rowMatches);
     mosaicCandidates.insert(mosaicCandidates.begin(), rowMatches.begin(), rowMatches.end());
   }
   std::vector<TRect> tried;
