@@ -1716,6 +1716,15 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // part of it too: flat picture inside a mosaic leaves lines that do not follow the rows.
   while (pairsWithin(found.Left - bw, found.Left, kGrowRatio)) found.Left -= bw;
   while (pairsWithin(found.Right, found.Right + bw, kGrowRatio)) found.Right += bw;
+  // And so are whole block rows above and below.
+  const auto rowPairs = [&](int32_t b) {
+    if (b < 0 || b >= blockRows) return false;
+    const auto [p, o] = sums(b, b + 1, found.Left - x0, found.Right - x0);
+    const int64_t pixels = static_cast<int64_t>(found.Right - found.Left) * bh;
+    return p + pixels < kGrowRatio * static_cast<double>(o + pixels);
+  };
+  while (rowPairs(r0 - 1)) --r0, found.Top -= bh;
+  while (rowPairs(r1)) ++r1, found.Bottom += bh;
   return MosaicFind{found, static_cast<double>(sn + count) / static_cast<double>(sp + count)};
 }
 
