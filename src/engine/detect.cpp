@@ -1897,9 +1897,17 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
     if (e.Inside < 1.3 * e.Outside + 0.5 || e.Wins < 0.65) return std::nullopt;
   }
   // A mosaic of smaller blocks that divide these pairs its cells about as closely: then the blocks
-  // found may be several true ones, and the edges off by a part of a block.
+  // found may be several true ones, and the edges off by a part of a block. Both relations count
+  // (the one to the side alone is the same for blocks half as high), and of the many smaller grids
+  // and offsets one may do so on some samples by chance: it must do so again on others.
   const std::vector<PixelSample> inside = PixelSamples(v, found, 512, 4);
-  const GridCost own = CostOfGrid(v, inside, g.Left, g.Top, g.BW, g.BH, a, false);
+  const std::vector<PixelSample> again = PixelSamples(v, found, 512, 5);
+  const GridCost own = CostOfGrid(v, inside, g.Left, g.Top, g.BW, g.BH, a, true);
+  const GridCost ownAgain = CostOfGrid(v, again, g.Left, g.Top, g.BW, g.BH, a, true);
+  const auto asClose = [](const GridCost& c, const GridCost& mine) {
+    return c.Counted >= 64 && (c.Pairs + c.Counted) * (mine.Neighbours + mine.Counted) <
+                                  1.1 * (mine.Pairs + mine.Counted) * (c.Neighbours + c.Counted);
+  };
   for (int32_t bw = 2; bw <= g.BW; ++bw) {
     if (g.BW % bw != 0) continue;
     for (int32_t bh = 2; bh <= g.BH; ++bh) {
@@ -1907,8 +1915,8 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
       const int32_t n = bw * bh;
       for (int32_t b = 2; 2 * b <= n; ++b) {
         if (Gcd(b, n) != 1) continue;
-        const GridCost c = CostOfGrid(v, inside, g.Left, g.Top, bw, bh, b, false);
-        if (c.Counted >= 64 && c.Pairs + c.Counted < 1.1 * (own.Pairs + own.Counted)) {
+        if (asClose(CostOfGrid(v, inside, g.Left, g.Top, bw, bh, b, true), own) &&
+            asClose(CostOfGrid(v, again, g.Left, g.Top, bw, bh, b, true), ownAgain)) {
           return std::nullopt;
         }
       }
