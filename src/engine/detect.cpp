@@ -1129,11 +1129,13 @@ LagMap LagEvidence(const View& v) {
 // came from another column and row. So its pixels are far less like either pixel beside them
 // than like the pixel above or below, which a picture seldom is where both are small: a picture's
 // edges leave one of the two pixels on either side close.
-constexpr float kAcrossEvidence = 2.5f;
+// Small blocks change a smooth picture little, so the evidence is weak cell by cell but holds
+// over the whole mosaic: each cell counts the mean of its 3 x 3 neighbourhood.
+constexpr float kAcrossEvidence = 1.3f;
 
 LagMap AcrossEvidence(const View& v) {
-  return Lattice(v, [&](int32_t x0, int32_t y0) {
-    if (x0 < 1 || y0 < 1 || x0 + kTile >= v.W || y0 + kTile >= v.H) return 0.0f;
+  LagMap lattice = Lattice(v, [&](int32_t x0, int32_t y0) {
+    if (x0 < 1 || y0 < 1 || x0 + kTile >= v.W || y0 + kTile >= v.H) return 1.0f;
     int across = 0, down = 0;
     for (int32_t y = y0; y < y0 + kTile; y += 2) {
       for (int32_t x = x0; x < x0 + kTile; x += 2) {
@@ -1144,6 +1146,22 @@ LagMap AcrossEvidence(const View& v) {
     }
     return static_cast<float>(across + 64) / static_cast<float>(down + 64);
   });
+  TileMap& map = lattice.Map;
+  std::vector<float> mean(map.Mean.size(), 0.0f);
+  for (int32_t r = 0; r < map.Rows; ++r) {
+    for (int32_t c = 0; c < map.Cols; ++c) {
+      float sum = 0;
+      int count = 0;
+      for (int32_t nr = std::max(0, r - 1); nr <= std::min(map.Rows - 1, r + 1); ++nr) {
+        for (int32_t nc = std::max(0, c - 1); nc <= std::min(map.Cols - 1, c + 1); ++nc) {
+          sum += map.At(nc, nr), ++count;
+        }
+      }
+      mean[static_cast<std::size_t>(r) * map.Cols + c] = sum / static_cast<float>(count);
+    }
+  }
+  map.Mean = std::move(mean);
+  return lattice;
 }
 
 // --- The mosaic: blocks that hold a picture's pixels in one shared order -------------------------
@@ -1227,24 +1245,41 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
   const int32_t rows = w.Bottom - w.Top;
   if (rows < 2) return out;
   const std::vector<int32_t> cols = Sample(w.Left, w.Right, 48);
-  // prefix[dy][i]: the summed cost of rows w.Top .. w.Top + i - 1 against their rows dy away.
+  const std::size_t ncols = cols.size();
+  // prefix[dy][i]: the summed cost of rows w.Top .. w.Top + i - 1 against their rows dy away, the
+  // mean over the sampled columns; with `aside`, also each column's own in columnPrefix[dy].
   const int32_t span = kMaxBlock - 1;
   std::vector<std::vector<double>> prefix(2 * static_cast<std::size_t>(span) + 1);
+  std::vector<std::vector<int32_t>> columnPrefix(aside ? prefix.size() : 0);
   const auto slot = [&](int32_t dy) {
     const int32_t at = dy + span;
     return static_cast<std::size_t>(at);
   };
+  const std::size_t stride = static_cast<std::size_t>(rows) + 1;
   for (int32_t dy = -span; dy <= span; ++dy) {
     if (dy == 0) continue;
     std::vector<double>& p = prefix[slot(dy)];
-    p.assign(static_cast<std::size_t>(rows) + 1, 0.0);
+    p.assign(stride, 0.0);
+    if (aside) columnPrefix[slot(dy)].assign(ncols * stride, 0);
     for (int32_t i = 0; i < rows; ++i) {
       const int32_t y = w.Top + i;
       double c = 3.0 * 255.0;
       if (y + dy >= 0 && y + dy < v.H) {
         c = 0;
-        for (int32_t x : cols) c += Diff3(v.Pixel(x, y), v.Pixel(x, y + dy));
-        c /= static_cast<double>(cols.size());
+        for (std::size_t k = 0; k < ncols; ++k) {
+          const int d = Diff3(v.Pixel(cols[k], y), v.Pixel(cols[k], y + dy));
+          c += d;
+          if (aside) {
+            int32_t* cp = columnPrefix[slot(dy)].data() + k * stride;
+            cp[i + 1] = cp[i] + d;
+          }
+        }
+        c /= static_cast<double>(ncols);
+      } else if (aside) {
+        for (std::size_t k = 0; k < ncols; ++k) {
+          int32_t* cp = columnPrefix[slot(dy)].data() + k * stride;
+          cp[i + 1] = cp[i] + 3 * 255;
+        }
       }
       p[static_cast<std::size_t>(i) + 1] = p[static_cast<std::size_t>(i)] + c;
     }
@@ -1252,6 +1287,10 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
   const auto range = [&](int32_t dy, int32_t from, int32_t to) {
     const std::vector<double>& p = prefix[slot(dy)];
     return p[static_cast<std::size_t>(to - w.Top)] - p[static_cast<std::size_t>(from - w.Top)];
+  };
+  const auto columnRange = [&](int32_t dy, std::size_t k, int32_t from, int32_t to) {
+    const int32_t* cp = columnPrefix[slot(dy)].data() + k * stride;
+    return cp[to - w.Top] - cp[from - w.Top];
   };
   for (int32_t bh = kMinBlock; bh <= kMaxBlock && bh <= rows; ++bh) {
     for (int32_t top = w.Top; top < w.Top + bh; ++top) {
@@ -1261,13 +1300,23 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
       for (int32_t q = 1; 2 * q <= bh; ++q) {
         if (Gcd(q, bh) != 1) continue;
         double cost = 0;
-        // With `aside`, a block row that the hypothesis fits worse than the picture's own rows is
-        // taken at the picture's cost: rows of the picture above or below a mosaic must not decide
-        // its grid. (Rows in order fit a picture's rows as well, so they are not read this way.)
+        // With `aside`, each column of a block row that the hypothesis fits worse than the
+        // picture's own rows is taken at the picture's cost: picture above, below or beside a
+        // mosaic must not decide its grid. (Rows in order fit a picture's rows as well, so they
+        // are not read this way.)
         for (int32_t b = 0; b < blocks; ++b) {
           const int32_t y0 = top + b * bh;
-          const double fit = range(q, y0, y0 + bh - q) + range(q - bh, y0 + bh - q, y0 + bh);
-          cost += aside ? std::min(fit, range(1, y0, y0 + bh)) : fit;
+          if (!aside) {
+            cost += range(q, y0, y0 + bh - q) + range(q - bh, y0 + bh - q, y0 + bh);
+            continue;
+          }
+          int64_t sum = 0;
+          for (std::size_t k = 0; k < ncols; ++k) {
+            sum += std::min(
+                columnRange(q, k, y0, y0 + bh - q) + columnRange(q - bh, k, y0 + bh - q, y0 + bh),
+                columnRange(1, k, y0, y0 + bh));
+          }
+          cost += static_cast<double>(sum) / static_cast<double>(ncols);
         }
         cost /= static_cast<double>(blocks * bh);
         out.push_back({bh, top, q, cost});
@@ -1415,9 +1464,16 @@ struct GridGuess {
   double Cost = 0;
 };
 
+// How many of the cheapest grids are judged again.
+constexpr std::size_t kGridGuesses = 32;
+
+bool ByCost(const GridGuess& a, const GridGuess& b) {
+  return a.Cost < b.Cost;
+}
+
 // The block columns for block rows that are known: every width, first column and offset a
 // with a mod BH = q', judged on the same pixel samples so that close grids are compared on the
-// same pairs.
+// same pairs. `out` keeps the kGridGuesses cheapest as a heap, the most costly on top.
 void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
                        const std::vector<PixelSample>& samples, std::vector<GridGuess>& out) {
   struct Placed {
@@ -1454,15 +1510,28 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
         placed.push_back({s.Color, (s.Y - y0) * bw + (s.X - x0), x0, y0});
       }
       if (placed.size() < samples.size() / 2) continue;
+      const double count = static_cast<double>(placed.size());
       for (const int32_t a : offsets) {
+        // Given up as soon as it cannot be among the best kept.
+        const double bound = out.size() < kGridGuesses ? std::numeric_limits<double>::infinity()
+                                                       : out.front().Cost * count;
         double sum = 0;
-        for (const Placed& p : placed) {
-          const int32_t cell = p.K + a;
-          const std::size_t k2 = static_cast<std::size_t>(cell);
+        std::size_t i = 0;
+        for (; i < placed.size(); ++i) {
+          const Placed& p = placed[i];
+          const std::size_t k2 = static_cast<std::size_t>(p.K + a);
           sum += ColorDiff(p.Color, ColorAt(v, p.X0 + colOf[k2], p.Y0 + rowOf[k2]));
+          if (i % 16 == 15 && sum >= bound) break;
         }
-        out.push_back(
-            {MosaicGrid{ox, rows.Top, bw, rows.BH}, a, sum / static_cast<double>(placed.size())});
+        if (i < placed.size() || sum >= bound) continue;
+        const GridGuess guess{MosaicGrid{ox, rows.Top, bw, rows.BH}, a, sum / count};
+        if (out.size() == kGridGuesses) {
+          std::pop_heap(out.begin(), out.end(), ByCost);
+          out.back() = guess;
+        } else {
+          out.push_back(guess);
+        }
+        std::push_heap(out.begin(), out.end(), ByCost);
       }
     }
   }
@@ -1824,10 +1893,8 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
   if (guesses.empty()) return std::nullopt;
-  const std::size_t keep = std::min<std::size_t>(32, guesses.size());
-  std::partial_sort(guesses.begin(), guesses.begin() + static_cast<std::ptrdiff_t>(keep),
-                    guesses.end(),
-                    [](const GridGuess& a, const GridGuess& b) { return a.Cost < b.Cost; });
+  std::sort_heap(guesses.begin(), guesses.end(), ByCost);
+  const std::size_t keep = guesses.size();
   const std::vector<PixelSample> fresh = PixelSamples(v, w, 768, 2);
   std::size_t chosen = keep;
   double bestRatio = std::numeric_limits<double>::infinity();
@@ -2048,7 +2115,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
   for (const MosaicCandidate& c : mosaicCandidates) {
-    if (tried.size() >= kMosaicTries) break;
+    if (tried.size() >= kMosaicTries + 2) break;
     const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
       return std::max(t.Left, c.Rect.Left) < std::min(t.Right, c.Rect.Right) &&
              std::max(t.Top, c.Rect.Top) < std::min(t.Bottom, c.Rect.Bottom);
