@@ -1749,12 +1749,27 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // follows no rows: the block columns may start or end up to kEdgeSlack columns further out,
   // where those columns pair about as closely as their neighbours; the width and edges that pair
   // best count.
-  const auto pairsWithin = [&](int32_t from, int32_t to, double ratio) {
-    if (from == to) return true;
-    if (from < x0 || to > x1) return false;
-    const auto [p, o] = sums(r0, r1, from - x0, to - x0);
-    const int64_t pixels = static_cast<int64_t>(to - from) * (r1 - r0) * bh;
+  // Whether the pixels of block rows [rowFrom, rowTo) and columns [xFrom, xTo) of the picture, read
+  // afresh (they may lie beyond the place read), pair closer than `ratio` times their neighbours.
+  const auto pairsCloser = [&](int32_t rowFrom, int32_t rowTo, int32_t xFrom, int32_t xTo,
+                               double ratio) {
+    if (xFrom == xTo) return true;
+    if (xFrom < 0 || xTo > v.W || rows.Top + (b0 + rowFrom) * bh < 0 ||
+        rows.Top + (b0 + rowTo) * bh > v.H) {
+      return false;
+    }
+    int64_t p = 0, o = 0;
+    for (int32_t b = rowFrom; b < rowTo; ++b) {
+      for (int32_t x = xFrom; x < xTo; ++x) {
+        const auto [cp, co] = column(b, x);
+        p += cp, o += co;
+      }
+    }
+    const int64_t pixels = static_cast<int64_t>(xTo - xFrom) * (rowTo - rowFrom) * bh;
     return p + pixels < ratio * static_cast<double>(o + pixels);
+  };
+  const auto pairsWithin = [&](int32_t from, int32_t to, double ratio) {
+    return pairsCloser(r0, r1, from, to, ratio);
   };
   const std::vector<PixelSample> samples = PixelSamples(v, found, 512, 7);
   double bestRatio = kMosaicRatio;
@@ -1787,10 +1802,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   while (pairsWithin(found.Right, found.Right + bw, kGrowRatio)) found.Right += bw;
   // And so are whole block rows above and below.
   const auto rowPairs = [&](int32_t b) {
-    if (b < 0 || b >= blockRows) return false;
-    const auto [p, o] = sums(b, b + 1, found.Left - x0, found.Right - x0);
-    const int64_t pixels = static_cast<int64_t>(found.Right - found.Left) * bh;
-    return p + pixels < kGrowRatio * static_cast<double>(o + pixels);
+    return pairsCloser(b, b + 1, found.Left, found.Right, kGrowRatio);
   };
   while (rowPairs(r0 - 1)) --r0, found.Top -= bh;
   while (rowPairs(r1)) ++r1, found.Bottom += bh;
