@@ -1723,7 +1723,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   const auto [sp, sn] = sums(r0, r1, c0, c1);
   const int64_t count = static_cast<int64_t>(width) * (found.Bottom - found.Top);
   if (count < 256 || found.Bottom - found.Top < kMinSide || width < kMinSide ||
-      sp + count >= kMosaicFinalRatio * static_cast<double>(sn + count)) {
+      sp + count >= kColumnFitRatio * static_cast<double>(sn + count)) {
     return std::nullopt;
   }
   // The last q rows of a block pair with rows of their own block, not with the rows q further

@@ -111,16 +111,25 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
   struct Case {
     TRect Rect;
     int32_t BlockW, BlockH, Key1, Key2;
+    int32_t FlatFrom = 0, FlatTo = 0;  // columns of flat grey in the picture
   };
   // Blocks wide, tall and flat; each rectangle leaves strips that no block covers. The first
-  // three keep each block column's rows in order (read through the block columns), the last
-  // moves them (read through the rows alone).
+  // three keep each block column's rows in order (read through the block columns), the last two
+  // move them (read through the rows alone); the last one has a flat band across it, whose
+  // columns follow no rows.
   const Case cases[] = {{{10, 46, 140, 159}, 17, 9, 233, 188},
                         {{95, 76, 211, 128}, 17, 14, 181, 231},
                         {{31, 50, 142, 163}, 18, 4, 121, 180},
-                        {{57, 21, 166, 170}, 12, 20, 7, 90}};
+                        {{57, 21, 166, 170}, 12, 20, 7, 90},
+                        {{20, 30, 200, 140}, 15, 11, 233, 17, 78, 92}};
   for (const Case& c : cases) {
-    const Bitmap original = PhotoLike(240, 180, 5);
+    Bitmap original = PhotoLike(240, 180, 5);
+    for (int32_t y = 0; y < original.Height(); ++y) {
+      for (int32_t x = c.FlatFrom; x < c.FlatTo; ++x) {
+        uint8_t* p = original.ScanLine(y).data() + 3 * x;
+        p[0] = 120, p[1] = 130, p[2] = 140;
+      }
+    }
     TransformRequest request;
     request.Kind = TransformKind::ReversibleMosaic;
     request.BlockW = c.BlockW;
