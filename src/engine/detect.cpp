@@ -1688,7 +1688,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
         misses = 0;
         continue;
       }
-      if (start >= 0 && ++misses > gap) {
+      if (start >= 0 && (++misses > gap || i == n)) {
         if (last - start + 1 > bestLen) bestLen = last - start + 1, from = start, to = last + 1;
         start = -1;
         misses = 0;
