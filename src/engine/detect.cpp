@@ -1603,6 +1603,8 @@ constexpr int32_t kEdgeSlack = 3;
 constexpr double kPlainRatio = 1.1;
 // Whole block columns beside the ones that follow the rows that pair this much better.
 constexpr double kGrowRatio = 0.9;
+// How far the block rows found are tried either way.
+constexpr int32_t kRowPolish = 2;
 
 // Whether a line of `count` pixels follows the rows: their pairs far closer than their own
 // neighbours.
@@ -1806,6 +1808,25 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   };
   while (rowPairs(r0 - 1)) --r0, found.Top -= bh;
   while (rowPairs(r1)) ++r1, found.Bottom += bh;
+  // A block's first or last rows may be flat picture that pairs with anything: the block rows are
+  // set, up to kRowPolish rows either way, where all pairs are closest.
+  int64_t closest = std::numeric_limits<int64_t>::max();
+  int32_t moveBy = 0;
+  for (int32_t d = -kRowPolish; d <= kRowPolish; ++d) {
+    if (found.Top + d < 0 || found.Bottom + d > v.H) continue;
+    int64_t cost = 0;
+    for (int32_t y0 = found.Top + d; y0 < found.Bottom + d; y0 += bh) {
+      for (int32_t r = 0; r < bh; ++r) {
+        for (int32_t x = found.Left; x < found.Right; ++x) {
+          const uint8_t* p = v.Pixel(x, y0 + r);
+          cost += std::min(Diff3(p, v.Pixel(x, y0 + (r + q) % bh)),
+                           Diff3(p, v.Pixel(x, y0 + (r + bh - q) % bh)));
+        }
+      }
+    }
+    if (cost < closest) closest = cost, moveBy = d;
+  }
+  found.Top += moveBy, found.Bottom += moveBy;
   return MosaicFind{found, static_cast<double>(sn + count) / static_cast<double>(sp + count)};
 }
 
