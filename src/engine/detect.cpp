@@ -923,14 +923,19 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
 // outside on nearly every sample that tells something: on a muted picture the gain per sample is
 // small, but where the picture is not scrambled, undoing makes as many samples worse as better,
 // or more. Over all edges most samples must win; an edge alone, where it tells something, must
-// lean that way too (an edge through white or grey only is placed by the others).
+// lean that way too (an edge through white or grey only is placed by the others). A sample tells
+// something about its edge where undoing moves the pixel inside by a good part of its difference
+// to the pixel outside: along a sharp edge of the picture a muted rotation changes too little
+// for the sample to lean either way.
 constexpr double kByteWins = 0.7;
 constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 constexpr double kByteChanceSigmas = 5.0;
 // Undoing removes a good share of the difference across a true edge, where the pixels outside
-// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all.
+// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all. The
+// differences are squared, so that a colour byte moved back between two pixels of an even run
+// counts.
 constexpr double kByteJoinShare = 0.25;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
@@ -944,14 +949,21 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
     double gain = 0;
     pixels([&](int32_t x, int32_t y, int32_t ox, int32_t oy) {
       const uint32_t out = ColorAt(v, ox, oy);
-      const int before = ColorDiff(ColorAt(v, x, y), out);
-      const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
-      gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
-      allBefore += before, allAfter += after;
+      const uint32_t inside = ColorAt(v, x, y);
+      const uint32_t undone = Unrotated(v, r.Left, r.Right, shift, x, y);
+      const int before = ColorDiff(inside, out);
+      const int after = ColorDiff(undone, out);
+      const int capped = std::clamp(before - after, -kByteGainCap, kByteGainCap);
+      allGain += capped;
+      allBefore += SquaredDiff(inside, out), allAfter += SquaredDiff(undone, out);
+      if (before != after) ++allDecided, allWins += after < before;
+      if (std::max(before, after) < kInformative) return;
+      ++allInformative;
+      if (2 * ColorDiff(inside, undone) < std::max(before, after)) return;
+      gain += capped;
+      ++informative;
       if (before != after) ++decided, wins += after < before;
-      if (std::max(before, after) >= kInformative) ++informative;
     });
-    allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
     return informative < kByteEdgeInformative || (wins >= kByteEdgeWins * decided && gain > 0);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
