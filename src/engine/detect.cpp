@@ -42,13 +42,19 @@ int Diff3(const uint8_t* a, const uint8_t* b) {
 // How unlike both its left and right neighbour pixel (x, y) is: the smaller of the two
 // differences, summed over the colour bytes. Natural pictures change smoothly or in edges, so at
 // least one neighbour is close; a scrambled pixel differs from both. Pixels outside the picture
-// count as 0.
+// count as 0. A pixel on the left or right border has one neighbour in its row; the pixels above
+// and below stand in for the missing one, so that a clean border column next to a scramble does
+// not take the scramble's noise.
 int Noise(const View& v, int32_t x, int32_t y) {
   if (x < 0 || x >= v.W || y < 0 || y >= v.H) return 0;
   const uint8_t* p = v.Pixel(x, y);
   int best = std::numeric_limits<int>::max();
   if (x > 0) best = Diff3(p, p - 3);
   if (x + 1 < v.W) best = std::min(best, Diff3(p, p + 3));
+  if ((x == 0 || x + 1 == v.W) && v.W > 1) {
+    if (y > 0) best = std::min(best, Diff3(p, v.Pixel(x, y - 1)));
+    if (y + 1 < v.H) best = std::min(best, Diff3(p, v.Pixel(x, y + 1)));
+  }
   return best == std::numeric_limits<int>::max() ? 0 : best;
 }
 
@@ -634,6 +640,7 @@ int SquaredDiff(uint32_t a, uint32_t b) {
 int32_t WrapEdge(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
                  int32_t from, int32_t to) {
   const bool right = shift > 0;
+  if (to < from) return right ? r.Right : r.Left;
   const std::size_t n = static_cast<std::size_t>(to - from + 1);
   std::vector<double> cost(n, 0.0);
   // Between pixel x = from - 2 + i and the next: the difference as they are, and once both are
@@ -1045,9 +1052,12 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
     TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
     if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
     r = PolishShift(v, r, guess.Shift);
-    // Undone over the final rectangle, the inside must still be far smoother.
-    if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
-      continue;
+    // Undone over the final rectangle, the inside must still be far smoother, and as smooth as
+    // a picture: random bytes (the XOR transform) mixed across their bits stay random bytes,
+    // however much smoother than before.
+    if (!bytes) {
+      const double undone = RoughnessUnrotated(v, r, guess.Shift);
+      if (undone > 0.6 * RoughnessUnrotated(v, r, 0) || undone > 2 * kRandomNoise) continue;
     }
     double edges = ShiftEdgeScore(v, r, guess.Shift);
     if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
@@ -2099,7 +2109,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
       // A whole-byte rotation leaves the picture as smooth as it was; a place far noisier than
       // most of the picture is another scramble (a mosaic not found), whose shuffled pixels
-      // join by chance here and there.
+      // join by chance here and there, unless its edges join as clearly as a rotation found by
+      // its noise must (a rotation over textured picture).
       double noise = 0;
       int32_t tiles = 0;
       for (int32_t r = shifted->Rect.Top / kTile; r * kTile < shifted->Rect.Bottom; ++r) {
@@ -2107,7 +2118,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
           noise += map.At(c, r), ++tiles;
         }
       }
-      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy)) {
+      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy) &&
+          shifted->Score < kMinByteShiftEdgeGain) {
         continue;
       }
       if (!best || shifted->Score > bestScore) {
