@@ -1087,7 +1087,7 @@ constexpr int32_t kByteSeamStep = 2;
 // Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
 // make a seam, and every row pays a toll (kByteGainToll).
 // The smallest summed gain of a seam, and its fewest rows (looked at).
-constexpr int32_t kByteSeamMinGain = 48;
+constexpr int32_t kByteSeamMinGain = 24;
 constexpr int32_t kByteSeamMinRows = 6;
 constexpr std::size_t kMaxByteSeams = 32;
 
