@@ -930,10 +930,7 @@ double ShiftEdgeScore(const View& v, const TRect& r, int32_t shift) {
 // outside on nearly every sample that tells something: on a muted picture the gain per sample is
 // small, but where the picture is not scrambled, undoing makes as many samples worse as better,
 // or more. Over all edges most samples must win; an edge alone, where it tells something, must
-// lean that way too (an edge through white or grey only is placed by the others). A sample tells
-// something about its edge where undoing moves the pixel inside by a good part of its difference
-// to the pixel outside: along a sharp edge of the picture a muted rotation changes too little
-// for the sample to lean either way.
+// lean that way too (an edge through white or grey only is placed by the others).
 constexpr double kByteWins = 0.7;
 constexpr double kByteEdgeWins = 0.6;
 constexpr int kByteEdgeInformative = 8;
@@ -960,17 +957,12 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       const uint32_t undone = Unrotated(v, r.Left, r.Right, shift, x, y);
       const int before = ColorDiff(inside, out);
       const int after = ColorDiff(undone, out);
-      const int capped = std::clamp(before - after, -kByteGainCap, kByteGainCap);
-      allGain += capped;
+      gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
       allBefore += SquaredDiff(inside, out), allAfter += SquaredDiff(undone, out);
-      if (before != after) ++allDecided, allWins += after < before;
-      if (std::max(before, after) < kInformative) return;
-      ++allInformative;
-      if (2 * ColorDiff(inside, undone) < std::max(before, after)) return;
-      gain += capped;
-      ++informative;
       if (before != after) ++decided, wins += after < before;
+      if (std::max(before, after) >= kInformative) ++informative;
     });
+    allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
     return informative < kByteEdgeInformative || (wins >= kByteEdgeWins * decided && gain > 0);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
