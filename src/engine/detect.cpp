@@ -42,13 +42,19 @@ int Diff3(const uint8_t* a, const uint8_t* b) {
 // How unlike both its left and right neighbour pixel (x, y) is: the smaller of the two
 // differences, summed over the colour bytes. Natural pictures change smoothly or in edges, so at
 // least one neighbour is close; a scrambled pixel differs from both. Pixels outside the picture
-// count as 0.
+// count as 0. A pixel on the left or right border has one neighbour in its row; the pixels above
+// and below stand in for the missing one, so that a clean border column next to a scramble does
+// not take the scramble's noise.
 int Noise(const View& v, int32_t x, int32_t y) {
   if (x < 0 || x >= v.W || y < 0 || y >= v.H) return 0;
   const uint8_t* p = v.Pixel(x, y);
   int best = std::numeric_limits<int>::max();
   if (x > 0) best = Diff3(p, p - 3);
   if (x + 1 < v.W) best = std::min(best, Diff3(p, p + 3));
+  if ((x == 0 || x + 1 == v.W) && v.W > 1) {
+    if (y > 0) best = std::min(best, Diff3(p, v.Pixel(x, y - 1)));
+    if (y + 1 < v.H) best = std::min(best, Diff3(p, v.Pixel(x, y + 1)));
+  }
   return best == std::numeric_limits<int>::max() ? 0 : best;
 }
 
@@ -611,6 +617,89 @@ double BottomGain(const View& v, const TRect& r, int32_t shift, const std::vecto
 // of a shifted rectangle whose picture is smooth in places.
 constexpr int32_t kShiftReach = 512;
 
+// The sum of the squared differences of the colour bytes: unlike their plain sum it grows when
+// one pixel of an even run is swapped for a neighbour's colour.
+int SquaredDiff(uint32_t a, uint32_t b) {
+  int sum = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    sum += d * d;
+  }
+  return sum;
+}
+
+// The far edge of a whole-byte rotation (the right one of a right rotation, the left one of a
+// left one) undoes its last pixel with the bytes that wrapped around from the row's other end,
+// and only at the true edge do they belong there. Rotations by whole bytes swap colour channels
+// and keep the picture smooth on both sides of a wrong edge too, so an edge is judged by how
+// smooth each sampled row is as a whole, from `from` - 2 to `to` + 1, once undone up to it:
+// a wrong edge leaves a wrongly undone pixel or a channel-swapped stretch against the picture.
+// Returns the edge in [from, to] (exclusive for the right edge) that makes the rows smoothest;
+// the near edge of `r` stays as it is. At the picture's border the missing pair counts as the
+// one inside it.
+int32_t WrapEdge(const View& v, const TRect& r, int32_t shift, const std::vector<int32_t>& rows,
+                 int32_t from, int32_t to) {
+  const bool right = shift > 0;
+  if (to < from) return right ? r.Right : r.Left;
+  const std::size_t n = static_cast<std::size_t>(to - from + 1);
+  std::vector<double> cost(n, 0.0);
+  // Between pixel x = from - 2 + i and the next: the difference as they are, and once both are
+  // undone away from the far edge (where they do not depend on it).
+  std::vector<int> scrambled(n + 3, 0), undone(n + 3, 0);
+  const int32_t near = right ? r.Left : r.Right - 1;
+  const int32_t nearOut = right ? near - 1 : near + 1;
+  for (int32_t y : rows) {
+    // Only rows that the rotation reached, as far as the near edge tells: a row that undoing
+    // does not join there is the picture's, and would pull the far edge towards the near one.
+    if (nearOut >= 0 && nearOut < v.W) {
+      const uint32_t out = ColorAt(v, nearOut, y);
+      if (ColorDiff(Unrotated(v, r.Left, r.Right, shift, near, y), out) >=
+          ColorDiff(ColorAt(v, near, y), out)) {
+        continue;
+      }
+    }
+    for (std::size_t i = 0; i < n + 3; ++i) {
+      const int32_t x = from - 2 + static_cast<int32_t>(i);
+      scrambled[i] = undone[i] = 0;
+      if (x < 0 || x + 1 >= v.W) continue;
+      scrambled[i] = SquaredDiff(ColorAt(v, x, y), ColorAt(v, x + 1, y));
+      if (right ? x >= r.Left && x + 2 < v.W : x >= 1 && x + 1 < r.Right) {
+        const int32_t left = right ? r.Left : x - 1;
+        const int32_t end = right ? x + 3 : r.Right;
+        undone[i] = SquaredDiff(Unrotated(v, left, end, shift, x, y),
+                                Unrotated(v, left, end, shift, x + 1, y));
+      }
+    }
+    double before = 0, after = 0;
+    if (right) {
+      // Edge e: pixels up to e - 2 undone, e - 1 undone with the wrapped bytes, e on as they are.
+      for (std::size_t i = 2; i <= n; ++i) after += scrambled[i];
+      for (std::size_t j = 0; j < n; ++j) {
+        const int32_t e = from + static_cast<int32_t>(j);
+        const uint32_t last = Unrotated(v, r.Left, e, shift, e - 1, y);
+        const int inner = SquaredDiff(Unrotated(v, r.Left, e, shift, e - 2, y), last);
+        const int outer = e < v.W ? SquaredDiff(last, ColorAt(v, e, y)) : inner;
+        cost[j] += before + inner + outer + after;
+        before += undone[j];
+        after -= scrambled[j + 2];
+      }
+    } else {
+      // Edge e: pixels up to e - 1 as they are, e undone with the wrapped bytes, e + 1 on undone.
+      for (std::size_t i = 3; i < n + 3; ++i) after += undone[i];
+      for (std::size_t j = 0; j < n; ++j) {
+        const int32_t e = from + static_cast<int32_t>(j);
+        const uint32_t first = Unrotated(v, e, r.Right, shift, e, y);
+        const int inner = SquaredDiff(first, Unrotated(v, e, r.Right, shift, e + 1, y));
+        const int outer = e > 0 ? SquaredDiff(ColorAt(v, e - 1, y), first) : inner;
+        cost[j] += before + outer + inner + after;
+        before += scrambled[j + 1];
+        after -= undone[j + 3];
+      }
+    }
+  }
+  return from + static_cast<int32_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
+}
+
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
 // `seam`: -1 when the left edge is a whole-byte seam already placed from all its rows, +1 the
 // right edge; the wide first search leaves that edge where it is.
@@ -622,12 +711,19 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
     const int32_t reach = pass == 0 ? kShiftReach : pass == 1 ? 2 * kTile : 4;
     // The wide first search on few rows and columns, the fine ones on many.
     const int32_t samples = pass == 0 ? 48 : kSamples;
-    const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, samples);
+    std::vector<int32_t> rows = Sample(r.Top, r.Bottom, samples);
+    // Once a whole-byte seam holds the near edge, the far one is placed by its wrapped bytes.
+    const bool wrapLeft = bytes && seam > 0 && shift < 0;
+    const bool wrapRight = bytes && seam < 0 && shift > 0;
     const auto searchLeft = [&] {
       const int32_t from = std::max(0, r.Left - reach);
-      const int32_t to = std::min(r.Left + 2 * kTile, r.Right - 2);
+      const int32_t to = std::min(r.Left + 2 * kTile, r.Right - (wrapLeft ? 4 : 2));
       int32_t bestX = r.Left;
       double best = -std::numeric_limits<double>::infinity();
+      if (wrapLeft) {
+        r.Left = WrapEdge(v, r, shift, rows, from, to);
+        return;
+      }
       for (int32_t x = from; x <= to; ++x) {
         const double g =
             x == 0 ? border * static_cast<double>(rows.size())
@@ -637,10 +733,14 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       r.Left = bestX;
     };
     const auto searchRight = [&] {
-      const int32_t from = std::max(r.Left + 2, r.Right - 2 * kTile);
+      const int32_t from = std::max(r.Left + (wrapRight ? 3 : 2), r.Right - 2 * kTile);
       const int32_t to = std::min(v.W, r.Right + reach);
       int32_t bestX = r.Right;
       double best = -std::numeric_limits<double>::infinity();
+      if (wrapRight) {
+        r.Right = WrapEdge(v, r, shift, rows, from, to);
+        return;
+      }
       for (int32_t x = to; x >= from; --x) {
         const double g =
             x == v.W ? border * static_cast<double>(rows.size())
@@ -649,10 +749,72 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       }
       r.Right = bestX;
     };
+    const auto placeRows = [&] {
+      const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
+      // The top and bottom rows may join too weakly to place them (grey rows of a whole-byte
+      // rotation, a narrow rectangle); the edge that is undone exactly row by row (the left one of
+      // a right rotation, the right one of a left one) tells too which rows are scrambled: its
+      // gain, less a toll for whole bytes, summed from row 0 up to each row (weighed as one column
+      // of the edge is, when columns are sampled). For whole bytes only once that edge is a seam.
+      std::vector<double> rowsGain;
+      if (!bytes || seam != 0) {
+        rowsGain.assign(static_cast<std::size_t>(v.H) + 1, 0.0);
+        const int32_t x = shift > 0 ? r.Left : r.Right - 1;
+        const int32_t out = shift > 0 ? x - 1 : x + 1;
+        const double scale =
+            static_cast<double>(cols.size()) / std::max<int32_t>(1, r.Right - r.Left - 2);
+        for (int32_t y = 0; y < v.H; ++y) {
+          double g = 0;
+          if (out >= 0 && out < v.W) {
+            const uint32_t o = ColorAt(v, out, y);
+            g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
+                               ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
+                           -cap, cap) -
+                (bytes ? kBytePlaceToll : 0);
+          }
+          rowsGain[static_cast<std::size_t>(y) + 1] =
+              rowsGain[static_cast<std::size_t>(y)] + scale * g;
+        }
+      }
+      const auto rowsBefore = [&](int32_t y) {
+        return rowsGain.empty() ? 0.0 : rowsGain[static_cast<std::size_t>(y)];
+      };
+      {
+        const int32_t from = std::max(0, r.Top - reach);
+        const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
+        int32_t bestY = r.Top;
+        double best = -std::numeric_limits<double>::infinity();
+        for (int32_t y = from; y <= to; ++y) {
+          const double g =
+              y == 0 ? border * static_cast<double>(cols.size())
+                     : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols, nullptr, cap);
+          if (g - rowsBefore(y) > best) best = g - rowsBefore(y), bestY = y;
+        }
+        r.Top = bestY;
+      }
+      {
+        const int32_t from = std::max(r.Top + 1, r.Bottom - 2 * kTile);
+        const int32_t to = std::min(v.H, r.Bottom + reach);
+        int32_t bestY = r.Bottom;
+        double best = -std::numeric_limits<double>::infinity();
+        for (int32_t y = to; y >= from; --y) {
+          const double g =
+              y == v.H ? border * static_cast<double>(cols.size())
+                       : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols, nullptr, cap);
+          if (g + rowsBefore(y) > best) best = g + rowsBefore(y), bestY = y;
+        }
+        r.Bottom = bestY;
+      }
+    };
     // The edge whose first pixel is undone without the far end's pixel first: the left one of a
     // right rotation, the right one of a left rotation.
     const bool keepLeft = pass == 0 && bytes && seam < 0;
     const bool keepRight = pass == 0 && bytes && seam > 0;
+    // The far edge of a whole-byte rotation is judged on the rows it scrambled: placed first.
+    if (pass == 0 && (wrapLeft || wrapRight)) {
+      placeRows();
+      rows = Sample(r.Top, r.Bottom, samples);
+    }
     if (shift > 0) {
       if (!keepLeft) searchLeft();
       if (!keepRight) searchRight();
@@ -660,61 +822,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       if (!keepRight) searchRight();
       if (!keepLeft) searchLeft();
     }
-    const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
-    // The top and bottom rows may join too weakly to place them (grey rows of a whole-byte
-    // rotation, a narrow rectangle); the edge that is undone exactly row by row (the left one of
-    // a right rotation, the right one of a left one) tells too which rows are scrambled: its
-    // gain, less a toll for whole bytes, summed from row 0 up to each row (weighed as one column
-    // of the edge is, when columns are sampled). For whole bytes only once that edge is a seam.
-    std::vector<double> rowsGain;
-    if (!bytes || seam != 0) {
-      rowsGain.assign(static_cast<std::size_t>(v.H) + 1, 0.0);
-      const int32_t x = shift > 0 ? r.Left : r.Right - 1;
-      const int32_t out = shift > 0 ? x - 1 : x + 1;
-      const double scale =
-          static_cast<double>(cols.size()) / std::max<int32_t>(1, r.Right - r.Left - 2);
-      for (int32_t y = 0; y < v.H; ++y) {
-        double g = 0;
-        if (out >= 0 && out < v.W) {
-          const uint32_t o = ColorAt(v, out, y);
-          g = std::clamp(ColorDiff(ColorAt(v, x, y), o) -
-                             ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), o),
-                         -cap, cap) -
-              (bytes ? kBytePlaceToll : 0);
-        }
-        rowsGain[static_cast<std::size_t>(y) + 1] =
-            rowsGain[static_cast<std::size_t>(y)] + scale * g;
-      }
-    }
-    const auto rowsBefore = [&](int32_t y) {
-      return rowsGain.empty() ? 0.0 : rowsGain[static_cast<std::size_t>(y)];
-    };
-    {
-      const int32_t from = std::max(0, r.Top - reach);
-      const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
-      int32_t bestY = r.Top;
-      double best = -std::numeric_limits<double>::infinity();
-      for (int32_t y = from; y <= to; ++y) {
-        const double g =
-            y == 0 ? border * static_cast<double>(cols.size())
-                   : TopGain(v, TRect{r.Left, y, r.Right, r.Bottom}, shift, cols, nullptr, cap);
-        if (g - rowsBefore(y) > best) best = g - rowsBefore(y), bestY = y;
-      }
-      r.Top = bestY;
-    }
-    {
-      const int32_t from = std::max(r.Top + 1, r.Bottom - 2 * kTile);
-      const int32_t to = std::min(v.H, r.Bottom + reach);
-      int32_t bestY = r.Bottom;
-      double best = -std::numeric_limits<double>::infinity();
-      for (int32_t y = to; y >= from; --y) {
-        const double g =
-            y == v.H ? border * static_cast<double>(cols.size())
-                     : BottomGain(v, TRect{r.Left, r.Top, r.Right, y}, shift, cols, nullptr, cap);
-        if (g + rowsBefore(y) > best) best = g + rowsBefore(y), bestY = y;
-      }
-      r.Bottom = bestY;
-    }
+    placeRows();
   }
   return r;
 }
@@ -736,6 +844,9 @@ constexpr int32_t kPolishReach = 2;
 // picture keeps a scrambled line on one side or a wrongly undone one on the other, which
 // the neighbouring pairs show.
 TRect PolishShift(const View& v, TRect r, int32_t shift) {
+  // A rotation by whole bytes moves a colour byte to the neighbouring pixel; along an even run of
+  // the picture that keeps the plain sum of differences as it was, but not their squares.
+  const bool bytes = std::abs(shift) % 8 == 0;
   const int32_t window = kPolishReach + 2;
   const auto best = [&](int32_t at, int32_t lo, int32_t hi, const auto& cost) {
     int32_t bestAt = at;
@@ -756,9 +867,10 @@ TRect PolishShift(const View& v, TRect r, int32_t shift) {
       double sum = 0;
       for (int32_t line : lines) {
         for (int32_t i = from; i < to; ++i) {
-          sum +=
-              down ? ColorDiff(Restored(v, t, shift, line, i), Restored(v, t, shift, line, i + 1))
-                   : ColorDiff(Restored(v, t, shift, i, line), Restored(v, t, shift, i + 1, line));
+          const uint32_t a = down ? Restored(v, t, shift, line, i) : Restored(v, t, shift, i, line);
+          const uint32_t b =
+              down ? Restored(v, t, shift, line, i + 1) : Restored(v, t, shift, i + 1, line);
+          sum += bytes ? SquaredDiff(a, b) : ColorDiff(a, b);
         }
       }
       return sum;
@@ -825,7 +937,9 @@ constexpr int kByteEdgeInformative = 8;
 constexpr double kMinByteEdgeGain = 3.0;
 constexpr double kByteChanceSigmas = 5.0;
 // Undoing removes a good share of the difference across a true edge, where the pixels outside
-// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all.
+// are the inside's neighbours; noise of other scrambles, joined by chance, keeps nearly all. The
+// differences are squared, so that a colour byte moved back between two pixels of an even run
+// counts.
 constexpr double kByteJoinShare = 0.25;
 
 bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
@@ -839,10 +953,12 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
     double gain = 0;
     pixels([&](int32_t x, int32_t y, int32_t ox, int32_t oy) {
       const uint32_t out = ColorAt(v, ox, oy);
-      const int before = ColorDiff(ColorAt(v, x, y), out);
-      const int after = ColorDiff(Unrotated(v, r.Left, r.Right, shift, x, y), out);
+      const uint32_t inside = ColorAt(v, x, y);
+      const uint32_t undone = Unrotated(v, r.Left, r.Right, shift, x, y);
+      const int before = ColorDiff(inside, out);
+      const int after = ColorDiff(undone, out);
       gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
-      allBefore += before, allAfter += after;
+      allBefore += SquaredDiff(inside, out), allAfter += SquaredDiff(undone, out);
       if (before != after) ++decided, wins += after < before;
       if (std::max(before, after) >= kInformative) ++informative;
     });
@@ -928,9 +1044,12 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
     TRect r = RefineShift(v, rough, guess.Shift, knownEdge);
     if (r.Right - r.Left < kMinSide || r.Bottom - r.Top < kMinSide) continue;
     r = PolishShift(v, r, guess.Shift);
-    // Undone over the final rectangle, the inside must still be far smoother.
-    if (!bytes && RoughnessUnrotated(v, r, guess.Shift) > 0.6 * RoughnessUnrotated(v, r, 0)) {
-      continue;
+    // Undone over the final rectangle, the inside must still be far smoother, and as smooth as
+    // a picture: random bytes (the XOR transform) mixed across their bits stay random bytes,
+    // however much smoother than before.
+    if (!bytes) {
+      const double undone = RoughnessUnrotated(v, r, guess.Shift);
+      if (undone > 0.6 * RoughnessUnrotated(v, r, 0) || undone > 2 * kRandomNoise) continue;
     }
     double edges = ShiftEdgeScore(v, r, guess.Shift);
     if (bytes ? !ByteEdgesJoin(v, r, guess.Shift) : edges < kMinShiftEdgeGain) continue;
@@ -960,7 +1079,7 @@ constexpr int32_t kByteSeamStep = 2;
 // Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
 // make a seam, and every row pays a toll (kByteGainToll).
 // The smallest summed gain of a seam, and its fewest rows (looked at).
-constexpr int32_t kByteSeamMinGain = 48;
+constexpr int32_t kByteSeamMinGain = 24;
 constexpr int32_t kByteSeamMinRows = 6;
 constexpr std::size_t kMaxByteSeams = 32;
 
@@ -2170,7 +2289,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
       // A whole-byte rotation leaves the picture as smooth as it was; a place far noisier than
       // most of the picture is another scramble (a mosaic not found), whose shuffled pixels
-      // join by chance here and there.
+      // join by chance here and there, unless its edges join as clearly as a rotation found by
+      // its noise must (a rotation over textured picture).
       double noise = 0;
       int32_t tiles = 0;
       for (int32_t r = shifted->Rect.Top / kTile; r * kTile < shifted->Rect.Bottom; ++r) {
@@ -2178,7 +2298,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
           noise += map.At(c, r), ++tiles;
         }
       }
-      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy)) {
+      if (tiles > 0 && noise / tiles > std::max(kByteNoisyFactor * background, kByteNoisy) &&
+          shifted->Score < kMinByteShiftEdgeGain) {
         continue;
       }
       if (!best || shifted->Score > bestScore) {

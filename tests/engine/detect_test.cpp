@@ -164,6 +164,21 @@ TEST(DetectTest, FindsARectangleOnTheBorderAndTheWholePicture) {
   }
 }
 
+// The clean column between the picture's border and the scramble has a neighbour in its row
+// on the scramble's side only.
+TEST(DetectTest, LeavesTheCleanColumnBetweenTheBorderAndARectangleOutside) {
+  TransformRequest request;
+  request.Kind = TransformKind::Xor;
+  request.Mode = XorKeyMode::MD5;
+  for (const TRect rect : {TRect{1, 20, 60, 70}, TRect{140, 30, 199, 90}}) {
+    Bitmap picture = PhotoLike(200, 150, 4);
+    ApplyTransform(picture, rect, request);
+    const std::optional<TRect> found = DetectScrambledRect(picture);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(*found, rect);
+  }
+}
+
 TEST(DetectTest, FindsNothingOnCleanFlatOrGrainyPictures) {
   std::mt19937 rng(3);
   EXPECT_FALSE(DetectScrambledRect(PhotoLike(300, 200, 11)).has_value());
