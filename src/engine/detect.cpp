@@ -641,7 +641,7 @@ int32_t WrapEdge(const View& v, const TRect& r, int32_t shift, const std::vector
                  int32_t from, int32_t to) {
   const bool right = shift > 0;
   if (to < from) return right ? r.Right : r.Left;
-  const std::size_t n = static_cast<std::size_t>(to - from + 1);
+  const std::size_t n = static_cast<std::size_t>(to - from) + 1;
   std::vector<double> cost(n, 0.0);
   // Between pixel x = from - 2 + i and the next: the difference as they are, and once both are
   // undone away from the far edge (where they do not depend on it).
@@ -1638,7 +1638,7 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
         std::size_t i = 0;
         for (; i < placed.size(); ++i) {
           const Placed& p = placed[i];
-          const std::size_t k2 = static_cast<std::size_t>(p.K + a);
+          const std::size_t k2 = static_cast<std::size_t>(p.K) + static_cast<std::size_t>(a);
           sum += ColorDiff(p.Color, ColorAt(v, p.X0 + colOf[k2], p.Y0 + rowOf[k2]));
           if (i % 16 == 15 && sum >= bound) break;
         }
