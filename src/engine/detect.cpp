@@ -1363,7 +1363,7 @@ std::vector<RowHypothesis> GuessBlockRows(const View& v, const TRect& w, std::si
   std::vector<RowHypothesis> out;
   const int32_t rows = w.Bottom - w.Top;
   if (rows < 2) return out;
-  const std::vector<int32_t> cols = Sample(w.Left, w.Right, 48);
+  const std::vector<int32_t> cols = Sample(w.Left, w.Right, aside ? 32 : 48);
   const std::size_t ncols = cols.size();
   // prefix[dy][i]: the summed cost of rows w.Top .. w.Top + i - 1 against their rows dy away, the
   // mean over the sampled columns; with `aside`, also each column's own in columnPrefix[dy].
@@ -2267,7 +2267,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
   for (const MosaicCandidate& c : mosaicCandidates) {
-    if (tried.size() >= kMosaicTries + 2) break;
+    if (tried.size() >= kMosaicTries) break;
     const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
       return std::max(t.Left, c.Rect.Left) < std::min(t.Right, c.Rect.Right) &&
              std::max(t.Top, c.Rect.Top) < std::min(t.Bottom, c.Rect.Bottom);
