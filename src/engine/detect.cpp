@@ -1893,6 +1893,12 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     return pairsCloser(r0, r1, from, to, ratio);
   };
   const std::vector<PixelSample> samples = PixelSamples(v, found, 512, 7);
+  // Which edge columns are plain, read once for every block width.
+  bool plainLeft[kEdgeSlack + 1], plainRight[kEdgeSlack + 1];
+  for (int32_t out = 0; out <= kEdgeSlack; ++out) {
+    plainLeft[out] = pairsWithin(found.Left - out, found.Left, kPlainRatio);
+    plainRight[out] = pairsWithin(found.Right, found.Right + out, kPlainRatio);
+  }
   double bestRatio = kMosaicRatio;
   int32_t bw = 0, left = 0;
   for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
@@ -1900,10 +1906,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     for (int32_t outL = 0; outL <= kEdgeSlack; ++outL) {
       for (int32_t outR = 0; outR <= kEdgeSlack; ++outR) {
         const int32_t l = found.Left - outL, r = found.Right + outR;
-        if ((r - l) % w1 != 0 || !pairsWithin(l, found.Left, kPlainRatio) ||
-            !pairsWithin(found.Right, r, kPlainRatio)) {
-          continue;
-        }
+        if ((r - l) % w1 != 0 || !plainLeft[outL] || !plainRight[outR]) continue;
         for (int32_t a = 2; 2 * a <= n; ++a) {
           if ((a % bh != q && a % bh != bh - q) || Gcd(a, n) != 1) continue;
           const GridCost c = CostOfGrid(v, samples, l, found.Top, w1, bh, a, true);
