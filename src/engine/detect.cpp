@@ -301,9 +301,29 @@ std::vector<int32_t> Inner(int32_t from, int32_t to) {
   return Sample(from + q, to - q, kSamples);
 }
 
+// How unlike the pixels above and below it column x is over the rows of r: the mean of the
+// smaller difference, a neighbour outside r not counted.
+double VerticalNoise(const View& v, const TRect& r, int32_t x) {
+  if (r.Bottom - r.Top < 2) return 0;
+  double s = 0;
+  const std::vector<int32_t> rows = Sample(r.Top, r.Bottom, kSamples);
+  for (const int32_t y : rows) {
+    const uint8_t* p = v.Pixel(x, y);
+    int best = std::numeric_limits<int>::max();
+    if (y > r.Top) best = Diff3(p, v.Pixel(x, y - 1));
+    if (y + 1 < r.Bottom) best = std::min(best, Diff3(p, v.Pixel(x, y + 1)));
+    s += best;
+  }
+  return s / static_cast<double>(rows.size());
+}
+
+constexpr int kStillReach = 8;          // columns taken off at most, each side
+constexpr double kStillRandom = 96.0;   // the middle column: at least this unlike
+constexpr double kStillFactor = 3.0;    // the edge column: this many times as like
+
 TRect Refine(const View& v, TRect r) {
   for (int pass = 0; pass < 3; ++pass) {
-    const int32_t m = pass == 0 ? kTile + 4 : 3;
+    const int32_t m = pass == 0 ? 2 * kTile + 4 : 3;
     std::vector<int32_t> rows = Inner(r.Top, r.Bottom);
     const int32_t mid = (r.Left + r.Right) / 2;
     const int32_t left = BestLeft(v, rows, r.Left - m, std::min(r.Left + m, mid));
@@ -316,6 +336,20 @@ TRect Refine(const View& v, TRect r) {
     const int32_t bottom = BestBottom(v, cols, std::max(r.Bottom - m, midY + 1), r.Bottom + m);
     r.Top = top;
     r.Bottom = std::max(bottom, top + 1);
+  }
+  // Lines of the picture along a left or right edge (thin lines beside XOR noise) are unlike the
+  // pixels beside them, as noise is, but like those above and below them, which random bytes
+  // never are. Taken off only where the middle column is as unlike its own as random bytes.
+  const double middle = VerticalNoise(v, r, (r.Left + r.Right) / 2);
+  if (middle >= kStillRandom) {
+    for (int i = 0; i < kStillReach && r.Right - r.Left > 2; ++i) {
+      if (kStillFactor * VerticalNoise(v, r, r.Left) > middle) break;
+      ++r.Left;
+    }
+    for (int i = 0; i < kStillReach && r.Right - r.Left > 2; ++i) {
+      if (kStillFactor * VerticalNoise(v, r, r.Right - 1) > middle) break;
+      --r.Right;
+    }
   }
   return r;
 }

@@ -179,6 +179,29 @@ TEST(DetectTest, LeavesTheCleanColumnBetweenTheBorderAndARectangleOutside) {
   }
 }
 
+// Thin lines of the picture along a short rectangle's left and right edges are as unlike their
+// neighbours across as the noise is, but not unlike the pixels above and below.
+TEST(DetectTest, LeavesLinesOfThePictureAlongAnXorRectangleOutside) {
+  const TRect rect{80, 60, 150, 82};
+  Bitmap picture = PhotoLike(200, 150, 5);
+  for (int32_t y = 40; y < 100; ++y) {
+    uint8_t* row = picture.ScanLine(y).data();
+    for (const auto& [x, level] : {std::pair{74, 200}, {75, 40}, {76, 30}, {77, 45},
+                                   {78, 220}, {79, 235}, {150, 235}, {151, 220}, {152, 45},
+                                   {153, 30}, {154, 40}, {155, 200}}) {
+      for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(level + c);
+    }
+  }
+  TransformRequest request;
+  request.Kind = TransformKind::Xor;
+  request.Mode = XorKeyMode::MD5OFB;
+  request.Password = "lines";
+  ApplyTransform(picture, rect, request);
+  const std::optional<TRect> found = DetectScrambledRect(picture);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(*found, rect);
+}
+
 TEST(DetectTest, FindsNothingOnCleanFlatOrGrainyPictures) {
   std::mt19937 rng(3);
   EXPECT_FALSE(DetectScrambledRect(PhotoLike(300, 200, 11)).has_value());
