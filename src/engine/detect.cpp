@@ -171,7 +171,9 @@ struct Blob {
   int32_t Count;
 };
 
-std::vector<Blob> Blobs(const TileMap& map, float threshold) {
+// Groups of touching tiles above `threshold`. A group also takes in the touching tiles above
+// `reach` (no higher than `threshold`) into its bounds, without weight.
+std::vector<Blob> Blobs(const TileMap& map, float threshold, float reach) {
   std::vector<Blob> blobs;
   std::vector<uint8_t> seen(map.Mean.size(), 0);
   std::vector<int32_t> stack;
@@ -191,15 +193,15 @@ std::vector<Blob> Blobs(const TileMap& map, float threshold) {
         blob.Right = std::max(blob.Right, tc + 1);
         blob.Top = std::min(blob.Top, tr);
         blob.Bottom = std::max(blob.Bottom, tr + 1);
-        blob.Weight += map.Mean[static_cast<std::size_t>(i)] - threshold;
-        ++blob.Count;
+        const float value = map.Mean[static_cast<std::size_t>(i)];
+        if (value > threshold) blob.Weight += value - threshold, ++blob.Count;
         for (int32_t dr = -1; dr <= 1; ++dr) {
           for (int32_t dc = -1; dc <= 1; ++dc) {
             const int32_t nc = tc + dc;
             const int32_t nr = tr + dr;
             if (nc < 0 || nr < 0 || nc >= map.Cols || nr >= map.Rows) continue;
             const std::size_t j = static_cast<std::size_t>(nr) * map.Cols + nc;
-            if (seen[j] || map.Mean[j] <= threshold) continue;
+            if (seen[j] || map.Mean[j] <= reach) continue;
             seen[j] = 1;
             stack.push_back(static_cast<int32_t>(j));
           }
@@ -209,6 +211,10 @@ std::vector<Blob> Blobs(const TileMap& map, float threshold) {
     }
   }
   return blobs;
+}
+
+std::vector<Blob> Blobs(const TileMap& map, float threshold) {
+  return Blobs(map, threshold, threshold);
 }
 
 // --- Placing the edges to the pixel -------------------------------------------------------------
@@ -1240,6 +1246,9 @@ double StripLagEvidence(const View& v, TRect r) {
 // between the cells and is left to the noise), so that it costs about the same on any picture.
 constexpr int64_t kMaxLagProbes = 20000;
 constexpr float kLagEvidence = 1.6f;
+// A place takes in the touching cells above this: small blocks match rows further off in only
+// part of an 8 x 8 patch, so a long strip of them shows here and there.
+constexpr float kLagReach = 1.15f;
 // ... and no more than this outside a mosaic's edge.
 constexpr double kLagEdgeOutside = 1.2;
 
@@ -2281,9 +2290,9 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   {
     // One cell alone is as often the picture's own rows. A cell at the mosaic's edge may hold too
     // little of it to count: one more all round.
-    const auto places = [&](const LagMap& lattice, float threshold, std::size_t keep,
+    const auto places = [&](const LagMap& lattice, float threshold, float reach, std::size_t keep,
                             std::vector<MosaicCandidate>& out) {
-      std::vector<Blob> blobs = Blobs(lattice.Map, threshold);
+      std::vector<Blob> blobs = Blobs(lattice.Map, threshold, reach);
       blobs.erase(
           std::remove_if(blobs.begin(), blobs.end(), [](const Blob& b) { return b.Count < 2; }),
           blobs.end());
@@ -2299,8 +2308,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
     };
     std::vector<MosaicCandidate> rowMatches;
-    places(LagEvidence(v), kLagEvidence, kMosaicTries, rowMatches);
-    places(AcrossEvidence(v), kAcrossEvidence, 2, rowMatches);
+    places(LagEvidence(v), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
+    places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, rowMatches);
     mosaicCandidates.insert(mosaicCandidates.begin(), rowMatches.begin(), rowMatches.end());
   }
   std::vector<TRect> tried;
