@@ -2310,7 +2310,13 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     std::vector<MosaicCandidate> rowMatches;
     places(LagEvidence(v), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
     places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, rowMatches);
-    mosaicCandidates.insert(mosaicCandidates.begin(), rowMatches.begin(), rowMatches.end());
+    // The noisiest place whose channels change together comes second: a large mosaic over
+    // textured picture, whose rows match here and there only.
+    const std::size_t first = std::min<std::size_t>(rowMatches.size(), 1);
+    mosaicCandidates.insert(mosaicCandidates.begin() + (mosaicCandidates.empty() ? 0 : 1),
+                            rowMatches.begin() + first, rowMatches.end());
+    mosaicCandidates.insert(mosaicCandidates.begin(), rowMatches.begin(),
+                            rowMatches.begin() + first);
   }
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
