@@ -1994,7 +1994,9 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     if (cost < closest) closest = cost, moveBy = d;
   }
   found.Top += moveBy, found.Bottom += moveBy;
-  return MosaicFind{found, static_cast<double>(sn + count) / static_cast<double>(sp + count)};
+  // Ranked by how much closer the pairs are than the neighbours, summed: a part of a block fits
+  // as closely as the whole block, but explains less.
+  return MosaicFind{found, static_cast<double>(sn - sp)};
 }
 
 // The whole blocks of a grid in the place `w` (at most 100 of them, spread evenly), each judged
