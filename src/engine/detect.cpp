@@ -2067,7 +2067,8 @@ std::optional<MosaicFind> ReadThroughColumns(const View& v, const TRect& w,
       const std::optional<MosaicFind> f = MosaicByColumns(v, place, rows);
       if (f && (!best || f->Score > best->Score)) best = f;
     }
-    if (!best) break;
+    // Read again around a find, the rows guessed there may miss the find's own: it stays.
+    if (!best || (found && best->Score <= found->Score)) break;
     found = best;
     const TRect next{best->Rect.Left, std::max(0, best->Rect.Top - kMaxBlock), best->Rect.Right,
                      std::min(v.H, best->Rect.Bottom + kMaxBlock)};
