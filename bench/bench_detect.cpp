@@ -8,8 +8,8 @@
 // for the rectangle. For the mosaic the expected answer is the part that whole blocks cover.
 // A trial whose scramble changed no pixel is not counted. "restored" also counts a rectangle
 // that is not the one scrambled but on which the inverse gives back every pixel. --dump writes
-// every missed picture to DIR (missN.png, named in the --verbose line). "false finds" runs the detector on
-// the unscrambled parts. At the end the detector is timed on the first photo scaled to
+// every missed picture to DIR (missN.png, named in the --verbose line). "false finds" runs the
+// detector on the unscrambled parts. At the end the detector is timed on the first photo scaled to
 // 7680 x 4320, clean and with a scrambled rectangle. bench/detect_photos.sh installs a set of
 // photos and runs this.
 #include <algorithm>

@@ -323,9 +323,9 @@ double VerticalNoise(const View& v, const TRect& r, int32_t x) {
   return s / static_cast<double>(rows.size());
 }
 
-constexpr int kStillReach = 8;          // columns taken off at most, each side
-constexpr double kStillRandom = 96.0;   // the middle column: at least this unlike
-constexpr double kStillFactor = 3.0;    // the edge column: this many times as like
+constexpr int kStillReach = 8;         // columns taken off at most, each side
+constexpr double kStillRandom = 96.0;  // the middle column: at least this unlike
+constexpr double kStillFactor = 3.0;   // the edge column: this many times as like
 
 TRect Refine(const View& v, TRect r) {
   for (int pass = 0; pass < 3; ++pass) {

@@ -186,9 +186,18 @@ TEST(DetectTest, LeavesLinesOfThePictureAlongAnXorRectangleOutside) {
   Bitmap picture = PhotoLike(200, 150, 5);
   for (int32_t y = 40; y < 100; ++y) {
     uint8_t* row = picture.ScanLine(y).data();
-    for (const auto& [x, level] : {std::pair{74, 200}, {75, 40}, {76, 30}, {77, 45},
-                                   {78, 220}, {79, 235}, {150, 235}, {151, 220}, {152, 45},
-                                   {153, 30}, {154, 40}, {155, 200}}) {
+    for (const auto& [x, level] : {std::pair{74, 200},
+                                   {75, 40},
+                                   {76, 30},
+                                   {77, 45},
+                                   {78, 220},
+                                   {79, 235},
+                                   {150, 235},
+                                   {151, 220},
+                                   {152, 45},
+                                   {153, 30},
+                                   {154, 40},
+                                   {155, 200}}) {
       for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<uint8_t>(level + c);
     }
   }
