@@ -317,9 +317,9 @@ double VerticalNoise(const View& v, const TRect& r, int32_t x) {
   return s / static_cast<double>(rows.size());
 }
 
-constexpr int kStillReach = 8;          // columns taken off at most, each side
-constexpr double kStillRandom = 96.0;   // the middle column: at least this unlike
-constexpr double kStillFactor = 3.0;    // the edge column: this many times as like
+constexpr int kStillReach = 8;         // columns taken off at most, each side
+constexpr double kStillRandom = 96.0;  // the middle column: at least this unlike
+constexpr double kStillFactor = 3.0;   // the edge column: this many times as like
 
 TRect Refine(const View& v, TRect r) {
   for (int pass = 0; pass < 3; ++pass) {
@@ -1111,7 +1111,8 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // is looked at.
 constexpr int32_t kByteSeamStep = 2;
 // Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
-// make a seam, and every row pays a toll (kByteGainToll).
+// make a seam, and every row pays a toll (kByteGainToll) unless undoing leaves its pixel as it
+// was: grey rows inside the rectangle tell nothing, and must not break its seam apart.
 // The smallest summed gain of a seam, and its fewest rows (looked at).
 constexpr int32_t kByteSeamMinGain = 24;
 constexpr int32_t kByteSeamMinRows = 6;
@@ -1140,10 +1141,10 @@ std::vector<Seam> ByteSeams(const View& v) {
       for (int s = 0; s < 4; ++s) {
         const bool right = s < 2;
         const uint8_t* outside = right ? here - 3 : here + 3;
+        const int change =
+            (right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside);
         const int gain =
-            std::clamp((right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside),
-                       -kByteGainCap, kByteGainCap) -
-            kByteGainToll;
+            change == 0 ? 0 : std::clamp(change, -kByteGainCap, kByteGainCap) - kByteGainToll;
         Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
         if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
         run.Sum += gain;
