@@ -734,6 +734,41 @@ int32_t WrapEdge(const View& v, const TRect& r, int32_t shift, const std::vector
   return from + static_cast<int32_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
 }
 
+// The edge undone from its own row (the left one of a right rotation, the right one of a left
+// one) is placed where undoing gains most; but the rotation filled its first pixel with bits from
+// the row's far end, unlike the picture on both sides, so one pixel further in gains as much or
+// more. Of the edge and its two neighbours, the one that leaves the restored picture smoothest
+// across it (three pairs either side, on `rows`) is returned.
+int32_t SettleNearEdge(const View& v, const TRect& r, int32_t shift,
+                       const std::vector<int32_t>& rows) {
+  const bool right = shift > 0;
+  const int32_t at = right ? r.Left : r.Right;
+  // Rectangles too narrow to keep the far end out of the pairs stay as they are.
+  if (r.Right - r.Left < 12) return at;
+  const int32_t lo = right ? std::max(0, at - 1) : std::max(r.Left + 8, at - 1);
+  const int32_t hi = right ? std::min(r.Right - 8, at + 1) : std::min(v.W, at + 1);
+  const int32_t from = std::max(0, at - 4), to = std::min(v.W - 1, at + 3);
+  int32_t best = at;
+  double bestCost = std::numeric_limits<double>::infinity();
+  for (int32_t c = lo; c <= hi; ++c) {
+    const int32_t left = right ? c : r.Left, end = right ? r.Right : c;
+    double cost = 0;
+    for (int32_t y : rows) {
+      const auto restored = [&](int32_t x) {
+        return x >= left && x < end ? Unrotated(v, left, end, shift, x, y) : ColorAt(v, x, y);
+      };
+      uint32_t previous = restored(from);
+      for (int32_t x = from + 1; x <= to; ++x) {
+        const uint32_t here = restored(x);
+        cost += ColorDiff(previous, here);
+        previous = here;
+      }
+    }
+    if (cost < bestCost) bestCost = cost, best = c;
+  }
+  return best;
+}
+
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
 // `seam`: -1 when the left edge is a whole-byte seam already placed from all its rows, +1 the
 // right edge; the wide first search leaves that edge where it is.
@@ -765,6 +800,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         if (g > best) best = g, bestX = x;
       }
       r.Left = bestX;
+      if (!bytes && shift > 0) r.Left = SettleNearEdge(v, r, shift, rows);
     };
     const auto searchRight = [&] {
       const int32_t from = std::max(r.Left + (wrapRight ? 3 : 2), r.Right - 2 * kTile);
@@ -782,6 +818,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         if (g > best) best = g, bestX = x;
       }
       r.Right = bestX;
+      if (!bytes && shift < 0) r.Right = SettleNearEdge(v, r, shift, rows);
     };
     const auto placeRows = [&] {
       const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
