@@ -1089,7 +1089,23 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
   if (only != 0) {
     guesses.push_back({only, 0.0});
   } else {
-    guesses = GuessShifts(v, rough, 4);
+    // Shifts that differ by whole bytes look nearly alike inside, so the best four are mostly
+    // one width modulo 8; a rough rectangle that holds some of the picture beside the rotation
+    // may rank the true width's kin a little lower: the best of two more widths are tried too.
+    const std::vector<ShiftGuess> all = GuessShifts(v, rough, 46);
+    std::vector<int32_t> widths;
+    for (const ShiftGuess& guess : all) {
+      const int32_t width = (guess.Shift % 8 + 8) % 8;
+      const bool seen = std::find(widths.begin(), widths.end(), width) != widths.end();
+      if (guesses.size() < 4) {
+        guesses.push_back(guess);
+      } else if (!seen && widths.size() < 3) {
+        guesses.push_back(guess);
+      } else {
+        continue;
+      }
+      if (!seen) widths.push_back(width);
+    }
   }
   if (wholeBytes) {
     // Rotations by whole bytes only swap colour channels: the inside stays as smooth as a
@@ -2263,6 +2279,26 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   }
   thresholds.push_back(130.0f);
   thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+  // One rectangle was rotated, so of two bit-shifted finds one inside the other, the outer one is
+  // it: undoing a rotation on part of a rotated row restores that part too, and a small piece
+  // whose edges happen to join the rotated pixels around it must not outbid the whole. Unless the
+  // outer one reaches the border where the inner one does not: no edge is judged there.
+  const auto encloses = [&](const TRect& outer, const TRect& inner) {
+    return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+           inner.Bottom <= outer.Bottom && (outer.Left == inner.Left || outer.Left > 0) &&
+           (outer.Top == inner.Top || outer.Top > 0) &&
+           (outer.Right == inner.Right || outer.Right < v.W) &&
+           (outer.Bottom == inner.Bottom || outer.Bottom < v.H);
+  };
+  const auto takeShift = [&](const ShiftFind& shifted) {
+    const double score = 1000.0 + shifted.Score;
+    const bool shiftFound = best && bestScore >= 1000.0;
+    if (shiftFound && encloses(*best, shifted.Rect)) return;
+    if (!best || score > bestScore || (shiftFound && encloses(shifted.Rect, *best))) {
+      best = shifted.Rect;
+      bestScore = score;
+    }
+  };
   for (const float threshold : thresholds) {
     std::vector<Blob> blobs = Blobs(map, threshold);
     std::sort(blobs.begin(), blobs.end(),
@@ -2284,11 +2320,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
         // Undoing the shift explains the edges: that beats any other reading.
-        const double score = 1000.0 + shifted->Score;
-        if (!best || score > bestScore) {
-          best = shifted->Rect;
-          bestScore = score;
-        }
+        takeShift(*shifted);
       }
     }
   }
@@ -2299,11 +2331,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     for (const int side : {-1, 1}) {
       if (const std::optional<ShiftFind> shifted =
               FindShift(v, side < 0 ? asLeft : asRight, side)) {
-        const double score = 1000.0 + shifted->Score;
-        if (!best || score > bestScore) {
-          best = shifted->Rect;
-          bestScore = score;
-        }
+        takeShift(*shifted);
       }
     }
   }
