@@ -740,6 +740,41 @@ int32_t WrapEdge(const View& v, const TRect& r, int32_t shift, const std::vector
   return from + static_cast<int32_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
 }
 
+// The edge undone from its own row (the left one of a right rotation, the right one of a left
+// one) is placed where undoing gains most; but the rotation filled its first pixel with bits from
+// the row's far end, unlike the picture on both sides, so one pixel further in gains as much or
+// more. Of the edge and its two neighbours, the one that leaves the restored picture smoothest
+// across it (three pairs either side, on `rows`) is returned.
+int32_t SettleNearEdge(const View& v, const TRect& r, int32_t shift,
+                       const std::vector<int32_t>& rows) {
+  const bool right = shift > 0;
+  const int32_t at = right ? r.Left : r.Right;
+  // Rectangles too narrow to keep the far end out of the pairs stay as they are.
+  if (r.Right - r.Left < 12) return at;
+  const int32_t lo = right ? std::max(0, at - 1) : std::max(r.Left + 8, at - 1);
+  const int32_t hi = right ? std::min(r.Right - 8, at + 1) : std::min(v.W, at + 1);
+  const int32_t from = std::max(0, at - 4), to = std::min(v.W - 1, at + 3);
+  int32_t best = at;
+  double bestCost = std::numeric_limits<double>::infinity();
+  for (int32_t c = lo; c <= hi; ++c) {
+    const int32_t left = right ? c : r.Left, end = right ? r.Right : c;
+    double cost = 0;
+    for (int32_t y : rows) {
+      const auto restored = [&](int32_t x) {
+        return x >= left && x < end ? Unrotated(v, left, end, shift, x, y) : ColorAt(v, x, y);
+      };
+      uint32_t previous = restored(from);
+      for (int32_t x = from + 1; x <= to; ++x) {
+        const uint32_t here = restored(x);
+        cost += ColorDiff(previous, here);
+        previous = here;
+      }
+    }
+    if (cost < bestCost) bestCost = cost, best = c;
+  }
+  return best;
+}
+
 // Places the edges of a bit-shifted rectangle to the pixel, `r` being roughly inside it.
 // `seam`: -1 when the left edge is a whole-byte seam already placed from all its rows, +1 the
 // right edge; the wide first search leaves that edge where it is.
@@ -771,6 +806,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         if (g > best) best = g, bestX = x;
       }
       r.Left = bestX;
+      if (!bytes && shift > 0) r.Left = SettleNearEdge(v, r, shift, rows);
     };
     const auto searchRight = [&] {
       const int32_t from = std::max(r.Left + (wrapRight ? 3 : 2), r.Right - 2 * kTile);
@@ -788,6 +824,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         if (g > best) best = g, bestX = x;
       }
       r.Right = bestX;
+      if (!bytes && shift < 0) r.Right = SettleNearEdge(v, r, shift, rows);
     };
     const auto placeRows = [&] {
       const std::vector<int32_t> cols = Sample(r.Left + 1, r.Right - 1, samples);
@@ -1058,7 +1095,23 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
   if (only != 0) {
     guesses.push_back({only, 0.0});
   } else {
-    guesses = GuessShifts(v, rough, 4);
+    // Shifts that differ by whole bytes look nearly alike inside, so the best four are mostly
+    // one width modulo 8; a rough rectangle that holds some of the picture beside the rotation
+    // may rank the true width's kin a little lower: the best of two more widths are tried too.
+    const std::vector<ShiftGuess> all = GuessShifts(v, rough, 46);
+    std::vector<int32_t> widths;
+    for (const ShiftGuess& guess : all) {
+      const int32_t width = (guess.Shift % 8 + 8) % 8;
+      const bool seen = std::find(widths.begin(), widths.end(), width) != widths.end();
+      if (guesses.size() < 4) {
+        guesses.push_back(guess);
+      } else if (!seen && widths.size() < 3) {
+        guesses.push_back(guess);
+      } else {
+        continue;
+      }
+      if (!seen) widths.push_back(width);
+    }
   }
   if (wholeBytes) {
     // Rotations by whole bytes only swap colour channels: the inside stays as smooth as a
@@ -1117,7 +1170,8 @@ std::optional<ShiftFind> FindShift(const View& v, const TRect& rough, int knownE
 // is looked at.
 constexpr int32_t kByteSeamStep = 2;
 // Gains are capped (kByteGainCap), so that a few rows across a sharp edge of the picture do not
-// make a seam, and every row pays a toll (kByteGainToll).
+// make a seam, and every row pays a toll (kByteGainToll) unless undoing leaves its pixel as it
+// was: grey rows inside the rectangle tell nothing, and must not break its seam apart.
 // The smallest summed gain of a seam, and its fewest rows (looked at).
 constexpr int32_t kByteSeamMinGain = 24;
 constexpr int32_t kByteSeamMinRows = 6;
@@ -1146,10 +1200,10 @@ std::vector<Seam> ByteSeams(const View& v) {
       for (int s = 0; s < 4; ++s) {
         const bool right = s < 2;
         const uint8_t* outside = right ? here - 3 : here + 3;
+        const int change =
+            (right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside);
         const int gain =
-            std::clamp((right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside),
-                       -kByteGainCap, kByteGainCap) -
-            kByteGainToll;
+            change == 0 ? 0 : std::clamp(change, -kByteGainCap, kByteGainCap) - kByteGainToll;
         Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
         if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
         run.Sum += gain;
@@ -2239,6 +2293,26 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   }
   thresholds.push_back(130.0f);
   thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+  // One rectangle was rotated, so of two bit-shifted finds one inside the other, the outer one is
+  // it: undoing a rotation on part of a rotated row restores that part too, and a small piece
+  // whose edges happen to join the rotated pixels around it must not outbid the whole. Unless the
+  // outer one reaches the border where the inner one does not: no edge is judged there.
+  const auto encloses = [&](const TRect& outer, const TRect& inner) {
+    return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+           inner.Bottom <= outer.Bottom && (outer.Left == inner.Left || outer.Left > 0) &&
+           (outer.Top == inner.Top || outer.Top > 0) &&
+           (outer.Right == inner.Right || outer.Right < v.W) &&
+           (outer.Bottom == inner.Bottom || outer.Bottom < v.H);
+  };
+  const auto takeShift = [&](const ShiftFind& shifted) {
+    const double score = 1000.0 + shifted.Score;
+    const bool shiftFound = best && bestScore >= 1000.0;
+    if (shiftFound && encloses(*best, shifted.Rect)) return;
+    if (!best || score > bestScore || (shiftFound && encloses(shifted.Rect, *best))) {
+      best = shifted.Rect;
+      bestScore = score;
+    }
+  };
   for (const float threshold : thresholds) {
     std::vector<Blob> blobs = Blobs(map, threshold);
     std::sort(blobs.begin(), blobs.end(),
@@ -2260,11 +2334,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
         // Undoing the shift explains the edges: that beats any other reading.
-        const double score = 1000.0 + shifted->Score;
-        if (!best || score > bestScore) {
-          best = shifted->Rect;
-          bestScore = score;
-        }
+        takeShift(*shifted);
       }
     }
   }
@@ -2275,11 +2345,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     for (const int side : {-1, 1}) {
       if (const std::optional<ShiftFind> shifted =
               FindShift(v, side < 0 ? asLeft : asRight, side)) {
-        const double score = 1000.0 + shifted->Score;
-        if (!best || score > bestScore) {
-          best = shifted->Rect;
-          bestScore = score;
-        }
+        takeShift(*shifted);
       }
     }
   }

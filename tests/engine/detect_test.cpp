@@ -107,6 +107,28 @@ TEST(DetectTest, FindsWholeByteRotationsOnAMutedPicture) {
   }
 }
 
+// A rotation by nearly a whole pixel fills the first pixel of every row with the bits of the
+// row's last one: unlike the picture on both sides, so undoing gains as much one pixel further
+// in. The edge must stay on that first pixel.
+TEST(DetectTest, PlacesTheEdgeUndoneFromItsOwnRowOnTheRotationsFirstPixel) {
+  struct Case {
+    unsigned Seed;
+    int32_t Shift;
+    TRect Rect;
+  };
+  for (const Case& c :
+       {Case{36, 23, TRect{97, 147, 199, 172}}, Case{42, 23, TRect{98, 111, 205, 139}}}) {
+    Bitmap picture = PhotoLike(240, 180, c.Seed);
+    TransformRequest request;
+    request.Kind = TransformKind::BitShift;
+    request.Shift = c.Shift;
+    ApplyTransform(picture, c.Rect, request);
+    const std::optional<TRect> found = DetectScrambledRect(picture);
+    ASSERT_TRUE(found.has_value()) << "seed " << c.Seed;
+    EXPECT_EQ(*found, c.Rect) << "seed " << c.Seed;
+  }
+}
+
 TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture) {
   struct Case {
     TRect Rect;
