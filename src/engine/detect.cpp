@@ -1830,6 +1830,28 @@ uint8_t LineFits(int64_t pairs, int64_t own, int64_t count) {
   return pairs + count < kColumnFitRatio * static_cast<double>(own + count) ? 1 : 0;
 }
 
+// The longest run of lines that fit, with at most `gap` lines in a row between that do not; it
+// begins and ends with lines that fit.
+bool LongestRun(const std::vector<uint8_t>& fit, int32_t gap, int32_t& from, int32_t& to) {
+  int32_t bestLen = 0, start = -1, last = -1, misses = 0;
+  const int32_t n = static_cast<int32_t>(fit.size());
+  for (int32_t i = 0; i <= n; ++i) {
+    const bool fits = i < n && fit[static_cast<std::size_t>(i)] != 0;
+    if (fits) {
+      if (start < 0) start = i;
+      last = i;
+      misses = 0;
+      continue;
+    }
+    if (start >= 0 && (++misses > gap || i == n)) {
+      if (last - start + 1 > bestLen) bestLen = last - start + 1, from = start, to = last + 1;
+      start = -1;
+      misses = 0;
+    }
+  }
+  return bestLen > 0;
+}
+
 std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
                                           const RowHypothesis& rows) {
   const int32_t bh = rows.BH, q = rows.Q;
@@ -1894,28 +1916,6 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     }
     return sum;
   };
-  // The longest run of lines that fit, with at most `gap` lines in a row between that do not; it
-  // begins and ends with lines that fit.
-  const auto longestRun = [](const std::vector<uint8_t>& fit, int32_t gap, int32_t& from,
-                             int32_t& to) {
-    int32_t bestLen = 0, start = -1, last = -1, misses = 0;
-    const int32_t n = static_cast<int32_t>(fit.size());
-    for (int32_t i = 0; i <= n; ++i) {
-      const bool fits = i < n && fit[static_cast<std::size_t>(i)] != 0;
-      if (fits) {
-        if (start < 0) start = i;
-        last = i;
-        misses = 0;
-        continue;
-      }
-      if (start >= 0 && (++misses > gap || i == n)) {
-        if (last - start + 1 > bestLen) bestLen = last - start + 1, from = start, to = last + 1;
-        start = -1;
-        misses = 0;
-      }
-    }
-    return bestLen > 0;
-  };
   for (int pass = 0; pass < 2; ++pass) {
     std::vector<uint8_t> fitRows(static_cast<std::size_t>(blockRows), 0);
     for (int32_t b = 0; b < blockRows; ++b) {
@@ -1929,13 +1929,13 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
       fitRows[static_cast<std::size_t>(b)] =
           LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh) || 2 * fits >= c1 - c0 ? 1 : 0;
     }
-    if (!longestRun(fitRows, 0, r0, r1)) return std::nullopt;
+    if (!LongestRun(fitRows, 0, r0, r1)) return std::nullopt;
     std::vector<uint8_t> fitCols(static_cast<std::size_t>(cols), 0);
     for (int32_t c = 0; c < cols; ++c) {
       const auto [sp, sn] = sums(r0, r1, c, c + 1);
       fitCols[static_cast<std::size_t>(c)] = LineFits(sp, sn, static_cast<int64_t>(r1 - r0) * bh);
     }
-    if (!longestRun(fitCols, 12, c0, c1)) return std::nullopt;
+    if (!LongestRun(fitCols, 12, c0, c1)) return std::nullopt;
   }
   TRect found{x0 + c0, rows.Top + (b0 + r0) * bh, x0 + c1, rows.Top + (b0 + r1) * bh};
   const int32_t width = found.Right - found.Left;
@@ -2134,18 +2134,12 @@ std::optional<MosaicFind> ReadThroughColumns(const View& v, const TRect& w,
   return MosaicFind{r, static_cast<double>(r.Right - r.Left) * (r.Bottom - r.Top)};
 }
 
-// A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
-// its block columns and offset, the best of them on fresh samples; then the blocks of `w` that
-// follow the offset, each judged alone (the picture around a mosaic is no part of it), cut and
-// grown by whole columns and rows.
-std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
-  if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
-  // At most 256 x 256 of a large place: the grid repeats.
-  if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
-  if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
-  const std::vector<RowHypothesis> told = ToldBlockRows(v, w);
-  if (std::optional<MosaicFind> found = ReadThroughColumns(v, w, told)) return found;
-  const std::vector<RowHypothesis> rowGuesses = GuessBlockRows(v, w, 2, told);
+// A mosaic in the place `w` whose block rows are among `rowGuesses`: its block columns and offset
+// read from the pixels, the best of them on fresh samples; then the blocks of `w` that follow the
+// offset, each judged alone (the picture around a mosaic is no part of it), cut and grown by whole
+// columns and rows.
+std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
+                                       const std::vector<RowHypothesis>& rowGuesses) {
   const std::vector<PixelSample> samples = PixelSamples(v, w, 128, 1);
   std::vector<GridGuess> guesses;
   for (const RowHypothesis& rows : rowGuesses) GuessBlockColumns(v, w, rows, samples, guesses);
@@ -2250,6 +2244,158 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
   return MosaicFind{found, area};
 }
 
+// A mosaic whose offset keeps each column's rows in order (q' = 1) leaves every column of a block
+// a column of the picture, turned round in the block, and shuffles the columns: inside it each
+// pixel is far less like the pixels beside it than like those above and below it, line by line,
+// while the picture around it is not. So the columns and rows it covers are read from that; then
+// its block rows from the one place in each column where it wraps round (a block's last row holds
+// the picture's row above its first), and its block columns and offset from the pairs.
+constexpr double kAcrossFit = 1.15;  // a line inside: this much less like the pixels beside it
+constexpr int32_t kAcrossGap = 4;    // lines in a row inside that need not show it (flat picture)
+constexpr double kAcrossWrap = 0.8;  // a block's last row: this much closer to its first
+// The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
+// only the pixels beside each pixel count, and on smooth picture they are close already.
+constexpr double kAcrossFinalRatio = 0.75;
+
+// How unlike pixel (x, y) is the nearer of its two neighbours (dx, dy) away: 0 with none.
+int NearerDiff(const View& v, int32_t x, int32_t y, int32_t dx, int32_t dy) {
+  const uint8_t* p = v.Pixel(x, y);
+  int best = std::numeric_limits<int>::max();
+  if (x - dx >= 0 && y - dy >= 0) best = Diff3(p, v.Pixel(x - dx, y - dy));
+  if (x + dx < v.W && y + dy < v.H) best = std::min(best, Diff3(p, v.Pixel(x + dx, y + dy)));
+  return best == std::numeric_limits<int>::max() ? 0 : best;
+}
+
+// The longest run of columns (or rows) whose pixels in the band [bandFrom, bandTo) of rows (or
+// columns) are less like those beside them than those above and below, looked for kColumnReach
+// beyond [from, to) and further while the run reaches the end of what was read.
+bool AcrossRun(const View& v, bool columns, int32_t from, int32_t to, int32_t bandFrom,
+               int32_t bandTo, int32_t& runFrom, int32_t& runTo) {
+  const int32_t limit = columns ? v.W : v.H;
+  int32_t lo = std::max(0, from - kColumnReach), hi = std::min(limit, to + kColumnReach);
+  std::vector<uint8_t> fit;
+  for (;;) {
+    fit.assign(static_cast<std::size_t>(hi - lo), 0);
+    for (int32_t line = lo; line < hi; ++line) {
+      int64_t across = 0, down = 0;
+      for (int32_t i = bandFrom; i < bandTo; ++i) {
+        const int32_t x = columns ? line : i, y = columns ? i : line;
+        across += NearerDiff(v, x, y, 1, 0);
+        down += NearerDiff(v, x, y, 0, 1);
+      }
+      const int64_t n = bandTo - bandFrom;
+      fit[static_cast<std::size_t>(line - lo)] =
+          static_cast<double>(across + n) > kAcrossFit * static_cast<double>(down + n) ? 1 : 0;
+    }
+    int32_t a = 0, b = 0;
+    if (!LongestRun(fit, kAcrossGap, a, b)) return false;
+    runFrom = lo + a, runTo = lo + b;
+    const bool growLow = a == 0 && lo > 0, growHigh = b == hi - lo && hi < limit;
+    if (!growLow && !growHigh) return true;
+    if (growLow) lo = std::max(0, lo - 2 * kColumnReach);
+    if (growHigh) hi = std::min(limit, hi + 2 * kColumnReach);
+  }
+}
+
+std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
+  TRect r = w;
+  for (int pass = 0; pass < 2; ++pass) {
+    int32_t from = 0, to = 0;
+    if (!AcrossRun(v, true, r.Left, r.Right, r.Top, r.Bottom, from, to)) return std::nullopt;
+    r.Left = from, r.Right = to;
+    if (!AcrossRun(v, false, r.Top, r.Bottom, r.Left, r.Right, from, to)) return std::nullopt;
+    r.Top = from, r.Bottom = to;
+  }
+  if (r.Right - r.Left < kMinBlock || r.Bottom - r.Top < kMinBlock) return std::nullopt;
+  // The block rows: each block's last row closer to its first than to the row below it. Of every
+  // height and first row, the one whose blocks in the rows read gain most so, summed.
+  const std::vector<int32_t> cols = Sample(r.Left, r.Right, 64);
+  const auto rowDiff = [&](int32_t y1, int32_t y2) {
+    int64_t sum = 0;
+    for (const int32_t x : cols) sum += Diff3(v.Pixel(x, y1), v.Pixel(x, y2));
+    return sum;
+  };
+  int64_t bestGain = 0, bestWrap = 0, bestNext = 0;
+  int32_t bh = 0, top = 0;
+  for (int32_t h = kMinBlock; h <= kMaxBlock && h <= r.Bottom - r.Top + 2 * kEdgeSlack; ++h) {
+    for (int32_t phase = 0; phase < h; ++phase) {
+      int32_t first = std::max(0, r.Top - kEdgeSlack);
+      first += ((phase - first) % h + h) % h;
+      int64_t wrap = 0, next = 0;
+      for (int32_t y0 = first; y0 + h <= std::min(v.H, r.Bottom + kEdgeSlack); y0 += h) {
+        const int32_t last = y0 + h - 1;
+        wrap += rowDiff(last, y0);
+        next += last + 1 < v.H ? rowDiff(last, last + 1) : (y0 > 0 ? rowDiff(y0, y0 - 1) : 0);
+      }
+      if (next - wrap > bestGain)
+        bestGain = next - wrap, bestWrap = wrap, bestNext = next, bh = h, top = first;
+    }
+  }
+  if (bh == 0 || static_cast<double>(bestWrap) >= kAcrossWrap * static_cast<double>(bestNext)) {
+    return std::nullopt;
+  }
+  // The block columns and offset: those whose pairs are closest in the block rows read (to half a
+  // block either way), the edges within kEdgeSlack of the columns read.
+  const int32_t phase = top % bh;
+  top = std::max(0, r.Top - bh / 2);
+  top += ((phase - top) % bh + bh) % bh;
+  int32_t bottom = top;
+  while (bottom + bh <= std::min(v.H, r.Bottom + bh / 2)) bottom += bh;
+  if (bottom == top) return std::nullopt;
+  const std::vector<PixelSample> samples =
+      PixelSamples(v, TRect{r.Left, top, r.Right, bottom}, 384, 8);
+  double bestRatio = kMosaicRatio;
+  int32_t bw = 0, left = 0, right = 0, offset = 0;
+  for (int32_t l = std::max(0, r.Left - kEdgeSlack); l <= r.Left + kEdgeSlack; ++l) {
+    for (int32_t rr = r.Right - kEdgeSlack; rr <= std::min(v.W, r.Right + kEdgeSlack); ++rr) {
+      for (int32_t w1 = kMinBlock; w1 <= kMaxBlock && w1 <= rr - l; ++w1) {
+        if ((rr - l) % w1 != 0) continue;
+        const int32_t n = w1 * bh;
+        for (int32_t a = 2; 2 * a <= n; ++a) {
+          if (!RowsInOrder(a, bh) || Gcd(a, n) != 1) continue;
+          const GridCost c = CostOfGrid(v, samples, l, top, w1, bh, a, true);
+          if (c.Counted < 64) continue;
+          const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
+          if (ratio < bestRatio) bestRatio = ratio, bw = w1, left = l, right = rr, offset = a;
+        }
+      }
+    }
+  }
+  if (bw == 0) return std::nullopt;
+  // Block rows at the ends that do not follow the offset are cut, those beyond that do added.
+  const MosaicGrid g{left, top, bw, bh};
+  const int32_t bx1 = (right - left) / bw;
+  int32_t by0 = 0, by1 = (bottom - top) / bh;
+  while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by0, by0 + 1, offset)) ++by0;
+  while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by1 - 1, by1, offset)) --by1;
+  while (BlocksFit(v, g, 0, bx1, by0 - 1, by0, offset)) --by0;
+  while (BlocksFit(v, g, 0, bx1, by1, by1 + 1, offset)) ++by1;
+  const TRect found{left, top + by0 * bh, right, top + by1 * bh};
+  // Judged once more over all of it, on fresh samples.
+  const GridCost whole =
+      CostOfGrid(v, PixelSamples(v, found, 1024, 3), left, top, bw, bh, offset, true);
+  if (whole.Counted < 64 ||
+      whole.Pairs + whole.Counted >= kAcrossFinalRatio * (whole.Neighbours + whole.Counted)) {
+    return std::nullopt;
+  }
+  return MosaicFind{found,
+                    static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top)};
+}
+
+// A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
+// its block columns and offset, the best of them on fresh samples; then the blocks of `w` that
+// follow the offset, each judged alone (the picture around a mosaic is no part of it), cut and
+// grown by whole columns and rows.
+std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
+  if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
+  // At most 256 x 256 of a large place: the grid repeats.
+  if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
+  if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
+  const std::vector<RowHypothesis> told = ToldBlockRows(v, w);
+  if (std::optional<MosaicFind> found = ReadThroughColumns(v, w, told)) return found;
+  return MosaicOnRows(v, w, GuessBlockRows(v, w, 2, told));
+}
+
 // The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
 // place the grid is read from spoil the reading: its inner half is tried too.
 std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
@@ -2283,7 +2429,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     TRect Rect;
     double Weight;
   };
-  std::vector<MosaicCandidate> mosaicCandidates;
+  std::vector<MosaicCandidate> mosaicCandidates, acrossPlaces;
   // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
   // whole) still has its tiles above the bound of 80; and noise as strong as random bytes
   // (XOR) stands apart from a textured neighbourhood only above the last one.
@@ -2378,7 +2524,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     };
     std::vector<MosaicCandidate> rowMatches;
     places(LagEvidence(v), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
-    places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, rowMatches);
+    places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, acrossPlaces);
+    rowMatches.insert(rowMatches.end(), acrossPlaces.begin(), acrossPlaces.end());
     // The noisiest place whose channels change together comes second: a large mosaic over
     // textured picture, whose rows match here and there only.
     const std::size_t first = std::min<std::size_t>(rowMatches.size(), 1);
@@ -2399,6 +2546,19 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     tried.push_back(c.Rect);
     if (const std::optional<MosaicFind> mosaic = FindMosaic(v, c.Rect)) {
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+    }
+  }
+  if (bestMosaic) return bestMosaic->Rect;
+  if (best) return best;
+  // Where nothing was found, the places again, and those whose columns stand apart, as a mosaic
+  // that keeps its rows in order, read from its columns alone: this reading may take a mosaic of
+  // other rows, or a rectangle of noise, for one of these, so it comes last.
+  {
+    for (const MosaicCandidate& c : acrossPlaces) tried.push_back(c.Rect);
+    for (const TRect& place : tried) {
+      if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, place)) {
+        if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+      }
     }
   }
   if (bestMosaic) return bestMosaic->Rect;
