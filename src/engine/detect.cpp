@@ -2253,6 +2253,7 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
 constexpr double kAcrossFit = 1.15;  // a line inside: this much less like the pixels beside it
 constexpr int32_t kAcrossGap = 4;    // lines in a row inside that need not show it (flat picture)
 constexpr double kAcrossWrap = 0.8;  // a block's last row: this much closer to its first
+constexpr double kAcrossEdgeShare = 0.5;
 // The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
 // only the pixels beside each pixel count, and on smooth picture they are close already.
 constexpr double kAcrossFinalRatio = 0.75;
@@ -2273,9 +2274,16 @@ bool AcrossRun(const View& v, bool columns, int32_t from, int32_t to, int32_t ba
                int32_t bandTo, int32_t& runFrom, int32_t& runTo) {
   const int32_t limit = columns ? v.W : v.H;
   int32_t lo = std::max(0, from - kColumnReach), hi = std::min(limit, to + kColumnReach);
+  std::vector<double> ratios;
   std::vector<uint8_t> fit;
+  const auto run = [&](double bound, int32_t& a, int32_t& b) {
+    fit.resize(ratios.size());
+    for (std::size_t i = 0; i < ratios.size(); ++i) fit[i] = ratios[i] > bound ? 1 : 0;
+    return LongestRun(fit, kAcrossGap, a, b);
+  };
+  int32_t a = 0, b = 0;
   for (;;) {
-    fit.assign(static_cast<std::size_t>(hi - lo), 0);
+    ratios.clear();
     for (int32_t line = lo; line < hi; ++line) {
       int64_t across = 0, down = 0;
       for (int32_t i = bandFrom; i < bandTo; ++i) {
@@ -2284,17 +2292,26 @@ bool AcrossRun(const View& v, bool columns, int32_t from, int32_t to, int32_t ba
         down += NearerDiff(v, x, y, 0, 1);
       }
       const int64_t n = bandTo - bandFrom;
-      fit[static_cast<std::size_t>(line - lo)] =
-          static_cast<double>(across + n) > kAcrossFit * static_cast<double>(down + n) ? 1 : 0;
+      ratios.push_back(static_cast<double>(across + n) / static_cast<double>(down + n));
     }
-    int32_t a = 0, b = 0;
-    if (!LongestRun(fit, kAcrossGap, a, b)) return false;
-    runFrom = lo + a, runTo = lo + b;
+    if (!run(kAcrossFit, a, b)) return false;
     const bool growLow = a == 0 && lo > 0, growHigh = b == hi - lo && hi < limit;
-    if (!growLow && !growHigh) return true;
+    if (!growLow && !growHigh) break;
     if (growLow) lo = std::max(0, lo - 2 * kColumnReach);
     if (growHigh) hi = std::min(limit, hi + 2 * kColumnReach);
   }
+  // Where the lines inside stand far apart, picture with lines of its own beside them (grass,
+  // stems) may pass the first bound: then the bound is halfway to the lines inside.
+  std::vector<double> inside(ratios.begin() + a, ratios.begin() + b);
+  std::nth_element(inside.begin(), inside.begin() + static_cast<std::ptrdiff_t>(inside.size() / 2),
+                   inside.end());
+  const double bound = 1.0 + (inside[inside.size() / 2] - 1.0) * kAcrossEdgeShare;
+  if (bound > kAcrossFit) {
+    int32_t a2 = 0, b2 = 0;
+    if (run(bound, a2, b2)) a = a2, b = b2;
+  }
+  runFrom = lo + a, runTo = lo + b;
+  return true;
 }
 
 std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
@@ -2549,19 +2566,23 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     }
   }
   if (bestMosaic) return bestMosaic->Rect;
-  if (best) return best;
-  // Where nothing was found, the places again, and those whose columns stand apart, as a mosaic
-  // that keeps its rows in order, read from its columns alone: this reading may take a mosaic of
-  // other rows, or a rectangle of noise, for one of these, so it comes last.
-  {
-    for (const MosaicCandidate& c : acrossPlaces) tried.push_back(c.Rect);
-    for (const TRect& place : tried) {
-      if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, place)) {
-        if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
-      }
+  // Where no grid was read, the places again, those whose columns stand apart and the rectangle
+  // of noise, as a mosaic that keeps its rows in order, read from its columns alone. This reading
+  // may take a mosaic of other rows for one of these, so it comes last, and the rectangle of
+  // noise stays unless the reading holds all of it.
+  for (const MosaicCandidate& c : acrossPlaces) tried.push_back(c.Rect);
+  if (best) tried.push_back(*best);
+  for (const TRect& place : tried) {
+    if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, place)) {
+      if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
     }
   }
-  if (bestMosaic) return bestMosaic->Rect;
+  if (bestMosaic &&
+      (!best ||
+       (bestMosaic->Rect.Left <= best->Left && bestMosaic->Rect.Top <= best->Top &&
+        bestMosaic->Rect.Right >= best->Right && bestMosaic->Rect.Bottom >= best->Bottom))) {
+    return bestMosaic->Rect;
+  }
   if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
   for (const Seam& seam : ByteSeams(v)) {
