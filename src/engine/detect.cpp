@@ -2254,6 +2254,7 @@ constexpr double kAcrossFit = 1.15;  // a line inside: this much less like the p
 constexpr int32_t kAcrossGap = 4;    // lines in a row inside that need not show it (flat picture)
 constexpr double kAcrossWrap = 0.8;  // a block's last row: this much closer to its first
 constexpr double kAcrossEdgeShare = 0.5;
+constexpr int32_t kAcrossSpan = 1024;
 // The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
 // only the pixels beside each pixel count, and on smooth picture they are close already.
 constexpr double kAcrossFinalRatio = 0.75;
@@ -2273,7 +2274,14 @@ int NearerDiff(const View& v, int32_t x, int32_t y, int32_t dx, int32_t dy) {
 bool AcrossRun(const View& v, bool columns, int32_t from, int32_t to, int32_t bandFrom,
                int32_t bandTo, int32_t& runFrom, int32_t& runTo) {
   const int32_t limit = columns ? v.W : v.H;
+  // At most kAcrossSpan lines (the middle ones of a larger place), each read on at most 128
+  // pixels spread over the band.
+  if (to - from > kAcrossSpan - 2 * kColumnReach) {
+    from = (from + to) / 2 - (kAcrossSpan / 2 - kColumnReach);
+    to = from + kAcrossSpan - 2 * kColumnReach;
+  }
   int32_t lo = std::max(0, from - kColumnReach), hi = std::min(limit, to + kColumnReach);
+  const std::vector<int32_t> band = Sample(bandFrom, bandTo, 128);
   std::vector<double> ratios;
   std::vector<uint8_t> fit;
   const auto run = [&](double bound, int32_t& a, int32_t& b) {
@@ -2281,24 +2289,34 @@ bool AcrossRun(const View& v, bool columns, int32_t from, int32_t to, int32_t ba
     for (std::size_t i = 0; i < ratios.size(); ++i) fit[i] = ratios[i] > bound ? 1 : 0;
     return LongestRun(fit, kAcrossGap, a, b);
   };
+  const auto ratio = [&](int32_t line) {
+    int64_t across = 0, down = 0;
+    for (const int32_t i : band) {
+      const int32_t x = columns ? line : i, y = columns ? i : line;
+      across += NearerDiff(v, x, y, 1, 0);
+      down += NearerDiff(v, x, y, 0, 1);
+    }
+    const int64_t n = static_cast<int64_t>(band.size());
+    return static_cast<double>(across + n) / static_cast<double>(down + n);
+  };
+  for (int32_t line = lo; line < hi; ++line) ratios.push_back(ratio(line));
   int32_t a = 0, b = 0;
   for (;;) {
-    ratios.clear();
-    for (int32_t line = lo; line < hi; ++line) {
-      int64_t across = 0, down = 0;
-      for (int32_t i = bandFrom; i < bandTo; ++i) {
-        const int32_t x = columns ? line : i, y = columns ? i : line;
-        across += NearerDiff(v, x, y, 1, 0);
-        down += NearerDiff(v, x, y, 0, 1);
-      }
-      const int64_t n = bandTo - bandFrom;
-      ratios.push_back(static_cast<double>(across + n) / static_cast<double>(down + n));
-    }
     if (!run(kAcrossFit, a, b)) return false;
     const bool growLow = a == 0 && lo > 0, growHigh = b == hi - lo && hi < limit;
-    if (!growLow && !growHigh) break;
-    if (growLow) lo = std::max(0, lo - 2 * kColumnReach);
-    if (growHigh) hi = std::min(limit, hi + 2 * kColumnReach);
+    if ((!growLow && !growHigh) || hi - lo >= kAcrossSpan) break;
+    if (growLow) {
+      const int32_t end = lo;
+      lo = std::max(0, lo - 2 * kColumnReach);
+      std::vector<double> more;
+      for (int32_t line = lo; line < end; ++line) more.push_back(ratio(line));
+      ratios.insert(ratios.begin(), more.begin(), more.end());
+    }
+    if (growHigh) {
+      const int32_t start = hi;
+      hi = std::min(limit, hi + 2 * kColumnReach);
+      for (int32_t line = start; line < hi; ++line) ratios.push_back(ratio(line));
+    }
   }
   // Where the lines inside stand far apart, picture with lines of its own beside them (grass,
   // stems) may pass the first bound: then the bound is halfway to the lines inside.
@@ -2334,12 +2352,16 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   };
   int64_t bestGain = 0, bestWrap = 0, bestNext = 0;
   int32_t bh = 0, top = 0;
-  for (int32_t h = kMinBlock; h <= kMaxBlock && h <= r.Bottom - r.Top + 2 * kEdgeSlack; ++h) {
+  // (Of a tall rectangle, its middle 256 rows: the rows repeat.)
+  const int32_t rowsFrom = std::max(r.Top, (r.Top + r.Bottom) / 2 - 128) - kEdgeSlack;
+  const int32_t rowsTo =
+      std::min(v.H, std::min(r.Bottom, (r.Top + r.Bottom) / 2 + 128) + kEdgeSlack);
+  for (int32_t h = kMinBlock; h <= kMaxBlock && h <= rowsTo - rowsFrom; ++h) {
     for (int32_t phase = 0; phase < h; ++phase) {
-      int32_t first = std::max(0, r.Top - kEdgeSlack);
+      int32_t first = std::max(0, rowsFrom);
       first += ((phase - first) % h + h) % h;
       int64_t wrap = 0, next = 0;
-      for (int32_t y0 = first; y0 + h <= std::min(v.H, r.Bottom + kEdgeSlack); y0 += h) {
+      for (int32_t y0 = first; y0 + h <= rowsTo; y0 += h) {
         const int32_t last = y0 + h - 1;
         wrap += rowDiff(last, y0);
         next += last + 1 < v.H ? rowDiff(last, last + 1) : (y0 > 0 ? rowDiff(y0, y0 - 1) : 0);
@@ -2572,8 +2594,9 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   // noise stays unless the reading holds all of it.
   for (const MosaicCandidate& c : acrossPlaces) tried.push_back(c.Rect);
   if (best) tried.push_back(*best);
-  for (const TRect& place : tried) {
-    if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, place)) {
+  for (auto place = tried.begin(); place != tried.end(); ++place) {
+    if (std::find(tried.begin(), place, *place) != place) continue;  // read already
+    if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, *place)) {
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
     }
   }
