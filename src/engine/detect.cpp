@@ -2254,6 +2254,10 @@ constexpr double kAcrossFit = 1.15;  // a line inside: this much less like the p
 constexpr int32_t kAcrossGap = 4;    // lines in a row inside that need not show it (flat picture)
 constexpr double kAcrossWrap = 0.8;  // a block's last row: this much closer to its first
 constexpr double kAcrossEdgeShare = 0.5;
+// The edges come from the pixels, not from the grid, so narrow blocks are looked for too; but a
+// block two rows high has its last row next to its first, which tells nothing.
+constexpr int32_t kAcrossMinWidth = 2;
+constexpr int32_t kAcrossMinHeight = 3;
 constexpr int32_t kAcrossSpan = 1024;
 // The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
 // only the pixels beside each pixel count, and on smooth picture they are close already.
@@ -2356,7 +2360,7 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   const int32_t rowsFrom = std::max(r.Top, (r.Top + r.Bottom) / 2 - 128) - kEdgeSlack;
   const int32_t rowsTo =
       std::min(v.H, std::min(r.Bottom, (r.Top + r.Bottom) / 2 + 128) + kEdgeSlack);
-  for (int32_t h = kMinBlock; h <= kMaxBlock && h <= rowsTo - rowsFrom; ++h) {
+  for (int32_t h = kAcrossMinHeight; h <= kMaxBlock && h <= rowsTo - rowsFrom; ++h) {
     for (int32_t phase = 0; phase < h; ++phase) {
       int32_t first = std::max(0, rowsFrom);
       first += ((phase - first) % h + h) % h;
@@ -2387,7 +2391,7 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   int32_t bw = 0, left = 0, right = 0, offset = 0;
   for (int32_t l = std::max(0, r.Left - kEdgeSlack); l <= r.Left + kEdgeSlack; ++l) {
     for (int32_t rr = r.Right - kEdgeSlack; rr <= std::min(v.W, r.Right + kEdgeSlack); ++rr) {
-      for (int32_t w1 = kMinBlock; w1 <= kMaxBlock && w1 <= rr - l; ++w1) {
+      for (int32_t w1 = kAcrossMinWidth; w1 <= kMaxBlock && w1 <= rr - l; ++w1) {
         if ((rr - l) % w1 != 0) continue;
         const int32_t n = w1 * bh;
         for (int32_t a = 2; 2 * a <= n; ++a) {
