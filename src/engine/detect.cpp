@@ -1439,6 +1439,7 @@ constexpr int32_t kMinBlock = 4;
 struct MosaicFind {
   TRect Rect;
   double Score = 0;
+  bool InOrder = false;  // its grid keeps each column's rows in order
 };
 
 // The block rows of a mosaic, read from its columns alone. Cell k and cell k + a hold original
@@ -2241,7 +2242,7 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
     }
   }
   const double area = static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
-  return MosaicFind{found, area};
+  return MosaicFind{found, area, RowsInOrder(a, g.BH)};
 }
 
 // A mosaic whose offset keeps each column's rows in order (q' = 1) leaves every column of a block
@@ -2591,24 +2592,25 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
     }
   }
-  if (bestMosaic) return bestMosaic->Rect;
-  // Where no grid was read, the places again, those whose columns stand apart and the rectangle
-  // of noise, as a mosaic that keeps its rows in order, read from its columns alone. This reading
-  // may take a mosaic of other rows for one of these, so it comes last, and the rectangle of
-  // noise stays unless the reading holds all of it.
+  if (bestMosaic && !bestMosaic->InOrder) return bestMosaic->Rect;
+  // Where no grid was read, or one that keeps the rows in order, the places again, those whose
+  // columns stand apart and the rectangle found, as a mosaic that keeps its rows in order, read
+  // from its columns alone. This reading may take a mosaic of other rows for one of these, so it
+  // comes last, and the rectangle found stays unless the reading holds all of it.
+  if (bestMosaic) best = bestMosaic->Rect;
   for (const MosaicCandidate& c : acrossPlaces) tried.push_back(c.Rect);
   if (best) tried.push_back(*best);
+  std::optional<MosaicFind> across;
   for (auto place = tried.begin(); place != tried.end(); ++place) {
     if (std::find(tried.begin(), place, *place) != place) continue;  // read already
     if (const std::optional<MosaicFind> mosaic = MosaicAcross(v, *place)) {
-      if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+      if (!across || mosaic->Score > across->Score) across = mosaic;
     }
   }
-  if (bestMosaic &&
-      (!best ||
-       (bestMosaic->Rect.Left <= best->Left && bestMosaic->Rect.Top <= best->Top &&
-        bestMosaic->Rect.Right >= best->Right && bestMosaic->Rect.Bottom >= best->Bottom))) {
-    return bestMosaic->Rect;
+  if (across &&
+      (!best || (across->Rect.Left <= best->Left && across->Rect.Top <= best->Top &&
+                 across->Rect.Right >= best->Right && across->Rect.Bottom >= best->Bottom))) {
+    return across->Rect;
   }
   if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
