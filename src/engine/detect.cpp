@@ -1188,23 +1188,27 @@ std::vector<Seam> ByteSeams(const View& v) {
   // A rotation by whole bytes moves the row's bytes: pixel x before it are the bytes from
   // 3x + 1 (8 bits right), 3x + 2 (16 right), 3x - 1 (8 left) or 3x - 2 (16 left) on.
   constexpr std::ptrdiff_t kByteOffsets[] = {1, 2, -1, -2};
-  std::vector<Run> runs(static_cast<std::size_t>(v.W) * 4);
+  const std::size_t width = static_cast<std::size_t>(v.W);
+  std::vector<Run> runs(width * 4);
+  // Each pixel's difference to its left neighbour, in the row read.
+  std::vector<int32_t> left(width + 1, 0);
   for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
     const uint8_t* row = v.Row(sy * kByteSeamStep);
-    for (int32_t x = 1; x + 1 < v.W; ++x) {
-      const std::size_t i = static_cast<std::size_t>(x);
-      const uint8_t* here = row + 3 * i;
+    for (std::size_t x = 1; x < width; ++x) left[x] = Diff3(row + 3 * x, row + 3 * x - 3);
+    // One rotation at a time, so that the loop over the row keeps to one kind of edge.
+    for (int s = 0; s < 4; ++s) {
       // Right rotations: a left edge at x, against x - 1 outside; left rotations: a right edge
       // after x, against x + 1 outside.
-      const int beforeLeft = Diff3(here, here - 3), beforeRight = Diff3(here, here + 3);
-      for (int s = 0; s < 4; ++s) {
-        const bool right = s < 2;
-        const uint8_t* outside = right ? here - 3 : here + 3;
-        const int change =
-            (right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside);
+      const bool right = s < 2;
+      const std::ptrdiff_t outside = right ? -3 : 3;
+      const std::ptrdiff_t moved = kByteOffsets[s];
+      Run* r = &runs[width * static_cast<std::size_t>(s)];
+      for (std::size_t x = 1; x + 1 < width; ++x) {
+        const uint8_t* here = row + 3 * x;
+        const int change = (right ? left[x] : left[x + 1]) - Diff3(here + moved, here + outside);
         const int gain =
             change == 0 ? 0 : std::clamp(change, -kByteGainCap, kByteGainCap) - kByteGainToll;
-        Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
+        Run& run = r[x];
         if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
         run.Sum += gain;
         if (run.Sum > run.Best) run.Best = run.Sum, run.From = run.Start, run.To = sy + 1;
@@ -1214,7 +1218,7 @@ std::vector<Seam> ByteSeams(const View& v) {
   std::vector<int32_t> sums;
   for (int32_t x = 1; x + 1 < v.W; ++x) {
     for (int s = 0; s < 4; ++s) {
-      const Run& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+      const Run& run = runs[width * static_cast<std::size_t>(s) + static_cast<std::size_t>(x)];
       if (run.Best < kByteSeamMinGain || run.To - run.From < kByteSeamMinRows) continue;
       // The seam's column: the first one right of the break.
       const int32_t edge = kShifts[s] > 0 ? x : x + 1;
