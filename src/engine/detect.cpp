@@ -141,10 +141,17 @@ void NoiseColumns(const View& v, int32_t x0, int32_t x1, int32_t cols, std::vect
       d[static_cast<std::size_t>(x)] = static_cast<uint16_t>(Diff3(p, p - 3));
     }
     uint32_t* tileRow = &sums[static_cast<std::size_t>(y / kTile) * cols];
-    for (int32_t x = x0; x < x1; ++x) {
-      uint16_t n = std::min(d[static_cast<std::size_t>(x)], d[static_cast<std::size_t>(x) + 1]);
-      if (n == kNone) n = 0;
-      tileRow[x / kTile] += n;
+    // Only the ends are kNone, and both ends meet only in a picture one pixel wide: no pixel
+    // there has a neighbour in its row, and its noise is 0.
+    for (int32_t c = x0 / kTile; c * kTile < x1 && v.W > 1; ++c) {
+      const uint16_t* t = &d[static_cast<std::size_t>(c) * kTile];
+      uint32_t sum = 0;
+      if (c * kTile + kTile <= x1) {
+        for (int32_t i = 0; i < kTile; ++i) sum += std::min(t[i], t[i + 1]);
+      } else {
+        for (int32_t i = 0; i < x1 - c * kTile; ++i) sum += std::min(t[i], t[i + 1]);
+      }
+      tileRow[c] += sum;
     }
     for (int32_t x = s0; x < s1; ++x) {
       const std::size_t i = static_cast<std::size_t>(x);
@@ -2321,9 +2328,11 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   const View v(*bitmap);
   const TileMap map = NoiseTiles(v, threads);
-  // Needed last, and only when nothing else was found: on a second thread meanwhile.
-  BackgroundResult<std::vector<Seam>> byteSeams(
-      [&](const std::atomic<bool>& stop) { return ByteSeams(v, stop); }, threads > 1);
+  // Needed later, and only when nothing else was found: on a second thread meanwhile, the rows
+  // that match rows further off first.
+  ResultsBeside<LagMap, std::vector<Seam>> beside(
+      threads > 1, [&](const std::atomic<bool>&) { return LagEvidence(v); },
+      [&](const std::atomic<bool>& stop) { return ByteSeams(v, stop); });
 
   std::vector<float> sorted = map.Mean;
   std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
@@ -2429,7 +2438,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
       }
     };
     std::vector<MosaicCandidate> rowMatches;
-    places(LagEvidence(v), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
+    places(beside.Get<0>(), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
     places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, rowMatches);
     // The noisiest place whose channels change together comes second: a large mosaic over
     // textured picture, whose rows match here and there only.
@@ -2456,7 +2465,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   if (bestMosaic) return bestMosaic->Rect;
   if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
-  for (const Seam& seam : byteSeams.Get()) {
+  for (const Seam& seam : beside.Get<1>()) {
     const int side = seam.Shift > 0 ? -1 : 1;
     const TRect rough =
         side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <exception>
 #include <functional>
-#include <optional>
+#include <future>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -54,51 +56,68 @@ void RunParts(unsigned parts, const Part& part) {
   }
 }
 
-// A result computed beside the caller on a thread of its own, or (with `ownThread` false, or when
-// no thread can be started) by the caller when it first asks for it. The work is handed a flag
-// to look at often: it is raised when the result is given up (destroyed unasked), and the work
-// may then end at once with any result; destruction waits for it.
-template <typename T>
-class BackgroundResult {
+// Results computed one after the other on a thread of its own beside the caller, or (with
+// `ownThread` false, or when no thread can be started) by the caller when it first asks for each,
+// in the same order. Every step is handed a flag to look at often: it is raised when the results
+// are given up (destroyed before asked for), and a step may then end at once with any result;
+// destruction waits for the thread.
+template <typename... T>
+class ResultsBeside {
  public:
-  BackgroundResult(std::function<T(const std::atomic<bool>& stop)> work, bool ownThread)
-      : work_(std::move(work)) {
+  explicit ResultsBeside(bool ownThread, std::function<T(const std::atomic<bool>& stop)>... steps)
+      : steps_(std::move(steps)...) {
+    Share(std::index_sequence_for<T...>{});
     if (!ownThread) return;
     try {
-      thread_ = std::thread([this] {
-        try {
-          result_ = work_(stop_);
-        } catch (...) {
-          error_ = std::current_exception();
-        }
-      });
+      thread_ = std::thread([this] { RunAll(std::index_sequence_for<T...>{}); });
     } catch (const std::system_error&) {
     }
   }
-  BackgroundResult(const BackgroundResult&) = delete;
-  BackgroundResult& operator=(const BackgroundResult&) = delete;
-  ~BackgroundResult() {
+  ResultsBeside(const ResultsBeside&) = delete;
+  ResultsBeside& operator=(const ResultsBeside&) = delete;
+  ~ResultsBeside() {
     stop_.store(true, std::memory_order_relaxed);
     if (thread_.joinable()) thread_.join();
   }
 
-  // The result, waited for (or computed now).
-  T& Get() {
-    if (thread_.joinable()) {
-      thread_.join();
-    } else if (!result_ && !error_) {
-      result_ = work_(stop_);
-    }
-    if (error_) std::rethrow_exception(error_);
-    return *result_;
+  // Step I's result, waited for (or computed now, with the steps before it); its exception is
+  // thrown again here.
+  template <std::size_t I>
+  const auto& Get() {
+    if (!thread_.joinable()) RunUpTo<I>();
+    return std::get<I>(futures_).get();
   }
 
  private:
-  std::function<T(const std::atomic<bool>&)> work_;
+  template <std::size_t... I>
+  void Share(std::index_sequence<I...>) {
+    ((std::get<I>(futures_) = std::get<I>(promises_).get_future().share()), ...);
+  }
+  template <std::size_t I>
+  void Run() {
+    auto& promise = std::get<I>(promises_);
+    try {
+      promise.set_value(std::get<I>(steps_)(stop_));
+    } catch (...) {
+      promise.set_exception(std::current_exception());
+    }
+  }
+  template <std::size_t... I>
+  void RunAll(std::index_sequence<I...>) {
+    (Run<I>(), ...);
+  }
+  template <std::size_t I>
+  void RunUpTo() {
+    if constexpr (I > 0) RunUpTo<I - 1>();
+    if (ran_ == I) Run<I>(), ++ran_;
+  }
+
+  std::tuple<std::function<T(const std::atomic<bool>&)>...> steps_;
+  std::tuple<std::promise<T>...> promises_;
+  std::tuple<std::shared_future<T>...> futures_;
   std::atomic<bool> stop_{false};
-  std::optional<T> result_;
-  std::exception_ptr error_;
-  std::thread thread_;  // last: started once everything it uses is there
+  std::size_t ran_ = 0;  // steps run by the caller
+  std::thread thread_;   // last: started once everything it uses is there
 };
 
 }  // namespace kavun
