@@ -1384,8 +1384,10 @@ LagMap Lattice(const View& v, Evidence evidence) {
   return out;
 }
 
-LagMap LagEvidence(const View& v) {
+// Ends early with any evidence once `stop` is raised.
+LagMap LagEvidence(const View& v, const std::atomic<bool>& stop) {
   return Lattice(v, [&](int32_t x0, int32_t y0) {
+    if (stop.load(std::memory_order_relaxed)) return 0.0f;
     const PatchMatch m = MatchPatch(v, x0, y0);
     return m.Valid ? static_cast<float>(m.Next + 32) / static_cast<float>(m.Further + 32) : 0.0f;
   });
@@ -2310,6 +2312,9 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   return FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
 }
 
+// The smallest picture whose slow searches run on a second thread.
+constexpr int64_t kBesideMinPixels = int64_t{1} << 22;
+
 }  // namespace
 
 std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
@@ -2329,9 +2334,11 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   const View v(*bitmap);
   const TileMap map = NoiseTiles(v, threads);
   // Needed later, and only when nothing else was found: on a second thread meanwhile, the rows
-  // that match rows further off first.
+  // that match rows further off first. On a smaller picture the thread beside slowed the
+  // detector's own steps more than it saved.
+  const bool large = static_cast<int64_t>(v.W) * v.H >= kBesideMinPixels;
   ResultsBeside<LagMap, std::vector<Seam>> beside(
-      threads > 1, [&](const std::atomic<bool>&) { return LagEvidence(v); },
+      threads > 1 && large, [&](const std::atomic<bool>& stop) { return LagEvidence(v, stop); },
       [&](const std::atomic<bool>& stop) { return ByteSeams(v, stop); });
 
   std::vector<float> sorted = map.Mean;
