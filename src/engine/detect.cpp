@@ -1,6 +1,7 @@
 #include "engine/detect.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "engine/work_threads.h"
 
 namespace kavun {
 namespace {
@@ -103,37 +106,54 @@ struct SeamRun {
   int32_t Hits = 0;
 };
 
-void CloseSeam(SeamRun& run, int32_t x, std::vector<Seam>& seams) {
+// A seam with the row at which it was closed (v.H for one that ran on to the bottom): seams are
+// found column by column, and this keeps their order the same however the columns were shared.
+struct ClosedSeam {
+  Seam Found;
+  int32_t Closed;
+};
+
+void CloseSeam(SeamRun& run, int32_t x, int32_t y, std::vector<ClosedSeam>& seams) {
   const int32_t length = run.Last - run.Start + 1;
   if (run.Hits > 0 && length >= kSeamLength && 4 * run.Hits >= 3 * length) {
-    seams.push_back(Seam{x, run.Start, run.Last + 1});
+    seams.push_back({Seam{x, run.Start, run.Last + 1}, y});
   }
   run = SeamRun{};
 }
 
-TileMap NoiseTiles(const View& v) {
-  TileMap map;
-  map.Cols = (v.W + kTile - 1) / kTile;
-  map.Rows = (v.H + kTile - 1) / kTile;
-  std::vector<uint32_t> sums(static_cast<std::size_t>(map.Cols) * map.Rows, 0);
+// The tile sums and seams of the columns [x0, x1), x0 a multiple of kTile: the tiles' sums are
+// added into `sums`, only in those columns of tiles.
+void NoiseColumns(const View& v, int32_t x0, int32_t x1, int32_t cols, std::vector<uint32_t>& sums,
+                  std::vector<ClosedSeam>& seams) {
   std::vector<uint16_t> d(static_cast<std::size_t>(v.W) + 1);
   std::vector<SeamRun> runs(static_cast<std::size_t>(v.W));
   constexpr uint16_t kNone = 0xFFFF;
+  d[0] = kNone;
+  d[static_cast<std::size_t>(v.W)] = kNone;
+  // Each pixel's difference to its left neighbour, from the one left of the columns to the one
+  // right of them; the seams' columns, which have both neighbours' differences.
+  const int32_t d0 = std::max(1, x0 - 1), d1 = std::min(v.W, x1 + 1);
+  const int32_t s0 = std::max(2, x0), s1 = std::min(x1, v.W - 1);
   for (int32_t y = 0; y < v.H; ++y) {
     const uint8_t* row = v.Row(y);
-    d[0] = kNone;
-    d[static_cast<std::size_t>(v.W)] = kNone;
-    for (int32_t x = 1; x < v.W; ++x) {
+    for (int32_t x = d0; x < d1; ++x) {
       const uint8_t* p = row + 3 * static_cast<std::size_t>(x);
       d[static_cast<std::size_t>(x)] = static_cast<uint16_t>(Diff3(p, p - 3));
     }
-    uint32_t* tileRow = &sums[static_cast<std::size_t>(y / kTile) * map.Cols];
-    for (int32_t x = 0; x < v.W; ++x) {
-      uint16_t n = std::min(d[static_cast<std::size_t>(x)], d[static_cast<std::size_t>(x) + 1]);
-      if (n == kNone) n = 0;
-      tileRow[x / kTile] += n;
+    uint32_t* tileRow = &sums[static_cast<std::size_t>(y / kTile) * cols];
+    // Only the ends are kNone, and both ends meet only in a picture one pixel wide: no pixel
+    // there has a neighbour in its row, and its noise is 0.
+    for (int32_t c = x0 / kTile; c * kTile < x1 && v.W > 1; ++c) {
+      const uint16_t* t = &d[static_cast<std::size_t>(c) * kTile];
+      uint32_t sum = 0;
+      if (c * kTile + kTile <= x1) {
+        for (int32_t i = 0; i < kTile; ++i) sum += std::min(t[i], t[i + 1]);
+      } else {
+        for (int32_t i = 0; i < x1 - c * kTile; ++i) sum += std::min(t[i], t[i + 1]);
+      }
+      tileRow[c] += sum;
     }
-    for (int32_t x = 2; x + 1 < v.W; ++x) {
+    for (int32_t x = s0; x < s1; ++x) {
       const std::size_t i = static_cast<std::size_t>(x);
       const int here = d[i];
       const bool hit = here >= kSeamMin && here >= 3 * std::max(d[i - 1], d[i + 1]) + kSeamMin / 2;
@@ -143,11 +163,36 @@ TileMap NoiseTiles(const View& v) {
         run.Last = y;
         ++run.Hits;
       } else if (run.Hits > 0 && y - run.Last > kSeamGap) {
-        CloseSeam(run, x, map.Seams);
+        CloseSeam(run, x, y, seams);
       }
     }
   }
-  for (int32_t x = 2; x + 1 < v.W; ++x) CloseSeam(runs[static_cast<std::size_t>(x)], x, map.Seams);
+  for (int32_t x = s0; x < s1; ++x) CloseSeam(runs[static_cast<std::size_t>(x)], x, v.H, seams);
+}
+
+// The noise tiles, their columns shared among at most `threads` threads.
+TileMap NoiseTiles(const View& v, unsigned threads) {
+  TileMap map;
+  map.Cols = (v.W + kTile - 1) / kTile;
+  map.Rows = (v.H + kTile - 1) / kTile;
+  std::vector<uint32_t> sums(static_cast<std::size_t>(map.Cols) * map.Rows, 0);
+  const unsigned parts = std::clamp<unsigned>(static_cast<unsigned>(map.Cols), 1, threads);
+  std::vector<std::vector<ClosedSeam>> partSeams(parts);
+  RunParts(parts, [&](unsigned i) {
+    const auto edge = [&](unsigned k) {
+      return std::min(v.W,
+                      static_cast<int32_t>(static_cast<int64_t>(map.Cols) * k / parts) * kTile);
+    };
+    NoiseColumns(v, edge(i), edge(i + 1), map.Cols, sums, partSeams[i]);
+  });
+  // In the order one pass over the rows, left to right, closes them.
+  std::vector<ClosedSeam> closed;
+  for (const std::vector<ClosedSeam>& part : partSeams)
+    closed.insert(closed.end(), part.begin(), part.end());
+  std::sort(closed.begin(), closed.end(), [](const ClosedSeam& a, const ClosedSeam& b) {
+    return std::tie(a.Closed, a.Found.X) < std::tie(b.Closed, b.Found.X);
+  });
+  for (const ClosedSeam& c : closed) map.Seams.push_back(c.Found);
   // The longest ones only: a picture of many sharp vertical lines must not cost much.
   std::sort(map.Seams.begin(), map.Seams.end(),
             [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
@@ -1177,7 +1222,8 @@ constexpr int32_t kByteSeamMinGain = 24;
 constexpr int32_t kByteSeamMinRows = 6;
 constexpr std::size_t kMaxByteSeams = 32;
 
-std::vector<Seam> ByteSeams(const View& v) {
+// Ends early with nothing once `stop` is raised.
+std::vector<Seam> ByteSeams(const View& v, const std::atomic<bool>& stop) {
   constexpr int32_t kShifts[] = {8, 16, -8, -16};
   std::vector<Seam> seams;
   if (v.W < 4) return seams;
@@ -1188,23 +1234,28 @@ std::vector<Seam> ByteSeams(const View& v) {
   // A rotation by whole bytes moves the row's bytes: pixel x before it are the bytes from
   // 3x + 1 (8 bits right), 3x + 2 (16 right), 3x - 1 (8 left) or 3x - 2 (16 left) on.
   constexpr std::ptrdiff_t kByteOffsets[] = {1, 2, -1, -2};
-  std::vector<Run> runs(static_cast<std::size_t>(v.W) * 4);
+  const std::size_t width = static_cast<std::size_t>(v.W);
+  std::vector<Run> runs(width * 4);
+  // Each pixel's difference to its left neighbour, in the row read.
+  std::vector<int32_t> left(width + 1, 0);
   for (int32_t sy = 0; sy * kByteSeamStep < v.H; ++sy) {
+    if (stop.load(std::memory_order_relaxed)) return {};
     const uint8_t* row = v.Row(sy * kByteSeamStep);
-    for (int32_t x = 1; x + 1 < v.W; ++x) {
-      const std::size_t i = static_cast<std::size_t>(x);
-      const uint8_t* here = row + 3 * i;
+    for (std::size_t x = 1; x < width; ++x) left[x] = Diff3(row + 3 * x, row + 3 * x - 3);
+    // One rotation at a time, so that the loop over the row keeps to one kind of edge.
+    for (int s = 0; s < 4; ++s) {
       // Right rotations: a left edge at x, against x - 1 outside; left rotations: a right edge
       // after x, against x + 1 outside.
-      const int beforeLeft = Diff3(here, here - 3), beforeRight = Diff3(here, here + 3);
-      for (int s = 0; s < 4; ++s) {
-        const bool right = s < 2;
-        const uint8_t* outside = right ? here - 3 : here + 3;
-        const int change =
-            (right ? beforeLeft : beforeRight) - Diff3(here + kByteOffsets[s], outside);
+      const bool right = s < 2;
+      const std::ptrdiff_t outside = right ? -3 : 3;
+      const std::ptrdiff_t moved = kByteOffsets[s];
+      Run* r = &runs[width * static_cast<std::size_t>(s)];
+      for (std::size_t x = 1; x + 1 < width; ++x) {
+        const uint8_t* here = row + 3 * x;
+        const int change = (right ? left[x] : left[x + 1]) - Diff3(here + moved, here + outside);
         const int gain =
             change == 0 ? 0 : std::clamp(change, -kByteGainCap, kByteGainCap) - kByteGainToll;
-        Run& run = runs[i * 4 + static_cast<std::size_t>(s)];
+        Run& run = r[x];
         if (run.Sum <= 0) run.Sum = 0, run.Start = sy;
         run.Sum += gain;
         if (run.Sum > run.Best) run.Best = run.Sum, run.From = run.Start, run.To = sy + 1;
@@ -1214,7 +1265,7 @@ std::vector<Seam> ByteSeams(const View& v) {
   std::vector<int32_t> sums;
   for (int32_t x = 1; x + 1 < v.W; ++x) {
     for (int s = 0; s < 4; ++s) {
-      const Run& run = runs[static_cast<std::size_t>(x) * 4 + static_cast<std::size_t>(s)];
+      const Run& run = runs[width * static_cast<std::size_t>(s) + static_cast<std::size_t>(x)];
       if (run.Best < kByteSeamMinGain || run.To - run.From < kByteSeamMinRows) continue;
       // The seam's column: the first one right of the break.
       const int32_t edge = kShifts[s] > 0 ? x : x + 1;
@@ -1333,8 +1384,10 @@ LagMap Lattice(const View& v, Evidence evidence) {
   return out;
 }
 
-LagMap LagEvidence(const View& v) {
+// Ends early with any evidence once `stop` is raised.
+LagMap LagEvidence(const View& v, const std::atomic<bool>& stop) {
   return Lattice(v, [&](int32_t x0, int32_t y0) {
+    if (stop.load(std::memory_order_relaxed)) return 0.0f;
     const PatchMatch m = MatchPatch(v, x0, y0);
     return m.Valid ? static_cast<float>(m.Next + 32) / static_cast<float>(m.Further + 32) : 0.0f;
   });
@@ -2449,10 +2502,18 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   return FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
 }
 
+// The smallest picture whose slow searches run on a second thread.
+constexpr int64_t kBesideMinPixels = int64_t{1} << 22;
+
 }  // namespace
 
 std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
+  return DetectScrambledRect(source, MachineThreads());
+}
+
+std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads) {
   if (source.IsEmpty()) return std::nullopt;
+  threads = std::max(threads, 1u);
   Bitmap converted;
   const Bitmap* bitmap = &source;
   if (source.Format() != PixelFormat::Bits24) {
@@ -2461,7 +2522,14 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
     bitmap = &converted;
   }
   const View v(*bitmap);
-  const TileMap map = NoiseTiles(v);
+  const TileMap map = NoiseTiles(v, threads);
+  // Needed later, and only when nothing else was found: on a second thread meanwhile, the rows
+  // that match rows further off first. On a smaller picture the thread beside slowed the
+  // detector's own steps more than it saved.
+  const bool large = static_cast<int64_t>(v.W) * v.H >= kBesideMinPixels;
+  ResultsBeside<LagMap, std::vector<Seam>> beside(
+      threads > 1 && large, [&](const std::atomic<bool>& stop) { return LagEvidence(v, stop); },
+      [&](const std::atomic<bool>& stop) { return ByteSeams(v, stop); });
 
   std::vector<float> sorted = map.Mean;
   std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
@@ -2567,7 +2635,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
       }
     };
     std::vector<MosaicCandidate> rowMatches;
-    places(LagEvidence(v), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
+    places(beside.Get<0>(), kLagEvidence, kLagReach, kMosaicTries, rowMatches);
     places(AcrossEvidence(v), kAcrossEvidence, kAcrossEvidence, 2, acrossPlaces);
     rowMatches.insert(rowMatches.end(), acrossPlaces.begin(), acrossPlaces.end());
     // The noisiest place whose channels change together comes second: a large mosaic over
@@ -2614,7 +2682,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source) {
   }
   if (best) return best;
   // Last, the edges that only undoing a whole-byte rotation joins to the picture.
-  for (const Seam& seam : ByteSeams(v)) {
+  for (const Seam& seam : beside.Get<1>()) {
     const int side = seam.Shift > 0 ? -1 : 1;
     const TRect rough =
         side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}

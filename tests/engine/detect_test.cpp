@@ -245,6 +245,49 @@ TEST(DetectTest, FindsNothingOnCleanFlatOrGrainyPictures) {
   EXPECT_FALSE(DetectScrambledRect(Bitmap()).has_value());
 }
 
+// The columns are shared among the threads (at x = 80 and 160 among 3 on these pictures): edges
+// found by their noise, by their seams and by undoing whole bytes, on those columns and beside
+// them; and pictures narrower than the threads.
+TEST(DetectTest, GivesTheSameAnswerOnAnyNumberOfThreads) {
+  struct Case {
+    TransformKind Kind;
+    int32_t Shift;
+    double Spread;
+    TRect Rect;
+  };
+  std::vector<Bitmap> pictures;
+  unsigned seed = 60;
+  for (const Case& c : {Case{TransformKind::BitShift, 3, 40.0, TRect{80, 40, 160, 120}},
+                        Case{TransformKind::BitShift, -13, 40.0, TRect{79, 20, 161, 90}},
+                        Case{TransformKind::BitShift, 8, 6.0, TRect{80, 40, 160, 120}},
+                        Case{TransformKind::BitShift, -16, 6.0, TRect{81, 50, 159, 130}},
+                        Case{TransformKind::BitShift, 16, 6.0, TRect{30, 10, 200, 170}},
+                        Case{TransformKind::Xor, 0, 40.0, TRect{80, 30, 160, 100}},
+                        Case{TransformKind::ReversibleMosaic, 0, 40.0, TRect{80, 40, 160, 121}},
+                        Case{TransformKind::Xor, 0, 40.0, TRect{0, 0, 0, 0}}}) {
+    Bitmap picture = PhotoLike(240, 180, ++seed, c.Spread);
+    TransformRequest request;
+    request.Kind = c.Kind;
+    request.Shift = c.Shift;
+    request.BlockW = 4, request.BlockH = 3, request.Key1 = 5, request.Key2 = 7;
+    ApplyTransform(picture, c.Rect, request);
+    pictures.push_back(std::move(picture));
+  }
+  for (const auto& [w, h] : {std::pair{1, 1}, {2, 9}, {9, 2}, {17, 5}, {24, 40}}) {
+    pictures.push_back(PhotoLike(w, h, ++seed));
+  }
+  int found = 0;
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    const std::optional<TRect> alone = DetectScrambledRect(pictures[i], 1);
+    found += alone.has_value();
+    for (const unsigned threads : {2u, 3u, 7u}) {
+      EXPECT_EQ(DetectScrambledRect(pictures[i], threads), alone)
+          << "picture " << i << ", " << threads << " threads";
+    }
+  }
+  EXPECT_GE(found, 6);
+}
+
 TEST(DetectTest, LooksAtAPalettePictureInItsTwentyFourBitFormWithoutChangingIt) {
   Bitmap palette(64, 48, PixelFormat::Bits8);
   palette.SetPalette({{10, 20, 30}, {200, 100, 50}});
