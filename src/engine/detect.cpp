@@ -61,6 +61,12 @@ int Noise(const View& v, int32_t x, int32_t y) {
   return best == std::numeric_limits<int>::max() ? 0 : best;
 }
 
+// Whether `outer` holds all of `inner`.
+bool Holds(const TRect& outer, const TRect& inner) {
+  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+         inner.Bottom <= outer.Bottom;
+}
+
 // At most `count` values spread evenly over [from, to).
 std::vector<int32_t> Sample(int32_t from, int32_t to, int32_t count) {
   std::vector<int32_t> out;
@@ -2556,8 +2562,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   // whose edges happen to join the rotated pixels around it must not outbid the whole. Unless the
   // outer one reaches the border where the inner one does not: no edge is judged there.
   const auto encloses = [&](const TRect& outer, const TRect& inner) {
-    return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
-           inner.Bottom <= outer.Bottom && (outer.Left == inner.Left || outer.Left > 0) &&
+    return Holds(outer, inner) && (outer.Left == inner.Left || outer.Left > 0) &&
            (outer.Top == inner.Top || outer.Top > 0) &&
            (outer.Right == inner.Right || outer.Right < v.W) &&
            (outer.Bottom == inner.Bottom || outer.Bottom < v.H);
@@ -2675,9 +2680,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
       if (!across || mosaic->Score > across->Score) across = mosaic;
     }
   }
-  if (across &&
-      (!best || (across->Rect.Left <= best->Left && across->Rect.Top <= best->Top &&
-                 across->Rect.Right >= best->Right && across->Rect.Bottom >= best->Bottom))) {
+  if (across && (!best || Holds(across->Rect, *best))) {
     return across->Rect;
   }
   if (best) return best;
