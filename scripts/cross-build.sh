@@ -42,7 +42,7 @@ if [ ! -f "$sysroot/.complete" ]; then
   if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
     [ "$arch" != "$(dpkg --print-architecture)" ]; then
     "${SUDO[@]}" dpkg --add-architecture "$arch"
-    "${SUDO[@]}" apt-get update -qq
+    "${SUDO[@]}" bash scripts/apt-update.sh -qq
   fi
   rm -rf "$sysroot" && mkdir -p "$sysroot/debs"
   (cd "$sysroot/debs" && apt-get download "${libs[@]/%/:$arch}")

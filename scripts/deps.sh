@@ -24,5 +24,5 @@ echo "Installing missing packages: ${missing[*]}"
 SUDO=()
 [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${SUDO[@]}" apt-get update
+"${SUDO[@]}" bash "$(dirname "$0")/apt-update.sh"
 "${SUDO[@]}" apt-get install -y "${missing[@]}"

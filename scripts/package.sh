@@ -26,7 +26,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=()
   [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
   export DEBIAN_FRONTEND=noninteractive
-  "${SUDO[@]}" apt-get update
+  "${SUDO[@]}" bash scripts/apt-update.sh
   "${SUDO[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 

@@ -95,7 +95,7 @@ fetch_sources() { # dest package...
   local apt=(-o Dir::Etc::sourcelist="$conf/sources.list" -o Dir::Etc::sourceparts="$conf/sources.list.d"
     -o Dir::State::Lists="$conf/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
     -o APT::Sandbox::User=root)
-  apt-get "${apt[@]}" update -qq
+  bash scripts/apt-update.sh "${apt[@]}" -qq
   # The newest version whose files can be fetched (a security suite may list sources that the
   # package host does not serve).
   local p v
