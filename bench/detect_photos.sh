@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 package=lomiri-wallpapers-16.04
 if ! dpkg -s "$package" >/dev/null 2>&1; then
-  apt-get update -q
+  bash scripts/apt-update.sh -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package"
 fi
 mapfile -t photos < <(dpkg -L "$package" | grep -iE '\.jpe?g$' | sort)
