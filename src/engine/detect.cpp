@@ -2465,15 +2465,18 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
     }
   }
   if (bw == 0) return std::nullopt;
-  // Block rows at the ends that do not follow the offset are cut, those beyond that do added.
+  // Block rows at the ends that do not follow the offset are cut, those beyond that do added;
+  // then block columns beyond the run (smooth picture inside the mosaic may have ended it early).
   const MosaicGrid g{left, top, bw, bh};
-  const int32_t bx1 = (right - left) / bw;
+  int32_t bx0 = 0, bx1 = (right - left) / bw;
   int32_t by0 = 0, by1 = (bottom - top) / bh;
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by0, by0 + 1, offset)) ++by0;
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by1 - 1, by1, offset)) --by1;
   while (BlocksFit(v, g, 0, bx1, by0 - 1, by0, offset)) --by0;
   while (BlocksFit(v, g, 0, bx1, by1, by1 + 1, offset)) ++by1;
-  const TRect found{left, top + by0 * bh, right, top + by1 * bh};
+  while (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, offset)) --bx0;
+  while (BlocksFit(v, g, bx1, bx1 + 1, by0, by1, offset)) ++bx1;
+  const TRect found{left + bx0 * bw, top + by0 * bh, left + bx1 * bw, top + by1 * bh};
   // Judged once more over all of it, on fresh samples.
   const GridCost whole =
       CostOfGrid(v, PixelSamples(v, found, 1024, 3), left, top, bw, bh, offset, true);
