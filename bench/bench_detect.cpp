@@ -8,7 +8,8 @@
 // for the rectangle. For the mosaic the expected answer is the part that whole blocks cover.
 // A trial whose scramble changed no pixel is not counted. "restored" also counts a rectangle
 // that is not the one scrambled but on which the inverse gives back every pixel. --dump writes
-// every missed picture to DIR (missN.png, named in the --verbose line). "false finds" runs the
+// every missed picture to DIR (missN.png, named in the --verbose line), and every unscrambled one
+// with a false find (falseN.png). "false finds" runs the
 // detector on the unscrambled parts. At the end the detector is timed on the first photo scaled to
 // 7680 x 4320, clean and with a scrambled rectangle. bench/detect_photos.sh installs a set of
 // photos and runs this.
@@ -253,7 +254,12 @@ int main(int argc, char** argv) {
         const std::optional<TRect> onClean = kavun::DetectScrambledRect(clean);
         if (onClean) {
           ++falseFinds;
-          if (verbose) std::printf("false find %s\n", RectText(*onClean).c_str());
+          std::string file;
+          if (!dump.empty()) {
+            file = dump + "/false" + std::to_string(falseFinds) + ".png";
+            kavun::SaveImageFile(file, ".png", clean);
+          }
+          if (verbose) std::printf("false find %s %s\n", RectText(*onClean).c_str(), file.c_str());
         }
       }
     }
