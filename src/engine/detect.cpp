@@ -1,6 +1,7 @@
 #include "engine/detect.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -1881,6 +1882,12 @@ constexpr int32_t kEdgeSlack = 3;
 constexpr double kPlainRatio = 1.1;
 // Whole block columns beside the ones that follow the rows that pair this much better.
 constexpr double kGrowRatio = 0.9;
+// The block width and offset found from the rows: their pairs at most this close, against the
+// pixels beside them; above kMosaicRatio only where no other width comes within this factor.
+constexpr double kColumnsLooseRatio = 0.7;
+constexpr double kColumnsAloneMargin = 1.1;
+// ... and its block rows, moved by a third of a block, must pair at least this much worse.
+constexpr double kPhaseRatio = 0.8;
 // How far the block rows found are tried either way.
 constexpr int32_t kRowPolish = 2;
 
@@ -2058,8 +2065,10 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     plainLeft[out] = pairsWithin(found.Left - out, found.Left, kPlainRatio);
     plainRight[out] = pairsWithin(found.Right, found.Right + out, kPlainRatio);
   }
-  double bestRatio = kMosaicRatio;
+  double bestRatio = kColumnsLooseRatio;
   int32_t bw = 0, left = 0;
+  std::array<double, kMaxBlock + 1> byWidth;
+  byWidth.fill(std::numeric_limits<double>::infinity());
   for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
     const int32_t n = w1 * bh;
     for (int32_t outL = 0; outL <= kEdgeSlack; ++outL) {
@@ -2071,12 +2080,28 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
           const GridCost c = CostOfGrid(v, samples, l, found.Top, w1, bh, a, true);
           if (c.Counted < 64) continue;
           const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
+          byWidth[static_cast<std::size_t>(w1)] =
+              std::min(byWidth[static_cast<std::size_t>(w1)], ratio);
           if (ratio < bestRatio) bestRatio = ratio, bw = w1, left = l;
         }
       }
     }
   }
   if (bw == 0) return std::nullopt;
+  // An offset that moves a pixel's neighbours only a row or a column away leaves the pixels
+  // beside it nearly as close as its pairs. Such a grid counts only if it stands alone: a
+  // texture that repeats every few rows (a spring, a fence) pairs about as closely under many
+  // widths, while a mosaic's own width is matched only by widths that divide it or that it
+  // divides (their cells pair the same pixels in part).
+  const bool loose = bestRatio >= kMosaicRatio;
+  if (loose) {
+    for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
+      if (w1 % bw == 0 || bw % w1 == 0) continue;
+      if (byWidth[static_cast<std::size_t>(w1)] < kColumnsAloneMargin * bestRatio) {
+        return std::nullopt;
+      }
+    }
+  }
   found.Right = left + (found.Right - left + bw - 1) / bw * bw;
   found.Left = left;
   // Whole block columns beside it whose pixels still pair more closely than their neighbours are
@@ -2089,12 +2114,9 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   };
   while (rowPairs(r0 - 1)) --r0, found.Top -= bh;
   while (rowPairs(r1)) ++r1, found.Bottom += bh;
-  // A block's first or last rows may be flat picture that pairs with anything: the block rows are
-  // set, up to kRowPolish rows either way, where all pairs are closest.
-  int64_t closest = std::numeric_limits<int64_t>::max();
-  int32_t moveBy = 0;
-  for (int32_t d = -kRowPolish; d <= kRowPolish; ++d) {
-    if (found.Top + d < 0 || found.Bottom + d > v.H) continue;
+  // The pairs' summed differences with the block rows moved by d rows; none beyond the picture.
+  const auto movedCost = [&](int32_t d) -> std::optional<int64_t> {
+    if (found.Top + d < 0 || found.Bottom + d > v.H) return std::nullopt;
     int64_t cost = 0;
     for (int32_t y0 = found.Top + d; y0 < found.Bottom + d; y0 += bh) {
       for (int32_t r = 0; r < bh; ++r) {
@@ -2105,7 +2127,28 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
         }
       }
     }
-    if (cost < closest) closest = cost, moveBy = d;
+    return cost;
+  };
+  // A block's first or last rows may be flat picture that pairs with anything: the block rows are
+  // set, up to kRowPolish rows either way, where all pairs are closest.
+  int64_t closest = std::numeric_limits<int64_t>::max();
+  int32_t moveBy = 0;
+  for (int32_t d = -kRowPolish; d <= kRowPolish; ++d) {
+    const std::optional<int64_t> cost = movedCost(d);
+    if (cost && *cost < closest) closest = *cost, moveBy = d;
+  }
+  // A grid that stood alone only by a margin must also be where its block rows are: moved by a
+  // third of a block, a mosaic's pairs fall apart across its block ends, while a texture that
+  // repeats every few rows pairs as well anywhere.
+  if (loose) {
+    const int64_t pixels =
+        static_cast<int64_t>(found.Right - found.Left) * (found.Bottom - found.Top);
+    for (const int32_t d : {moveBy - bh / 3, moveBy + bh / 3}) {
+      const std::optional<int64_t> cost = movedCost(d);
+      if (cost && closest + pixels >= kPhaseRatio * static_cast<double>(*cost + pixels)) {
+        return std::nullopt;
+      }
+    }
   }
   found.Top += moveBy, found.Bottom += moveBy;
   // Ranked by how much closer the pairs are than the neighbours, summed: a part of a block fits
@@ -2503,12 +2546,23 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
 }
 
 // The rough rectangle may reach beyond the mosaic, and rows and columns of the picture in the
-// place the grid is read from spoil the reading: its inner half is tried too.
+// place the grid is read from spoil the reading: its inner half is tried too. Or it may cover
+// less than one whole block row of tall blocks, where only part of a strip stood out: where its
+// rows match rows further off, half the largest block more above and below.
 std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   if (std::optional<MosaicFind> found = FindMosaicIn(v, r)) return found;
   const int32_t qx = (r.Right - r.Left) / 4, qy = (r.Bottom - r.Top) / 4;
-  if (qx < 8 || qy < 8) return std::nullopt;
-  return FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy});
+  if (qx >= 8 && qy >= 8) {
+    if (std::optional<MosaicFind> found =
+            FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy})) {
+      return found;
+    }
+  }
+  if (r.Bottom - r.Top >= kMaxBlock + kMaxBlock / 2 || ToldBlockRows(v, r).empty()) {
+    return std::nullopt;
+  }
+  return FindMosaicIn(v, TRect{r.Left, std::max(0, r.Top - kMaxBlock / 2), r.Right,
+                               std::min(v.H, r.Bottom + kMaxBlock / 2)});
 }
 
 // The smallest picture whose slow searches run on a second thread.
