@@ -1888,6 +1888,9 @@ constexpr double kColumnsLooseRatio = 0.7;
 constexpr double kColumnsAloneMargin = 1.1;
 // ... and its block rows, moved by a third of a block, must pair at least this much worse.
 constexpr double kPhaseRatio = 0.8;
+// The block rows are read before the width here, and they rule out the grids of narrow blocks
+// that a picture's own neighbours fit: blocks two or three pixels wide are looked for too.
+constexpr int32_t kColumnsMinWidth = 2;
 // How far the block rows found are tried either way.
 constexpr int32_t kRowPolish = 2;
 
@@ -2069,7 +2072,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   int32_t bw = 0, left = 0;
   std::array<double, kMaxBlock + 1> byWidth;
   byWidth.fill(std::numeric_limits<double>::infinity());
-  for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
+  for (int32_t w1 = kColumnsMinWidth; w1 <= kMaxBlock; ++w1) {
     const int32_t n = w1 * bh;
     for (int32_t outL = 0; outL <= kEdgeSlack; ++outL) {
       for (int32_t outR = 0; outR <= kEdgeSlack; ++outR) {
@@ -2095,7 +2098,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // divides (their cells pair the same pixels in part).
   const bool loose = bestRatio >= kMosaicRatio;
   if (loose) {
-    for (int32_t w1 = kMinBlock; w1 <= kMaxBlock; ++w1) {
+    for (int32_t w1 = kColumnsMinWidth; w1 <= kMaxBlock; ++w1) {
       if (w1 % bw == 0 || bw % w1 == 0) continue;
       if (byWidth[static_cast<std::size_t>(w1)] < kColumnsAloneMargin * bestRatio) {
         return std::nullopt;
