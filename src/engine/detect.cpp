@@ -1990,14 +1990,15 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
     std::vector<uint8_t> fitRows(static_cast<std::size_t>(blockRows), 0);
     for (int32_t b = 0; b < blockRows; ++b) {
       const auto [sp, sn] = sums(b, b + 1, c0, c1);
-      // Or half its columns one by one, where the place holds picture beside the mosaic.
+      // Or a third of its columns one by one, where the place holds picture beside the mosaic (a
+      // single block column in a place twice as wide and more).
       int32_t fits = 0;
       for (int32_t c = c0; c < c1; ++c) {
         const std::size_t i = static_cast<std::size_t>(b) * cols + c;
         fits += LineFits(pairs[i], own[i], bh);
       }
       fitRows[static_cast<std::size_t>(b)] =
-          LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh) || 2 * fits >= c1 - c0 ? 1 : 0;
+          LineFits(sp, sn, static_cast<int64_t>(c1 - c0) * bh) || 3 * fits >= c1 - c0 ? 1 : 0;
     }
     if (!LongestRun(fitRows, 0, r0, r1)) return std::nullopt;
     std::vector<uint8_t> fitCols(static_cast<std::size_t>(cols), 0);

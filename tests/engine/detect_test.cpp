@@ -138,13 +138,15 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
   // Blocks wide, tall and flat; each rectangle leaves strips that no block covers. The first
   // three keep each block column's rows in order (read through the block columns), the next two
   // move them (read through the rows alone); the one after has a flat band across it, whose
-  // columns follow no rows. The last two keep every column's rows in order, but for the one row
-  // where it wraps round (read from the columns standing apart).
+  // columns follow no rows. The next two keep every column's rows in order, but for the one row
+  // where it wraps round (read from the columns standing apart). The last is a single block,
+  // narrower than the place its noise stands out in.
   const Case cases[] = {
       {{10, 46, 140, 159}, 17, 9, 233, 188},         {{95, 76, 211, 128}, 17, 14, 181, 231},
       {{31, 50, 142, 163}, 18, 4, 121, 180},         {{57, 21, 166, 170}, 12, 20, 7, 90},
       {{20, 30, 200, 140}, 15, 11, 233, 17, 78, 92}, {{120, 16, 152, 96}, 24, 9, 109, 131},
-      {{22, 139, 131, 175}, 24, 13, 79, 6},          {{60, 70, 200, 130}, 14, 27, 29, 206}};
+      {{22, 139, 131, 175}, 24, 13, 79, 6},          {{60, 70, 200, 130}, 14, 27, 29, 206},
+      {{98, 135, 111, 165}, 13, 30, 37, 6}};
   for (const Case& c : cases) {
     Bitmap original = PhotoLike(240, 180, 5);
     for (int32_t y = 0; y < original.Height(); ++y) {
