@@ -2637,14 +2637,21 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
       bestScore = score;
     }
   };
-  for (const float threshold : thresholds) {
+  // The heaviest few groups of tiles above a threshold, and the rectangle of a group's tiles.
+  const auto heaviest = [&](float threshold) {
     std::vector<Blob> blobs = Blobs(map, threshold);
     std::sort(blobs.begin(), blobs.end(),
               [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
     if (blobs.size() > 6) blobs.resize(6);
-    for (const Blob& blob : blobs) {
-      TRect rough{blob.Left * kTile, blob.Top * kTile, std::min(blob.Right * kTile, v.W),
-                  std::min(blob.Bottom * kTile, v.H)};
+    return blobs;
+  };
+  const auto tilesOf = [&](const Blob& blob) {
+    return TRect{blob.Left * kTile, blob.Top * kTile, std::min(blob.Right * kTile, v.W),
+                 std::min(blob.Bottom * kTile, v.H)};
+  };
+  for (const float threshold : thresholds) {
+    for (const Blob& blob : heaviest(threshold)) {
+      const TRect rough = tilesOf(blob);
       const TRect r = Refine(v, rough);
       const Verdict verdict = Judge(v, r);
       if (verdict.Accepted && (!best || verdict.Score > bestScore)) {
@@ -2714,16 +2721,29 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
-  for (const MosaicCandidate& c : mosaicCandidates) {
-    if (tried.size() >= kMosaicTries) break;
+  const auto tryPlace = [&](const TRect& place) {
+    if (tried.size() >= kMosaicTries) return;
     const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
-      return std::max(t.Left, c.Rect.Left) < std::min(t.Right, c.Rect.Right) &&
-             std::max(t.Top, c.Rect.Top) < std::min(t.Bottom, c.Rect.Bottom);
+      return std::max(t.Left, place.Left) < std::min(t.Right, place.Right) &&
+             std::max(t.Top, place.Top) < std::min(t.Bottom, place.Bottom);
     });
-    if (seen) continue;
-    tried.push_back(c.Rect);
-    if (const std::optional<MosaicFind> mosaic = FindMosaic(v, c.Rect)) {
+    if (seen) return;
+    tried.push_back(place);
+    if (const std::optional<MosaicFind> mosaic = FindMosaic(v, place)) {
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
+    }
+  };
+  for (const MosaicCandidate& c : mosaicCandidates) tryPlace(c.Rect);
+  // A mosaic over sky or a bare wall changes the picture by a level or two: its tiles stand out
+  // from the flat picture around them but stay under the floors above. Where fewer than
+  // kMosaicTries places were read, the places above lower floors are read too, for a mosaic
+  // only: given to the noise and rotation readings as well, they cost rotations found.
+  for (const float factor : {2.5f, 4.0f}) {
+    const float threshold = std::clamp(factor * background, factor, 80.0f);
+    if (tried.size() >= kMosaicTries || threshold >= thresholds.front()) continue;
+    for (const Blob& blob : heaviest(threshold)) {
+      const TRect r = Refine(v, tilesOf(blob));
+      if (ChannelAgreement(v, r) >= 0.5) tryPlace(r);
     }
   }
   if (bestMosaic && !bestMosaic->InOrder) return bestMosaic->Rect;

@@ -37,6 +37,24 @@ Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 4
   return bitmap;
 }
 
+// A clear sky: a gentle gradient and a faint swell, a level or two of grain.
+Bitmap Sky(int32_t width, int32_t height, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> grain(0.0, 0.4);
+  Bitmap bitmap(width, height, PixelFormat::Bits24);
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = bitmap.ScanLine(y).data();
+    for (int32_t x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const double value = 150.0 + 30.0 * c + 12.0 * y / height + 6.0 * x / width +
+                             3.0 * std::sin(0.05 * x + 0.03 * y) + grain(rng);
+        row[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
+      }
+    }
+  }
+  return bitmap;
+}
+
 TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture) {
   struct Case {
     const char* Name;
@@ -173,6 +191,28 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
     request.Decode = true;
     ApplyTransform(picture, *found, request);
     EXPECT_EQ(testing_util::Bytes(picture), testing_util::Bytes(original));
+  }
+}
+
+TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
+  struct Case {
+    TRect Rect;
+    int32_t BlockW, BlockH, Key1, Key2;
+  };
+  const Case cases[] = {{{72, 143, 99, 157}, 27, 14, 17, 40},
+                        {{187, 79, 209, 103}, 22, 12, 37, 152}};
+  for (const Case& c : cases) {
+    const Bitmap original = Sky(240, 180, 3);
+    TransformRequest request;
+    request.Kind = TransformKind::ReversibleMosaic;
+    request.BlockW = c.BlockW;
+    request.BlockH = c.BlockH;
+    request.Key1 = c.Key1;
+    request.Key2 = c.Key2;
+    Bitmap picture = original;
+    ApplyTransform(picture, c.Rect, request);
+    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
+        << c.BlockW << "x" << c.BlockH;
   }
 }
 
