@@ -1492,6 +1492,8 @@ constexpr double kMosaicFinalRatio = 0.5;
 constexpr double kBlocksFitRatio = 0.7;
 // How many separate noisy places are searched for a mosaic grid.
 constexpr std::size_t kMosaicTries = 4;
+// ... and how many more over flat picture, whose noise stands out only against lower floors.
+constexpr std::size_t kFaintTries = 1;
 // The smallest block side looked for: with a side of 2 or 3 a picture's own neighbours fit
 // too many grids.
 constexpr int32_t kMinBlock = 4;
@@ -2721,8 +2723,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
-  const auto tryPlace = [&](const TRect& place) {
-    if (tried.size() >= kMosaicTries) return;
+  const auto tryPlace = [&](const TRect& place, std::size_t limit) {
+    if (tried.size() >= limit) return;
     const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
       return std::max(t.Left, place.Left) < std::min(t.Right, place.Right) &&
              std::max(t.Top, place.Top) < std::min(t.Bottom, place.Bottom);
@@ -2733,17 +2735,17 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
     }
   };
-  for (const MosaicCandidate& c : mosaicCandidates) tryPlace(c.Rect);
+  for (const MosaicCandidate& c : mosaicCandidates) tryPlace(c.Rect, kMosaicTries);
   // A mosaic over sky or a bare wall changes the picture by a level or two: its tiles stand out
-  // from the flat picture around them but stay under the floors above. Where fewer than
-  // kMosaicTries places were read, the places above lower floors are read too, for a mosaic
-  // only: given to the noise and rotation readings as well, they cost rotations found.
+  // from the flat picture around them but stay under the floors above. The places above lower
+  // floors are read too, up to kFaintTries more, for a mosaic only: given to the noise and
+  // rotation readings as well, they cost rotations found.
   for (const float factor : {2.5f, 4.0f}) {
     const float threshold = std::clamp(factor * background, factor, 80.0f);
-    if (tried.size() >= kMosaicTries || threshold >= thresholds.front()) continue;
+    if (tried.size() >= kMosaicTries + kFaintTries || threshold >= thresholds.front()) continue;
     for (const Blob& blob : heaviest(threshold)) {
       const TRect r = Refine(v, tilesOf(blob));
-      if (ChannelAgreement(v, r) >= 0.5) tryPlace(r);
+      if (ChannelAgreement(v, r) >= 0.5) tryPlace(r, kMosaicTries + kFaintTries);
     }
   }
   if (bestMosaic && !bestMosaic->InOrder) return bestMosaic->Rect;

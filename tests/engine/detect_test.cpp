@@ -202,17 +202,32 @@ TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
   const Case cases[] = {{{72, 143, 99, 157}, 27, 14, 17, 40},
                         {{187, 79, 209, 103}, 22, 12, 37, 152}};
   for (const Case& c : cases) {
-    const Bitmap original = Sky(240, 180, 3);
-    TransformRequest request;
-    request.Kind = TransformKind::ReversibleMosaic;
-    request.BlockW = c.BlockW;
-    request.BlockH = c.BlockH;
-    request.Key1 = c.Key1;
-    request.Key2 = c.Key2;
-    Bitmap picture = original;
-    ApplyTransform(picture, c.Rect, request);
-    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
-        << c.BlockW << "x" << c.BlockH;
+    // Alone, and with four grey speckled patches in the corners, each a noisier place than the
+    // mosaic's.
+    for (const bool leaves : {false, true}) {
+      Bitmap original = Sky(240, 180, 3);
+      std::mt19937 rng(5);
+      for (const auto& [x0, y0] :
+           {std::pair{0, 0}, std::pair{216, 0}, std::pair{0, 156}, std::pair{216, 156}}) {
+        for (int32_t y = y0; leaves && y < y0 + 24; ++y) {
+          for (int32_t x = x0; x < x0 + 24; ++x) {
+            const int grey = 60 + static_cast<int>(rng() % 60);
+            uint8_t* p = original.ScanLine(y).data() + 3 * x;
+            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(grey + 10 * c);
+          }
+        }
+      }
+      TransformRequest request;
+      request.Kind = TransformKind::ReversibleMosaic;
+      request.BlockW = c.BlockW;
+      request.BlockH = c.BlockH;
+      request.Key1 = c.Key1;
+      request.Key2 = c.Key2;
+      Bitmap picture = original;
+      ApplyTransform(picture, c.Rect, request);
+      EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
+          << c.BlockW << "x" << c.BlockH << (leaves ? " with leaves" : "");
+    }
   }
 }
 
