@@ -55,6 +55,16 @@ Bitmap Sky(int32_t width, int32_t height, unsigned seed) {
   return bitmap;
 }
 
+TransformRequest MosaicRequest(int32_t blockW, int32_t blockH, int32_t key1, int32_t key2) {
+  TransformRequest request;
+  request.Kind = TransformKind::ReversibleMosaic;
+  request.BlockW = blockW;
+  request.BlockH = blockH;
+  request.Key1 = key1;
+  request.Key2 = key2;
+  return request;
+}
+
 TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture) {
   struct Case {
     const char* Name;
@@ -173,12 +183,7 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
         p[0] = 120, p[1] = 130, p[2] = 140;
       }
     }
-    TransformRequest request;
-    request.Kind = TransformKind::ReversibleMosaic;
-    request.BlockW = c.BlockW;
-    request.BlockH = c.BlockH;
-    request.Key1 = c.Key1;
-    request.Key2 = c.Key2;
+    TransformRequest request = MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2);
     Bitmap picture = original;
     ApplyTransform(picture, c.Rect, request);
     const TRect covered{c.Rect.Left, c.Rect.Top,
@@ -213,18 +218,12 @@ TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
           for (int32_t x = x0; x < x0 + 24; ++x) {
             const int grey = 60 + static_cast<int>(rng() % 60);
             uint8_t* p = original.ScanLine(y).data() + 3 * x;
-            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(grey + 10 * c);
+            for (int ch = 0; ch < 3; ++ch) p[ch] = static_cast<uint8_t>(grey + 10 * ch);
           }
         }
       }
-      TransformRequest request;
-      request.Kind = TransformKind::ReversibleMosaic;
-      request.BlockW = c.BlockW;
-      request.BlockH = c.BlockH;
-      request.Key1 = c.Key1;
-      request.Key2 = c.Key2;
       Bitmap picture = original;
-      ApplyTransform(picture, c.Rect, request);
+      ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
       EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
           << c.BlockW << "x" << c.BlockH << (leaves ? " with leaves" : "");
     }
