@@ -2684,7 +2684,24 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   // A rectangle found by its noise edges alone whose channels change together may be a mosaic,
   // whose edges the grid places exactly.
-  if (best && (bestScore >= 1000.0 || ChannelAgreement(v, *best) < 0.5)) return best;
+  if (best && bestScore >= 1000.0) return best;
+  if (best && ChannelAgreement(v, *best) < 0.5) {
+    // Noise whose channels change apart: XOR, or the blocks of a mosaic that mix pixels of two
+    // colours (pink petals and yellow ones), which only the rest of its grid tells. Read around
+    // XOR noise, a grid may take in a line or two of the picture beside it; a mosaic's reaches
+    // well beyond the blocks found as noise: it counts where it covers twice as much and more.
+    // Only a narrow find is read so (a column or row of blocks): around a large XOR rectangle
+    // the reading cost more than the rest of the search.
+    const bool narrow =
+        std::min(best->Right - best->Left, best->Bottom - best->Top) <= 2 * kMaxBlock;
+    if (const std::optional<MosaicFind> mosaic = narrow ? FindMosaic(v, *best) : std::nullopt) {
+      const auto area = [](const TRect& r) {
+        return static_cast<int64_t>(r.Right - r.Left) * (r.Bottom - r.Top);
+      };
+      if (Holds(mosaic->Rect, *best) && area(mosaic->Rect) >= 2 * area(*best)) return mosaic->Rect;
+    }
+    return best;
+  }
   // The heaviest few candidates that do not overlap one already taken: first where rows match
   // rows further off, then the noisy places.
   std::sort(mosaicCandidates.begin(), mosaicCandidates.end(),
