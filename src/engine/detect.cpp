@@ -62,6 +62,11 @@ int Noise(const View& v, int32_t x, int32_t y) {
   return best == std::numeric_limits<int>::max() ? 0 : best;
 }
 
+// How many pixels `r` covers.
+int64_t PixelCount(const TRect& r) {
+  return static_cast<int64_t>(r.Right - r.Left) * (r.Bottom - r.Top);
+}
+
 // Whether `outer` holds all of `inner`.
 bool Holds(const TRect& outer, const TRect& inner) {
   return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
@@ -2147,8 +2152,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // third of a block, a mosaic's pairs fall apart across its block ends, while a texture that
   // repeats every few rows pairs as well anywhere.
   if (loose) {
-    const int64_t pixels =
-        static_cast<int64_t>(found.Right - found.Left) * (found.Bottom - found.Top);
+    const int64_t pixels = PixelCount(found);
     for (const int32_t d : {moveBy - bh / 3, moveBy + bh / 3}) {
       const std::optional<int64_t> cost = movedCost(d);
       if (cost && closest + pixels >= kPhaseRatio * static_cast<double>(*cost + pixels)) {
@@ -2240,7 +2244,7 @@ std::optional<MosaicFind> ReadThroughColumns(const View& v, const TRect& w,
   }
   if (!found) return std::nullopt;
   const TRect& r = found->Rect;
-  return MosaicFind{r, static_cast<double>(r.Right - r.Left) * (r.Bottom - r.Top)};
+  return MosaicFind{r, static_cast<double>(PixelCount(r))};
 }
 
 // A mosaic in the place `w` whose block rows are among `rowGuesses`: its block columns and offset
@@ -2349,8 +2353,7 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
       }
     }
   }
-  const double area = static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top);
-  return MosaicFind{found, area, RowsInOrder(a, g.BH)};
+  return MosaicFind{found, static_cast<double>(PixelCount(found)), RowsInOrder(a, g.BH)};
 }
 
 // A mosaic whose offset keeps each column's rows in order (q' = 1) leaves every column of a block
@@ -2533,8 +2536,7 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
       whole.Pairs + whole.Counted >= kAcrossFinalRatio * (whole.Neighbours + whole.Counted)) {
     return std::nullopt;
   }
-  return MosaicFind{found,
-                    static_cast<double>(found.Right - found.Left) * (found.Bottom - found.Top)};
+  return MosaicFind{found, static_cast<double>(PixelCount(found))};
 }
 
 // A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
@@ -2695,10 +2697,9 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
     const bool narrow =
         std::min(best->Right - best->Left, best->Bottom - best->Top) <= 2 * kMaxBlock;
     if (const std::optional<MosaicFind> mosaic = narrow ? FindMosaic(v, *best) : std::nullopt) {
-      const auto area = [](const TRect& r) {
-        return static_cast<int64_t>(r.Right - r.Left) * (r.Bottom - r.Top);
-      };
-      if (Holds(mosaic->Rect, *best) && area(mosaic->Rect) >= 2 * area(*best)) return mosaic->Rect;
+      if (Holds(mosaic->Rect, *best) && PixelCount(mosaic->Rect) >= 2 * PixelCount(*best)) {
+        return mosaic->Rect;
+      }
     }
     return best;
   }
