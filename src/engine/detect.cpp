@@ -104,6 +104,7 @@ struct TileMap {
   int32_t Rows = 0;
   std::vector<float> Mean;
   std::vector<Seam> Seams;
+  std::vector<float> Greyed;  // the share of pixels marked by MarkGreyWhenUndone
   float At(int32_t c, int32_t r) const { return Mean[static_cast<std::size_t>(r) * Cols + c]; }
 };
 
@@ -117,6 +118,27 @@ struct SeamRun {
   int32_t Last = 0;
   int32_t Hits = 0;
 };
+
+// Pixels that are not grey but would be grey undone as the inside of a row rotated by whole bytes
+// one way or the other. Grey rows rotated so turn into such pixels wherever two neighbours
+// differ; elsewhere they are rare. Undone, pixel x is bytes 3x + 1.. (8 bits right), 3x + 2..
+// (16 right), 3x - 1.. (8 left) or 3x - 2.. (16 left) of the row: it is grey where the three
+// bytes from one of those are equal, and was not grey where the three from 3x are not.
+// `marks[3x]` is set for every such pixel x in [x0, x1), neither at an end of the row; `runs`
+// holds whether each byte starts three equal ones. Byte by byte, so that the loops run in vectors.
+void MarkGreyWhenUndone(const uint8_t* row, int32_t x0, int32_t x1, uint8_t* runs, uint8_t* marks) {
+  const std::size_t from = 3 * static_cast<std::size_t>(x0), to = 3 * static_cast<std::size_t>(x1);
+  for (std::size_t i = from - 2; i < to; ++i) {
+    runs[i] = static_cast<uint8_t>((row[i] == row[i + 1]) & (row[i + 1] == row[i + 2]));
+  }
+  for (std::size_t i = from; i < to; ++i) {
+    marks[i] = static_cast<uint8_t>((runs[i - 2] | runs[i - 1] | runs[i + 1] | runs[i + 2]) &
+                                    (runs[i] ^ 1));
+  }
+}
+
+// Every kGreyStep-th row is marked.
+constexpr int32_t kGreyStep = 4;
 
 // A seam with the row at which it was closed (v.H for one that ran on to the bottom): seams are
 // found column by column, and this keeps their order the same however the columns were shared.
@@ -134,9 +156,10 @@ void CloseSeam(SeamRun& run, int32_t x, int32_t y, std::vector<ClosedSeam>& seam
 }
 
 // The tile sums and seams of the columns [x0, x1), x0 a multiple of kTile: the tiles' sums are
-// added into `sums`, only in those columns of tiles.
+// added into `sums`, their counts of pixels marked by MarkGreyWhenUndone into `greyed`, only in
+// those columns of tiles.
 void NoiseColumns(const View& v, int32_t x0, int32_t x1, int32_t cols, std::vector<uint32_t>& sums,
-                  std::vector<ClosedSeam>& seams) {
+                  std::vector<uint32_t>& greyed, std::vector<ClosedSeam>& seams) {
   std::vector<uint16_t> d(static_cast<std::size_t>(v.W) + 1);
   std::vector<SeamRun> runs(static_cast<std::size_t>(v.W));
   constexpr uint16_t kNone = 0xFFFF;
@@ -146,8 +169,21 @@ void NoiseColumns(const View& v, int32_t x0, int32_t x1, int32_t cols, std::vect
   // right of them; the seams' columns, which have both neighbours' differences.
   const int32_t d0 = std::max(1, x0 - 1), d1 = std::min(v.W, x1 + 1);
   const int32_t s0 = std::max(2, x0), s1 = std::min(x1, v.W - 1);
+  const int32_t g0 = std::max(1, x0);
+  std::vector<uint8_t> runs3(3 * static_cast<std::size_t>(v.W)), marks(runs3.size());
   for (int32_t y = 0; y < v.H; ++y) {
     const uint8_t* row = v.Row(y);
+    uint32_t* greyedRow = &greyed[static_cast<std::size_t>(y / kTile) * cols];
+    if (g0 < s1 && y % kGreyStep == 0) {
+      MarkGreyWhenUndone(row, g0, s1, runs3.data(), marks.data());
+      // Summed tile by tile: adding into the tile's count pixel by pixel waits on each store.
+      for (int32_t x = g0; x < s1;) {
+        const int32_t end = std::min(s1, (x / kTile + 1) * kTile);
+        uint32_t count = 0;
+        for (; x < end; ++x) count += marks[3 * static_cast<std::size_t>(x)];
+        greyedRow[(end - 1) / kTile] += count;
+      }
+    }
     for (int32_t x = d0; x < d1; ++x) {
       const uint8_t* p = row + 3 * static_cast<std::size_t>(x);
       d[static_cast<std::size_t>(x)] = static_cast<uint16_t>(Diff3(p, p - 3));
@@ -188,6 +224,7 @@ TileMap NoiseTiles(const View& v, unsigned threads) {
   map.Cols = (v.W + kTile - 1) / kTile;
   map.Rows = (v.H + kTile - 1) / kTile;
   std::vector<uint32_t> sums(static_cast<std::size_t>(map.Cols) * map.Rows, 0);
+  std::vector<uint32_t> greyed(sums.size(), 0);
   const unsigned parts = std::clamp<unsigned>(static_cast<unsigned>(map.Cols), 1, threads);
   std::vector<std::vector<ClosedSeam>> partSeams(parts);
   RunParts(parts, [&](unsigned i) {
@@ -195,7 +232,7 @@ TileMap NoiseTiles(const View& v, unsigned threads) {
       return std::min(v.W,
                       static_cast<int32_t>(static_cast<int64_t>(map.Cols) * k / parts) * kTile);
     };
-    NoiseColumns(v, edge(i), edge(i + 1), map.Cols, sums, partSeams[i]);
+    NoiseColumns(v, edge(i), edge(i + 1), map.Cols, sums, greyed, partSeams[i]);
   });
   // In the order one pass over the rows, left to right, closes them.
   std::vector<ClosedSeam> closed;
@@ -210,12 +247,15 @@ TileMap NoiseTiles(const View& v, unsigned threads) {
             [](const Seam& a, const Seam& b) { return a.Bottom - a.Top > b.Bottom - b.Top; });
   if (map.Seams.size() > kMaxSeams) map.Seams.resize(kMaxSeams);
   map.Mean.resize(sums.size());
+  map.Greyed.resize(sums.size());
   for (int32_t r = 0; r < map.Rows; ++r) {
     const int32_t h = std::min(kTile, v.H - r * kTile);
     for (int32_t c = 0; c < map.Cols; ++c) {
       const int32_t w = std::min(kTile, v.W - c * kTile);
       const std::size_t i = static_cast<std::size_t>(r) * map.Cols + c;
       map.Mean[i] = static_cast<float>(sums[i]) / static_cast<float>(w * h);
+      map.Greyed[i] =
+          static_cast<float>(greyed[i]) / static_cast<float>(w * ((h + kGreyStep - 1) / kGreyStep));
     }
   }
   return map;
@@ -1295,6 +1335,184 @@ std::vector<Seam> ByteSeams(const View& v, const std::atomic<bool>& stop) {
   std::vector<Seam> strongest;
   for (std::size_t i = 0; i < keep; ++i) strongest.push_back(seams[order[i]]);
   return strongest;
+}
+
+// --- Whole-byte rotations over grey picture ------------------------------------------------------
+//
+// Grey pixels, their three channels equal, are common: black-and-white photographs, and colour
+// JPEGs decode flat chroma to exact greys. A rotation by whole bytes moves every channel into the
+// next one, so a grey row turns into pixels that mix two neighbours' levels wherever those differ:
+// by a level or two on a muted photograph, too little for the noise or the edges to tell. But
+// undoing the rotation over its rectangle makes every one of them grey again, and undoing it over
+// any other rectangle leaves some of them, or spoils grey pixels beside it.
+
+bool IsGrey(uint32_t c) {
+  return (c >> 16) == ((c >> 8) & 0xFFu) && ((c >> 8) & 0xFFu) == (c & 0xFFu);
+}
+
+// Tiles where at least this share of the pixels turn grey when undone are looked at, and their
+// neighbours with half of it taken in.
+constexpr float kGreyedTile = 0.1f;
+// How far beyond the rectangle read so far an edge is looked for.
+constexpr int32_t kGreySlack = 2 * kTile;
+// A rotation is taken where undoing it makes at least kMinGreyed pixels grey, spoils at most one
+// in kGreySpoiled of that number, and leaves fewer not grey than it makes grey: a picture whose
+// colours are all a little off grey has pixels here and there that one rotation or another makes
+// grey.
+constexpr int64_t kMinGreyed = 48;
+constexpr int64_t kGreySpoiled = 8;
+
+// -1 where undoing makes pixel (x, y) grey, +1 where it spoils a grey one, else 0.
+int GreyChange(const View& v, int32_t left, int32_t right, int32_t shift, int32_t x, int32_t y) {
+  return static_cast<int>(IsGrey(ColorAt(v, x, y))) -
+         static_cast<int>(IsGrey(Unrotated(v, left, right, shift, x, y)));
+}
+
+struct GreyEdges {
+  int32_t From = 0, To = 0;  // columns or rows, To exclusive
+  int64_t Cost = 0;          // pixels made not grey less those made grey
+};
+
+// The columns over which undoing `shift` in `rows` leaves the fewest pixels that are not grey, the
+// left edge in [l0, l1] and the right one in [r0, r1]. Of equally good edges, the inner ones.
+GreyEdges GreyColumns(const View& v, const std::vector<int32_t>& rows, int32_t shift, int32_t l0,
+                      int32_t l1, int32_t r0, int32_t r1) {
+  // Every pixel but the one that takes the wrapped bits (the last one of a right rotation, the
+  // first one of a left one) is undone from its own row's neighbour, whatever the edges: the
+  // changes of those add up column by column.
+  std::vector<int32_t> before(static_cast<std::size_t>(r1 - l0 + 1), 0);  // changes left of x
+  for (int32_t x = l0; x < r1; ++x) {
+    int32_t sum = 0;
+    for (const int32_t y : rows) sum += GreyChange(v, 0, v.W, shift, x, y);
+    before[static_cast<std::size_t>(x - l0 + 1)] = before[static_cast<std::size_t>(x - l0)] + sum;
+  }
+  const auto changesIn = [&](int32_t from, int32_t to) {
+    return before[static_cast<std::size_t>(to - l0)] - before[static_cast<std::size_t>(from - l0)];
+  };
+  GreyEdges best{l1, r0, std::numeric_limits<int64_t>::max()};
+  for (int32_t left = l1; left >= l0; --left) {
+    for (int32_t right = std::max(r0, left + kMinSide); right <= r1; ++right) {
+      const int32_t wrapped = shift > 0 ? right - 1 : left;
+      int64_t cost = shift > 0 ? changesIn(left, right - 1) : changesIn(left + 1, right);
+      for (const int32_t y : rows) cost += GreyChange(v, left, right, shift, wrapped, y);
+      if (cost < best.Cost) best = GreyEdges{left, right, cost};
+    }
+  }
+  return best;
+}
+
+// The smallest share of grey pixels in the lines just outside the edges of `r` that are not on
+// the picture's border. Only where the picture beside an edge is grey does undoing tell where
+// the rotation ends: over colours it neither makes nor spoils grey pixels, so a rotation partly
+// over colours would be read as its grey part alone.
+double GreyOutside(const View& v, const TRect& r) {
+  double least = 1.0;
+  const auto line = [&](int32_t x0, int32_t y0, int32_t dx, int32_t dy, int32_t count) {
+    int32_t grey = 0;
+    for (int32_t i = 0; i < count; ++i) grey += IsGrey(ColorAt(v, x0 + i * dx, y0 + i * dy));
+    least = std::min(least, static_cast<double>(grey) / count);
+  };
+  if (r.Left > 0) line(r.Left - 1, r.Top, 0, 1, r.Bottom - r.Top);
+  if (r.Right < v.W) line(r.Right, r.Top, 0, 1, r.Bottom - r.Top);
+  if (r.Top > 0) line(r.Left, r.Top - 1, 1, 0, r.Right - r.Left);
+  if (r.Bottom < v.H) line(r.Left, r.Bottom, 1, 0, r.Right - r.Left);
+  return least;
+}
+
+struct GreyFind {
+  TRect Rect;
+  // Of the pixels looked at: those that undoing makes grey, the grey ones it spoils, and those
+  // not grey once undone.
+  int64_t Greyed = 0;
+  int64_t Spoiled = 0;
+  int64_t NotGrey = 0;
+};
+
+// The rows [t0, t1) over which undoing `shift` in the columns [left, right) leaves the fewest
+// pixels that are not grey; of equally good ones, the fewest rows. A wide rectangle is read in
+// kGreyColumns of its columns and its last one (which takes the wrapped bits of a right rotation).
+constexpr int32_t kGreyColumns = 256;
+
+GreyFind GreyRows(const View& v, int32_t left, int32_t right, int32_t shift, int32_t t0,
+                  int32_t t1) {
+  std::vector<int32_t> columns = Sample(left, right, kGreyColumns);
+  if (columns.back() != right - 1) columns.push_back(right - 1);
+  GreyFind best{TRect{left, t0, right, t0}};
+  int64_t bestSum = 0, sum = 0, greyed = 0, spoiled = 0, notGrey = 0;
+  int32_t start = t0;
+  for (int32_t y = t0; y < t1; ++y) {
+    if (sum >= 0) sum = 0, greyed = 0, spoiled = 0, notGrey = 0, start = y;
+    for (const int32_t x : columns) {
+      const bool was = IsGrey(ColorAt(v, x, y));
+      const bool is = IsGrey(Unrotated(v, left, right, shift, x, y));
+      sum += static_cast<int>(was) - static_cast<int>(is);
+      greyed += is && !was;
+      spoiled += was && !is;
+      notGrey += !is;
+    }
+    if (sum < bestSum) {
+      bestSum = sum;
+      best = GreyFind{TRect{left, start, right, y + 1}, greyed, spoiled, notGrey};
+    }
+  }
+  return best;
+}
+
+// The rectangle rotated by whole bytes over grey picture, read around the tiles where pixels turn
+// grey when undone.
+std::optional<TRect> GreyRotation(const View& v, const TileMap& map) {
+  if (std::none_of(map.Greyed.begin(), map.Greyed.end(),
+                   [](float share) { return share > kGreyedTile; })) {
+    return std::nullopt;
+  }
+  std::vector<Blob> blobs =
+      Blobs(TileMap{map.Cols, map.Rows, map.Greyed, {}, {}}, kGreyedTile, kGreyedTile / 2);
+  std::sort(blobs.begin(), blobs.end(),
+            [](const Blob& a, const Blob& b) { return a.Weight > b.Weight; });
+  if (blobs.size() > 3) blobs.resize(3);
+  std::optional<GreyFind> best;
+  for (const Blob& blob : blobs) {
+    const TRect rough{blob.Left * kTile, blob.Top * kTile, std::min(blob.Right * kTile, v.W),
+                      std::min(blob.Bottom * kTile, v.H)};
+    // The rows read for the columns are the tiles' inner ones at first: their top and bottom
+    // tiles may hold rows outside the rotation.
+    const int32_t inset = rough.Bottom - rough.Top >= 4 * kTile ? kTile : 0;
+    const auto columns = [&](const std::vector<int32_t>& rows, int32_t shift, const TRect& r) {
+      const int32_t middle = (r.Left + r.Right) / 2;
+      return GreyColumns(
+          v, rows, shift, std::max(0, r.Left - kGreySlack), std::min(r.Left + kGreySlack, middle),
+          std::max(r.Right - kGreySlack, middle), std::min(r.Right + kGreySlack, v.W));
+    };
+    // The rotation: the one whose undoing there leaves the fewest pixels that are not grey.
+    const std::vector<int32_t> inner = Sample(rough.Top + inset, rough.Bottom - inset, 48);
+    if (inner.empty() || rough.Right - rough.Left < kMinSide) continue;
+    int32_t shift = 0;
+    GreyEdges edges;
+    for (const int32_t s : {8, 16, -8, -16}) {
+      const GreyEdges e = columns(inner, s, rough);
+      if (shift == 0 || e.Cost < edges.Cost) shift = s, edges = e;
+    }
+    // Then the rows, and the columns again over the rows found, until nothing moves: the tiles
+    // may cover only part of the rotation, where its rows are flat.
+    TRect r = rough;
+    GreyFind find;
+    for (int round = 0; round < 12; ++round) {
+      if (round > 0) edges = columns(Sample(r.Top, r.Bottom, 48), shift, r);
+      find = GreyRows(v, edges.From, edges.To, shift, std::max(0, r.Top - kGreySlack),
+                      std::min(r.Bottom + kGreySlack, v.H));
+      if (find.Rect == r || find.Rect.Bottom - find.Rect.Top < kMinSide) break;
+      r = find.Rect;
+    }
+    if (find.Rect.Right - find.Rect.Left < kMinSide ||
+        find.Rect.Bottom - find.Rect.Top < kMinSide || find.Greyed < kMinGreyed ||
+        kGreySpoiled * find.Spoiled > find.Greyed || find.NotGrey >= find.Greyed ||
+        GreyOutside(v, find.Rect) < 0.5) {
+      continue;
+    }
+    if (!best || find.Greyed - find.Spoiled > best->Greyed - best->Spoiled) best = find;
+  }
+  if (!best) return std::nullopt;
+  return best->Rect;
 }
 
 // The largest block side of a mosaic.
@@ -2594,6 +2812,8 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   const View v(*bitmap);
   const TileMap map = NoiseTiles(v, threads);
+  // A rotation that undoing turns grey again is told from anything else at once.
+  if (const std::optional<TRect> grey = GreyRotation(v, map)) return grey;
   // Needed later, and only when nothing else was found: on a second thread meanwhile, the rows
   // that match rows further off first. On a smaller picture the thread beside slowed the
   // detector's own steps more than it saved.
