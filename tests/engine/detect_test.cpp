@@ -37,37 +37,21 @@ Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 4
   return bitmap;
 }
 
-// A clear sky: a gentle gradient and a faint swell, a level or two of grain.
-Bitmap Sky(int32_t width, int32_t height, unsigned seed) {
+// A clear sky: a gentle gradient and a faint swell, a level or two of grain. `grey`: a
+// black-and-white one (or the grey part of a colour photograph), every pixel's channels equal.
+Bitmap Sky(int32_t width, int32_t height, unsigned seed, bool grey = false) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> grain(0.0, 0.4);
   Bitmap bitmap(width, height, PixelFormat::Bits24);
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = bitmap.ScanLine(y).data();
     for (int32_t x = 0; x < width; ++x) {
+      const double shared = grey ? grain(rng) : 0.0;
       for (int c = 0; c < 3; ++c) {
-        const double value = 150.0 + 30.0 * c + 12.0 * y / height + 6.0 * x / width +
-                             3.0 * std::sin(0.05 * x + 0.03 * y) + grain(rng);
+        const double value = 150.0 + (grey ? 0.0 : 30.0 * c) + 12.0 * y / height + 6.0 * x / width +
+                             3.0 * std::sin(0.05 * x + 0.03 * y) + (grey ? shared : grain(rng));
         row[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
       }
-    }
-  }
-  return bitmap;
-}
-
-// A black-and-white photograph, or the grey part of a colour one: every pixel's three channels
-// equal, its neighbours a level or two apart.
-Bitmap GreyPhoto(int32_t width, int32_t height, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::normal_distribution<double> grain(0.0, 0.7);
-  Bitmap bitmap(width, height, PixelFormat::Bits24);
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* row = bitmap.ScanLine(y).data();
-    for (int32_t x = 0; x < width; ++x) {
-      const double value =
-          110.0 + 20.0 * y / height + 8.0 * std::sin(0.04 * x + 0.02 * y) + grain(rng);
-      row[3 * x] = row[3 * x + 1] = row[3 * x + 2] =
-          static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
     }
   }
   return bitmap;
@@ -162,7 +146,7 @@ TEST(DetectTest, FindsWholeByteRotationsOverAGreyPhotograph) {
   };
   for (const Case& c : {Case{8, TRect{18, 93, 115, 122}}, Case{-8, TRect{131, 20, 183, 82}},
                         Case{16, TRect{40, 30, 79, 92}}, Case{-16, TRect{0, 141, 218, 170}}}) {
-    const Bitmap original = GreyPhoto(240, 180, 5);
+    const Bitmap original = Sky(240, 180, 5, true);
     EXPECT_FALSE(DetectScrambledRect(original).has_value());
     Bitmap picture = original;
     TransformRequest request;
