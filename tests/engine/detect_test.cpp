@@ -67,6 +67,18 @@ TransformRequest MosaicRequest(int32_t blockW, int32_t blockH, int32_t key1, int
   return request;
 }
 
+// Rotates `rect` of `picture` by `shift` bits; the detector must find exactly that rectangle.
+void ExpectRotationFound(Bitmap picture, int32_t shift, const TRect& rect,
+                         const std::string& what) {
+  TransformRequest request;
+  request.Kind = TransformKind::BitShift;
+  request.Shift = shift;
+  ApplyTransform(picture, rect, request);
+  const std::optional<TRect> found = DetectScrambledRect(picture);
+  ASSERT_TRUE(found.has_value()) << what;
+  EXPECT_EQ(*found, rect) << what;
+}
+
 TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture) {
   struct Case {
     const char* Name;
@@ -120,19 +132,11 @@ TEST(DetectTest, FindsWholeByteRotationsOnAMutedPicture) {
   };
   for (int32_t bits : {8, -8, 16, -16}) {
     for (int trial = 0; trial < 2; ++trial) {
-      const Bitmap original = PhotoLike(240, 180, static_cast<unsigned>(trial + 21), 6.0);
       const int32_t w = uniform(32, 120), h = uniform(32, 100);
       const int32_t left = uniform(1, 239 - w), top = uniform(1, 179 - h);
-      const TRect rect{left, top, left + w, top + h};
-      TransformRequest request;
-      request.Kind = TransformKind::BitShift;
-      request.Shift = bits;
-      Bitmap picture = original;
-      ApplyTransform(picture, rect, request);
-      const std::optional<TRect> found = DetectScrambledRect(picture);
-      const std::string what = "shift " + std::to_string(bits) + " trial " + std::to_string(trial);
-      ASSERT_TRUE(found.has_value()) << what;
-      EXPECT_EQ(*found, rect) << what;
+      ExpectRotationFound(PhotoLike(240, 180, static_cast<unsigned>(trial + 21), 6.0), bits,
+                          TRect{left, top, left + w, top + h},
+                          "shift " + std::to_string(bits) + " trial " + std::to_string(trial));
     }
   }
 }
@@ -148,14 +152,7 @@ TEST(DetectTest, FindsWholeByteRotationsOverAGreyPhotograph) {
                         Case{16, TRect{40, 30, 79, 92}}, Case{-16, TRect{0, 141, 218, 170}}}) {
     const Bitmap original = Sky(240, 180, 5, true);
     EXPECT_FALSE(DetectScrambledRect(original).has_value());
-    Bitmap picture = original;
-    TransformRequest request;
-    request.Kind = TransformKind::BitShift;
-    request.Shift = c.Shift;
-    ApplyTransform(picture, c.Rect, request);
-    const std::optional<TRect> found = DetectScrambledRect(picture);
-    ASSERT_TRUE(found.has_value()) << "shift " << c.Shift;
-    EXPECT_EQ(*found, c.Rect) << "shift " << c.Shift;
+    ExpectRotationFound(original, c.Shift, c.Rect, "shift " + std::to_string(c.Shift));
   }
 }
 
@@ -170,14 +167,8 @@ TEST(DetectTest, PlacesTheEdgeUndoneFromItsOwnRowOnTheRotationsFirstPixel) {
   };
   for (const Case& c :
        {Case{36, 23, TRect{97, 147, 199, 172}}, Case{42, 23, TRect{98, 111, 205, 139}}}) {
-    Bitmap picture = PhotoLike(240, 180, c.Seed);
-    TransformRequest request;
-    request.Kind = TransformKind::BitShift;
-    request.Shift = c.Shift;
-    ApplyTransform(picture, c.Rect, request);
-    const std::optional<TRect> found = DetectScrambledRect(picture);
-    ASSERT_TRUE(found.has_value()) << "seed " << c.Seed;
-    EXPECT_EQ(*found, c.Rect) << "seed " << c.Seed;
+    ExpectRotationFound(PhotoLike(240, 180, c.Seed), c.Shift, c.Rect,
+                        "seed " + std::to_string(c.Seed));
   }
 }
 
