@@ -1384,7 +1384,7 @@ GreyEdges GreyColumns(const View& v, const std::vector<int32_t>& rows, int32_t s
   for (int32_t x = l0; x < r1; ++x) {
     int32_t sum = 0;
     for (const int32_t y : rows) sum += GreyChange(v, 0, v.W, shift, x, y);
-    before[static_cast<std::size_t>(x - l0 + 1)] = before[static_cast<std::size_t>(x - l0)] + sum;
+    before[static_cast<std::size_t>(x - l0) + 1] = before[static_cast<std::size_t>(x - l0)] + sum;
   }
   const auto changesIn = [&](int32_t from, int32_t to) {
     return before[static_cast<std::size_t>(to - l0)] - before[static_cast<std::size_t>(from - l0)];
