@@ -2737,7 +2737,27 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
       }
     }
   }
-  if (bw == 0) return std::nullopt;
+  if (bw == 0) {
+    // Flat picture inside the mosaic may have ended the run of columns inside a block, at either
+    // end: then every width and first column, as for a mosaic that moves its rows (the first
+    // column is looked for in the run), and the blocks the run holds whole.
+    std::vector<GridGuess> guesses;
+    GuessBlockColumns(v, TRect{r.Left, top, r.Right, bottom}, RowHypothesis{bh, top, 1, 0.0},
+                      samples, guesses);
+    const std::vector<PixelSample> fresh =
+        PixelSamples(v, TRect{r.Left, top, r.Right, bottom}, 768, 2);
+    for (const GridGuess& guess : guesses) {
+      const MosaicGrid& g = guess.Grid;
+      const GridCost c = CostOfGrid(v, fresh, g.Left, g.Top, g.BW, g.BH, guess.Offset, true);
+      if (c.Counted < 64) continue;
+      const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
+      if (ratio >= bestRatio) continue;
+      const int32_t last = g.Left + (r.Right - g.Left) / g.BW * g.BW;
+      if (last <= g.Left) continue;
+      bestRatio = ratio, bw = g.BW, left = g.Left, right = last, offset = guess.Offset;
+    }
+    if (bw == 0) return std::nullopt;
+  }
   // Block rows at the ends that do not follow the offset are cut, those beyond that do added;
   // then block columns beyond the run (smooth picture inside the mosaic may have ended it early).
   const MosaicGrid g{left, top, bw, bh};

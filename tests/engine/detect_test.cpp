@@ -214,6 +214,31 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
   }
 }
 
+// Blocks that keep each column's rows in order, one block row tall, are read where their columns
+// stand apart from the pixels beside them; a band of flat picture across the strip ends those
+// columns inside a block, on both sides of the band.
+TEST(DetectTest, FindsAStripOfBlocksWhoseColumnsStandApartOnlyInPlaces) {
+  struct Case {
+    TRect Rect;
+    int32_t BlockW, BlockH, Key1, Key2, FlatFrom, FlatTo;
+  };
+  const Case cases[] = {{{6, 91, 221, 116}, 43, 25, 126, 27, 27, 43},
+                        {{10, 76, 94, 89}, 14, 13, 157, 87, 54, 65},
+                        {{20, 39, 268, 52}, 31, 13, 157, 10, 109, 118}};
+  for (const Case& c : cases) {
+    Bitmap picture = PhotoLike(420, 200, 7);
+    for (int32_t y = 0; y < picture.Height(); ++y) {
+      for (int32_t x = c.FlatFrom; x < c.FlatTo; ++x) {
+        uint8_t* p = picture.ScanLine(y).data() + 3 * x;
+        p[0] = 120, p[1] = 130, p[2] = 140;
+      }
+    }
+    ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
+    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
+        << c.BlockW << "x" << c.BlockH;
+  }
+}
+
 TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
   struct Case {
     TRect Rect;
