@@ -57,6 +57,16 @@ Bitmap Sky(int32_t width, int32_t height, unsigned seed, bool grey = false) {
   return bitmap;
 }
 
+// Paints the columns [from, to) of `picture` one flat grey-blue from top to bottom.
+void PaintFlatColumns(Bitmap& picture, int32_t from, int32_t to) {
+  for (int32_t y = 0; y < picture.Height(); ++y) {
+    for (int32_t x = from; x < to; ++x) {
+      uint8_t* p = picture.ScanLine(y).data() + 3 * x;
+      p[0] = 120, p[1] = 130, p[2] = 140;
+    }
+  }
+}
+
 TransformRequest MosaicRequest(int32_t blockW, int32_t blockH, int32_t key1, int32_t key2) {
   TransformRequest request;
   request.Kind = TransformKind::ReversibleMosaic;
@@ -192,12 +202,7 @@ TEST(DetectTest, FindsTheWholeBlocksOfAMosaicSoThatTheInverseRestoresThePicture)
       {{98, 135, 111, 165}, 13, 30, 37, 6}};
   for (const Case& c : cases) {
     Bitmap original = PhotoLike(240, 180, 5);
-    for (int32_t y = 0; y < original.Height(); ++y) {
-      for (int32_t x = c.FlatFrom; x < c.FlatTo; ++x) {
-        uint8_t* p = original.ScanLine(y).data() + 3 * x;
-        p[0] = 120, p[1] = 130, p[2] = 140;
-      }
-    }
+    PaintFlatColumns(original, c.FlatFrom, c.FlatTo);
     TransformRequest request = MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2);
     Bitmap picture = original;
     ApplyTransform(picture, c.Rect, request);
@@ -227,12 +232,7 @@ TEST(DetectTest, FindsAStripOfBlocksWhoseColumnsStandApartOnlyInPlaces) {
                         {{20, 39, 268, 52}, 31, 13, 157, 10, 109, 118}};
   for (const Case& c : cases) {
     Bitmap picture = PhotoLike(420, 200, 7);
-    for (int32_t y = 0; y < picture.Height(); ++y) {
-      for (int32_t x = c.FlatFrom; x < c.FlatTo; ++x) {
-        uint8_t* p = picture.ScanLine(y).data() + 3 * x;
-        p[0] = 120, p[1] = 130, p[2] = 140;
-      }
-    }
+    PaintFlatColumns(picture, c.FlatFrom, c.FlatTo);
     ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
     EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
         << c.BlockW << "x" << c.BlockH;
