@@ -2718,8 +2718,8 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   int32_t bottom = top;
   while (bottom + bh <= std::min(v.H, r.Bottom + bh / 2)) bottom += bh;
   if (bottom == top) return std::nullopt;
-  const std::vector<PixelSample> samples =
-      PixelSamples(v, TRect{r.Left, top, r.Right, bottom}, 384, 8);
+  const TRect blockRows{r.Left, top, r.Right, bottom};
+  const std::vector<PixelSample> samples = PixelSamples(v, blockRows, 384, 8);
   double bestRatio = kMosaicRatio;
   int32_t bw = 0, left = 0, right = 0, offset = 0;
   for (int32_t l = std::max(0, r.Left - kEdgeSlack); l <= r.Left + kEdgeSlack; ++l) {
@@ -2742,10 +2742,8 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
     // end: then every width and first column, as for a mosaic that moves its rows (the first
     // column is looked for in the run), and the blocks the run holds whole.
     std::vector<GridGuess> guesses;
-    GuessBlockColumns(v, TRect{r.Left, top, r.Right, bottom}, RowHypothesis{bh, top, 1, 0.0},
-                      samples, guesses);
-    const std::vector<PixelSample> fresh =
-        PixelSamples(v, TRect{r.Left, top, r.Right, bottom}, 768, 2);
+    GuessBlockColumns(v, blockRows, RowHypothesis{bh, top, 1, 0.0}, samples, guesses);
+    const std::vector<PixelSample> fresh = PixelSamples(v, blockRows, 768, 2);
     for (const GridGuess& guess : guesses) {
       const MosaicGrid& g = guess.Grid;
       const GridCost c = CostOfGrid(v, fresh, g.Left, g.Top, g.BW, g.BH, guess.Offset, true);
