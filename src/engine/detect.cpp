@@ -1716,8 +1716,10 @@ constexpr double kMosaicRatio = 0.55;
 constexpr double kMosaicFinalRatio = 0.5;
 // A column or row of blocks next to a grid that fits counts as part of it below this ratio.
 constexpr double kBlocksFitRatio = 0.7;
-// How many separate noisy places are searched for a mosaic grid.
-constexpr std::size_t kMosaicTries = 4;
+// How many separate noisy places are searched for a mosaic grid. A textured photograph (leaves,
+// bristles, gravel) holds many places noisier than a mosaic's, or whose rows match rows further
+// off, ahead of it; past a dozen places, more found hardly any more mosaics.
+constexpr std::size_t kMosaicTries = 12;
 // ... and how many more over flat picture, whose noise stands out only against lower floors.
 constexpr std::size_t kFaintTries = 1;
 // The smallest block side looked for: with a side of 2 or 3 a picture's own neighbours fit
