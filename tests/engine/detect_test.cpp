@@ -282,23 +282,23 @@ TEST(DetectTest, FindsAMosaicAmongManyNoisierPlaces) {
                         {{140, 84, 176, 156}, 9, 12, 101, 18},
                         {{100, 110, 220, 150}, 15, 8, 7, 90},
                         {{150, 60, 190, 180}, 8, 15, 53, 11}};
-  for (const Case& c : cases) {
-    Bitmap original = PhotoLike(320, 240, 9);
-    std::mt19937 rng(5);
-    for (int i = 0; i < 8; ++i) {
-      const int32_t x0 = 8 + (i % 4) * 80, y0 = i < 4 ? 8 : 200;
-      for (int32_t y = y0; y < y0 + 32; ++y) {
-        for (int32_t x = x0; x < x0 + 32; ++x) {
-          uint8_t* p = original.ScanLine(y).data() + 3 * x;
-          const int grey = y >= y0 + 6
-                               ? original.ScanLine(y - 6)[3 * x] + static_cast<int>(rng() % 31) - 15
-                               : 40 + static_cast<int>(rng() % 120);
-          for (int ch = 0; ch < 3; ++ch) {
-            p[ch] = static_cast<uint8_t>(std::clamp(grey + 10 * ch, 0, 255));
-          }
+  Bitmap original = PhotoLike(320, 240, 9);
+  std::mt19937 rng(5);
+  for (int i = 0; i < 8; ++i) {
+    const int32_t x0 = 8 + (i % 4) * 80, y0 = i < 4 ? 8 : 200;
+    for (int32_t y = y0; y < y0 + 32; ++y) {
+      for (int32_t x = x0; x < x0 + 32; ++x) {
+        uint8_t* p = original.ScanLine(y).data() + 3 * x;
+        const int grey = y >= y0 + 6
+                             ? original.ScanLine(y - 6)[3 * x] + static_cast<int>(rng() % 31) - 15
+                             : 40 + static_cast<int>(rng() % 120);
+        for (int ch = 0; ch < 3; ++ch) {
+          p[ch] = static_cast<uint8_t>(std::clamp(grey + 10 * ch, 0, 255));
         }
       }
     }
+  }
+  for (const Case& c : cases) {
     Bitmap picture = original;
     ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
     EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
