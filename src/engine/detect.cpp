@@ -3000,13 +3000,15 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   // A mosaic over sky or a bare wall changes the picture by a level or two: its tiles stand out
   // from the flat picture around them but stay under the floors above. The places above lower
   // floors are read too, up to kFaintTries more, for a mosaic only: given to the noise and
-  // rotation readings as well, they cost rotations found.
+  // rotation readings as well, they cost rotations found. Whether the channels change together
+  // is not asked here: on a gradient whose channels run their own ways (violet into magenta), a
+  // pixel moved a few places differs from its new neighbours by a level in one channel and not
+  // in the next, and the grid read decides.
   for (const float factor : {2.5f, 4.0f}) {
     const float threshold = std::clamp(factor * background, factor, 80.0f);
     if (tried.size() >= kMosaicTries + kFaintTries || threshold >= thresholds.front()) continue;
     for (const Blob& blob : heaviest(threshold)) {
-      const TRect r = Refine(v, tilesOf(blob));
-      if (ChannelAgreement(v, r) >= 0.5) tryPlace(r, kMosaicTries + kFaintTries);
+      tryPlace(Refine(v, tilesOf(blob)), kMosaicTries + kFaintTries);
     }
   }
   if (bestMosaic && !bestMosaic->InOrder) return bestMosaic->Rect;

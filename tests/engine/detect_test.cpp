@@ -270,6 +270,32 @@ TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
   }
 }
 
+// A rendered gradient without grain whose channels run their own ways: a mosaic moves pixels
+// that differ by a level in one channel and not in the next.
+TEST(DetectTest, FindsAFaintMosaicOnAGradientWhoseChannelsRunApart) {
+  Bitmap gradient(320, 240, PixelFormat::Bits24);
+  for (int32_t y = 0; y < 240; ++y) {
+    uint8_t* row = gradient.ScanLine(y).data();
+    for (int32_t x = 0; x < 320; ++x) {
+      row[3 * x] = static_cast<uint8_t>(120.0 + 3.0 * (12.0 * x / 320 + 5.0 * y / 240));
+      row[3 * x + 1] = static_cast<uint8_t>(48.0 + 3.0 * (-8.0 * x / 320 + 10.0 * y / 240));
+      row[3 * x + 2] = static_cast<uint8_t>(149.0 + 3.0 * (6.0 * x / 320 - 9.0 * y / 240));
+    }
+  }
+  EXPECT_FALSE(DetectScrambledRect(gradient).has_value());
+  struct Case {
+    TRect Rect;
+    int32_t BlockW, BlockH, Key1, Key2;
+  };
+  for (const Case& c :
+       {Case{{72, 143, 99, 157}, 27, 14, 17, 40}, Case{{100, 100, 241, 133}, 47, 11, 102, 247}}) {
+    Bitmap picture = gradient;
+    ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
+    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
+        << c.BlockW << "x" << c.BlockH;
+  }
+}
+
 // A textured photograph holds many places noisier than a mosaic's, whose rows match rows further
 // off: here eight grey speckled patches whose rows come back, a little changed, six rows further
 // down, each a heavier place than the mosaic on the smooth picture between them.
