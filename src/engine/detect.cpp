@@ -2780,15 +2780,28 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   return MosaicFind{found, static_cast<double>(PixelCount(found))};
 }
 
+// The pixel of a large place around which its mosaic is read, where the evidence that made the
+// place is densest; none: its middle.
+struct Focus {
+  int32_t X = -1, Y = -1;
+};
+
+// The part of [from, to) at most `span` long, around `at` (its middle when `at` is negative).
+void Narrow(int32_t& from, int32_t& to, int32_t span, int32_t at) {
+  if (to - from <= span) return;
+  const int32_t middle = at < 0 ? (from + to) / 2 : std::clamp(at, from + span / 2, to - span / 2);
+  from = middle - span / 2, to = from + span;
+}
+
 // A mosaic in the place `w`, its grid read from the pixels: its block rows from the columns, then
 // its block columns and offset, the best of them on fresh samples; then the blocks of `w` that
 // follow the offset, each judged alone (the picture around a mosaic is no part of it), cut and
 // grown by whole columns and rows.
-std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
+std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w, Focus focus = {}) {
   if (w.Right - w.Left < 4 || w.Bottom - w.Top < 4) return std::nullopt;
   // At most 256 x 256 of a large place: the grid repeats.
-  if (w.Right - w.Left > 256) w.Left = (w.Left + w.Right) / 2 - 128, w.Right = w.Left + 256;
-  if (w.Bottom - w.Top > 256) w.Top = (w.Top + w.Bottom) / 2 - 128, w.Bottom = w.Top + 256;
+  Narrow(w.Left, w.Right, 256, focus.X);
+  Narrow(w.Top, w.Bottom, 256, focus.Y);
   const std::vector<RowHypothesis> told = ToldBlockRows(v, w);
   if (std::optional<MosaicFind> found = ReadThroughColumns(v, w, told)) return found;
   return MosaicOnRows(v, w, GuessBlockRows(v, w, 2, told));
@@ -2798,12 +2811,12 @@ std::optional<MosaicFind> FindMosaicIn(const View& v, TRect w) {
 // place the grid is read from spoil the reading: its inner half is tried too. Or it may cover
 // less than one whole block row of tall blocks, where only part of a strip stood out: where its
 // rows match rows further off, half the largest block more above and below.
-std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
-  if (std::optional<MosaicFind> found = FindMosaicIn(v, r)) return found;
+std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r, Focus focus = {}) {
+  if (std::optional<MosaicFind> found = FindMosaicIn(v, r, focus)) return found;
   const int32_t qx = (r.Right - r.Left) / 4, qy = (r.Bottom - r.Top) / 4;
   if (qx >= 8 && qy >= 8) {
     if (std::optional<MosaicFind> found =
-            FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy})) {
+            FindMosaicIn(v, TRect{r.Left + qx, r.Top + qy, r.Right - qx, r.Bottom - qy}, focus)) {
       return found;
     }
   }
@@ -2812,6 +2825,38 @@ std::optional<MosaicFind> FindMosaic(const View& v, const TRect& r) {
   }
   return FindMosaicIn(v, TRect{r.Left, std::max(0, r.Top - kMaxBlock / 2), r.Right,
                                std::min(v.H, r.Bottom + kMaxBlock / 2)});
+}
+
+// Where in a group of cells larger than the 256 x 256 pixels a mosaic is read from (a place that
+// took in a whole textured photograph, its mosaic in one corner) the cells stand most above
+// `threshold`: the middle of the densest such window, in pixels.
+Focus DensestWindow(const TileMap& map, const Blob& blob, float threshold, int32_t cell) {
+  const int32_t cols = blob.Right - blob.Left, rows = blob.Bottom - blob.Top;
+  const int32_t kc = std::min(cols, 256 / cell), kr = std::min(rows, 256 / cell);
+  if (kc == cols && kr == rows) return {};
+  // Sums over every rectangle of cells from the sums from the top-left corner.
+  std::vector<double> sums(static_cast<std::size_t>(cols + 1) * (rows + 1), 0.0);
+  const auto sum = [&](int32_t c, int32_t r) -> double& {
+    return sums[static_cast<std::size_t>(r) * (cols + 1) + c];
+  };
+  for (int32_t r = 0; r < rows; ++r) {
+    for (int32_t c = 0; c < cols; ++c) {
+      sum(c + 1, r + 1) = sum(c, r + 1) + sum(c + 1, r) - sum(c, r) +
+                          std::max(0.0f, map.At(blob.Left + c, blob.Top + r) - threshold);
+    }
+  }
+  double best = -1;
+  Focus focus;
+  for (int32_t r = 0; r + kr <= rows; ++r) {
+    for (int32_t c = 0; c + kc <= cols; ++c) {
+      const double weight = sum(c + kc, r + kr) - sum(c, r + kr) - sum(c + kc, r) + sum(c, r);
+      if (weight > best) {
+        best = weight;
+        focus = {(blob.Left + c) * cell + kc * cell / 2, (blob.Top + r) * cell + kr * cell / 2};
+      }
+    }
+  }
+  return focus;
 }
 
 // The smallest picture whose slow searches run on a second thread.
@@ -2854,6 +2899,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   struct MosaicCandidate {
     TRect Rect;
     double Weight;
+    Focus Densest;
   };
   std::vector<MosaicCandidate> mosaicCandidates, acrossPlaces;
   // Tiles far noisier than most of the picture; a picture that is noisy all over (scrambled
@@ -2908,7 +2954,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
       if (ChannelAgreement(v, r) >= 0.5) {
         // Whole pixels moved (the channels change together): perhaps a mosaic, whose noise
         // edges may also have passed as a rectangle of noise.
-        mosaicCandidates.push_back({r, blob.Weight});
+        mosaicCandidates.push_back({r, blob.Weight, DensestWindow(map, blob, threshold, kTile)});
       }
       if (const std::optional<ShiftFind> shifted = FindShift(v, rough, 0)) {
         // Undoing the shift explains the edges: that beats any other reading.
@@ -2967,7 +3013,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
         out.push_back(
             {TRect{std::max(0, (blob.Left - 1) * cell), std::max(0, (blob.Top - 1) * cell),
                    std::min((blob.Right + 1) * cell, v.W), std::min((blob.Bottom + 1) * cell, v.H)},
-             blob.Weight});
+             blob.Weight, DensestWindow(lattice.Map, blob, threshold, cell)});
       }
     };
     std::vector<MosaicCandidate> rowMatches;
@@ -2984,7 +3030,7 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   }
   std::vector<TRect> tried;
   std::optional<MosaicFind> bestMosaic;
-  const auto tryPlace = [&](const TRect& place, std::size_t limit) {
+  const auto tryPlace = [&](const TRect& place, std::size_t limit, Focus focus = {}) {
     if (tried.size() >= limit) return;
     const bool seen = std::any_of(tried.begin(), tried.end(), [&](const TRect& t) {
       return std::max(t.Left, place.Left) < std::min(t.Right, place.Right) &&
@@ -2992,11 +3038,11 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
     });
     if (seen) return;
     tried.push_back(place);
-    if (const std::optional<MosaicFind> mosaic = FindMosaic(v, place)) {
+    if (const std::optional<MosaicFind> mosaic = FindMosaic(v, place, focus)) {
       if (!bestMosaic || mosaic->Score > bestMosaic->Score) bestMosaic = mosaic;
     }
   };
-  for (const MosaicCandidate& c : mosaicCandidates) tryPlace(c.Rect, kMosaicTries);
+  for (const MosaicCandidate& c : mosaicCandidates) tryPlace(c.Rect, kMosaicTries, c.Densest);
   // A mosaic over sky or a bare wall changes the picture by a level or two: its tiles stand out
   // from the flat picture around them but stay under the floors above. The places above lower
   // floors are read too, up to kFaintTries more, for a mosaic only: given to the noise and
