@@ -3,16 +3,18 @@
 //   bench_detect [--trials N] [--seed S] [--only NAME] [--no-timing] [--verbose] [--dump DIR]
 //                PHOTO...
 //
-// Every trial cuts a random 1024 x 768 part out of a random photo, scrambles a random rectangle
-// of at least 16 x 16 pixels in it with one transform (random parameters), and asks the detector
-// for the rectangle. For the mosaic the expected answer is the part that whole blocks cover.
-// A trial whose scramble changed no pixel is not counted. "restored" also counts a rectangle
-// that is not the one scrambled but on which the inverse gives back every pixel. --dump writes
-// every missed picture to DIR (missN.png, named in the --verbose line), and every unscrambled one
-// with a false find (falseN.png). "false finds" runs the
-// detector on the unscrambled parts. At the end the detector is timed on the first photo scaled to
-// 7680 x 4320, clean and with a scrambled rectangle. bench/detect_photos.sh installs a set of
-// photos and runs this.
+// Every trial cuts a random 1024 x 768 part out of a random photo, scrambles a random rectangle of
+// at least 16 x 16 pixels in it with one transform (random parameters), and asks the detector for
+// the rectangle. For the mosaic the expected answer is the part that whole blocks cover. A trial
+// whose scramble changed no pixel is not counted. "restored" also counts a rectangle that is not
+// the one scrambled but on which the inverse gives back every pixel. "an edge unchanged" counts the
+// trials where on some side no pixel of the outermost line of pixels (of blocks, for a mosaic)
+// changed: no detector can place that edge from the pixels, and the --verbose line of such a miss
+// says so. --dump writes every missed picture to DIR (missN.png, named in the --verbose line), and
+// every unscrambled one with a false find (falseN.png). "false finds" runs the detector on the
+// unscrambled parts. At the end the detector is timed on the first photo scaled to 7680 x 4320,
+// clean and with a scrambled rectangle. bench/detect_photos.sh installs a set of photos and runs
+// this.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -79,9 +81,31 @@ bool SamePixels(const Bitmap& a, const Bitmap& b) {
          std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin());
 }
 
+// Whether every edge of `expected` shows in the pixels: the scramble changed a pixel in its
+// outermost line of blocks (`bw` x `bh`; 1 x 1 but for a mosaic) on each side. Where it did not
+// (a block column over flat sky, rotated rows that end in white), no reading of the pixels can
+// place that edge.
+bool EdgesShow(const Bitmap& clean, const Bitmap& scrambled, const TRect& expected, int32_t bw,
+               int32_t bh) {
+  int32_t left = expected.Right, top = expected.Bottom, right = expected.Left,
+          bottom = expected.Top;
+  for (int32_t y = expected.Top; y < expected.Bottom; ++y) {
+    const uint8_t* a = clean.ScanLine(y).data();
+    const uint8_t* b = scrambled.ScanLine(y).data();
+    for (int32_t x = expected.Left; x < expected.Right; ++x) {
+      if (std::memcmp(a + 3 * x, b + 3 * x, 3) == 0) continue;
+      left = std::min(left, x), right = std::max(right, x + 1);
+      top = std::min(top, y), bottom = std::max(bottom, y + 1);
+    }
+  }
+  return left - expected.Left < bw && expected.Right - right < bw && top - expected.Top < bh &&
+         expected.Bottom - bottom < bh;
+}
+
 struct Tally {
   int Exact = 0, Wrong = 0, NotFound = 0, Unchanged = 0;
   int Restores = 0;  // exact, or another rectangle on which the inverse restores every pixel
+  int Hidden = 0;    // an edge that no changed pixel shows
   int Total() const { return Exact + Wrong + NotFound; }
 };
 
@@ -214,6 +238,10 @@ int main(int argc, char** argv) {
         ++row.Unchanged;
         continue;
       }
+      const bool mosaic = request.Kind == kavun::TransformKind::ReversibleMosaic;
+      const bool hidden = !EdgesShow(clean, scrambled, expected, mosaic ? request.BlockW : 1,
+                                     mosaic ? request.BlockH : 1);
+      row.Hidden += hidden ? 1 : 0;
       const auto start = std::chrono::steady_clock::now();
       const std::optional<TRect> found = kavun::DetectScrambledRect(scrambled);
       totalMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -242,10 +270,10 @@ int main(int argc, char** argv) {
           kavun::SaveImageFile(file, ".png", scrambled);
         }
         if (verbose) {
-          std::printf("miss %-20s expected %s found %s (block %dx%d keys %d,%d shift %d) %s\n",
+          std::printf("miss %-20s expected %s found %s (block %dx%d keys %d,%d shift %d)%s %s\n",
                       kind, RectText(expected).c_str(), found ? RectText(*found).c_str() : "-",
                       request.BlockW, request.BlockH, request.Key1, request.Key2, request.Shift,
-                      file.c_str());
+                      hidden ? " edge unchanged" : "", file.c_str());
         }
       }
       if (!cleanChecked) {
@@ -266,15 +294,17 @@ int main(int argc, char** argv) {
   }
 
   std::printf(
-      "\n| transform | trials | exact | wrong | not found | restored by the inverse |\n"
-      "|---|---|---|---|---|---|\n");
+      "\n| transform | trials | exact | wrong | not found | restored by the inverse | an edge "
+      "unchanged |\n"
+      "|---|---|---|---|---|---|---|\n");
   for (const char* kind : kinds) {
     const Tally& row = tally[kind];
-    std::printf("| %s | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% |\n", kind, row.Total(),
-                Percent(row.Exact, row.Total()), Percent(row.Wrong, row.Total()),
-                Percent(row.NotFound, row.Total()), Percent(row.Restores, row.Total()));
+    std::printf("| %s | %d | %.1f %% | %.1f %% | %.1f %% | %.1f %% | %.1f %% |\n", kind,
+                row.Total(), Percent(row.Exact, row.Total()), Percent(row.Wrong, row.Total()),
+                Percent(row.NotFound, row.Total()), Percent(row.Restores, row.Total()),
+                Percent(row.Hidden, row.Total()));
   }
-  std::printf("| unscrambled (false finds) | %d | | %.1f %% | | |\n", cleanRuns,
+  std::printf("| unscrambled (false finds) | %d | | %.1f %% | | | |\n", cleanRuns,
               Percent(falseFinds, cleanRuns));
   std::printf("\nmean time on a %d x %d part: %.1f ms\n", kCropW, kCropH,
               runs ? totalMs / runs : 0.0);
