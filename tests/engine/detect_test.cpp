@@ -89,6 +89,19 @@ void ExpectRotationFound(Bitmap picture, int32_t shift, const TRect& rect,
   EXPECT_EQ(*found, rect) << what;
 }
 
+// A mosaic of `Key1` and `Key2` over `Rect`, whose blocks cover it whole.
+struct MosaicCase {
+  TRect Rect;
+  int32_t BlockW, BlockH, Key1, Key2;
+};
+
+// Scrambles `picture` with the mosaic of `c` and expects the detector to find its rectangle.
+void ExpectMosaicFound(Bitmap picture, const MosaicCase& c, const std::string& what = {}) {
+  ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
+  EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
+      << c.BlockW << "x" << c.BlockH << what;
+}
+
 TEST(DetectTest, FindsXorAndBitShiftRectanglesSoThatTheInverseRestoresThePicture) {
   struct Case {
     const char* Name;
@@ -240,13 +253,9 @@ TEST(DetectTest, FindsAStripOfBlocksWhoseColumnsStandApartOnlyInPlaces) {
 }
 
 TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
-  struct Case {
-    TRect Rect;
-    int32_t BlockW, BlockH, Key1, Key2;
-  };
-  const Case cases[] = {{{72, 143, 99, 157}, 27, 14, 17, 40},
-                        {{187, 79, 209, 103}, 22, 12, 37, 152}};
-  for (const Case& c : cases) {
+  const MosaicCase cases[] = {{{72, 143, 99, 157}, 27, 14, 17, 40},
+                              {{187, 79, 209, 103}, 22, 12, 37, 152}};
+  for (const MosaicCase& c : cases) {
     // Alone, and with four grey speckled patches in the corners, each a noisier place than the
     // mosaic's.
     for (const bool leaves : {false, true}) {
@@ -262,10 +271,7 @@ TEST(DetectTest, FindsAMosaicThatBarelyChangesASky) {
           }
         }
       }
-      Bitmap picture = original;
-      ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
-      EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
-          << c.BlockW << "x" << c.BlockH << (leaves ? " with leaves" : "");
+      ExpectMosaicFound(original, c, leaves ? " with leaves" : "");
     }
   }
 }
@@ -283,16 +289,9 @@ TEST(DetectTest, FindsAFaintMosaicOnAGradientWhoseChannelsRunApart) {
     }
   }
   EXPECT_FALSE(DetectScrambledRect(gradient).has_value());
-  struct Case {
-    TRect Rect;
-    int32_t BlockW, BlockH, Key1, Key2;
-  };
-  for (const Case& c :
-       {Case{{72, 143, 99, 157}, 27, 14, 17, 40}, Case{{100, 100, 241, 133}, 47, 11, 102, 247}}) {
-    Bitmap picture = gradient;
-    ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
-    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
-        << c.BlockW << "x" << c.BlockH;
+  for (const MosaicCase& c : {MosaicCase{{72, 143, 99, 157}, 27, 14, 17, 40},
+                              MosaicCase{{100, 100, 241, 133}, 47, 11, 102, 247}}) {
+    ExpectMosaicFound(gradient, c);
   }
 }
 
@@ -300,14 +299,10 @@ TEST(DetectTest, FindsAFaintMosaicOnAGradientWhoseChannelsRunApart) {
 // off: here eight grey speckled patches whose rows come back, a little changed, six rows further
 // down, each a heavier place than the mosaic on the smooth picture between them.
 TEST(DetectTest, FindsAMosaicAmongManyNoisierPlaces) {
-  struct Case {
-    TRect Rect;
-    int32_t BlockW, BlockH, Key1, Key2;
-  };
-  const Case cases[] = {{{120, 100, 200, 128}, 20, 7, 31, 206},
-                        {{140, 84, 176, 156}, 9, 12, 101, 18},
-                        {{100, 110, 220, 150}, 15, 8, 7, 90},
-                        {{150, 60, 190, 180}, 8, 15, 53, 11}};
+  const MosaicCase cases[] = {{{120, 100, 200, 128}, 20, 7, 31, 206},
+                              {{140, 84, 176, 156}, 9, 12, 101, 18},
+                              {{100, 110, 220, 150}, 15, 8, 7, 90},
+                              {{150, 60, 190, 180}, 8, 15, 53, 11}};
   Bitmap original = PhotoLike(320, 240, 9);
   std::mt19937 rng(5);
   for (int i = 0; i < 8; ++i) {
@@ -324,12 +319,7 @@ TEST(DetectTest, FindsAMosaicAmongManyNoisierPlaces) {
       }
     }
   }
-  for (const Case& c : cases) {
-    Bitmap picture = original;
-    ApplyTransform(picture, c.Rect, MosaicRequest(c.BlockW, c.BlockH, c.Key1, c.Key2));
-    EXPECT_EQ(DetectScrambledRect(picture), std::optional<TRect>(c.Rect))
-        << c.BlockW << "x" << c.BlockH;
-  }
+  for (const MosaicCase& c : cases) ExpectMosaicFound(original, c);
 }
 
 TEST(DetectTest, FindsARectangleOnTheBorderAndTheWholePicture) {
