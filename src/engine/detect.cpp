@@ -953,9 +953,13 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
       const auto rowsBefore = [&](int32_t y) {
         return rowsGain.empty() ? 0.0 : rowsGain[static_cast<std::size_t>(y)];
       };
+      // A seam's run of rows may reach well past the rotation's top or bottom, where rows of
+      // texture happened to join, further than the later passes move an edge: with the rows
+      // told, the first pass looks for the top and the bottom all the way in.
+      const bool allIn = pass == 0 && !rowsGain.empty();
       {
         const int32_t from = std::max(0, r.Top - reach);
-        const int32_t to = std::min(r.Top + 2 * kTile, r.Bottom - 1);
+        const int32_t to = allIn ? r.Bottom - 1 : std::min(r.Top + 2 * kTile, r.Bottom - 1);
         int32_t bestY = r.Top;
         double best = -std::numeric_limits<double>::infinity();
         for (int32_t y = from; y <= to; ++y) {
@@ -967,7 +971,7 @@ TRect RefineShift(const View& v, TRect r, int32_t shift, int seam = 0) {
         r.Top = bestY;
       }
       {
-        const int32_t from = std::max(r.Top + 1, r.Bottom - 2 * kTile);
+        const int32_t from = allIn ? r.Top + 1 : std::max(r.Top + 1, r.Bottom - 2 * kTile);
         const int32_t to = std::min(v.H, r.Bottom + reach);
         int32_t bestY = r.Bottom;
         double best = -std::numeric_limits<double>::infinity();
@@ -1127,7 +1131,7 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
   // (x, y) the pixel inside, (ox, oy) its neighbour outside.
   const auto holds = [&](const auto& pixels) {
     int wins = 0, decided = 0, informative = 0;
-    double gain = 0;
+    double gain = 0, squaredBefore = 0, squaredAfter = 0;
     pixels([&](int32_t x, int32_t y, int32_t ox, int32_t oy) {
       const uint32_t out = ColorAt(v, ox, oy);
       const uint32_t inside = ColorAt(v, x, y);
@@ -1135,12 +1139,16 @@ bool ByteEdgesJoin(const View& v, const TRect& r, int32_t shift) {
       const int before = ColorDiff(inside, out);
       const int after = ColorDiff(undone, out);
       gain += std::clamp(before - after, -kByteGainCap, kByteGainCap);
-      allBefore += SquaredDiff(inside, out), allAfter += SquaredDiff(undone, out);
+      squaredBefore += SquaredDiff(inside, out), squaredAfter += SquaredDiff(undone, out);
       if (before != after) ++decided, wins += after < before;
       if (std::max(before, after) >= kInformative) ++informative;
     });
     allWins += wins, allDecided += decided, allInformative += informative, allGain += gain;
-    return informative < kByteEdgeInformative || (wins > kByteEdgeWins * decided && gain > 0);
+    allBefore += squaredBefore, allAfter += squaredAfter;
+    // Over grain as strong as the channels' differences, the capped gains of an edge that joins
+    // may cancel out: the squared differences still tell which way it leans.
+    const bool leans = gain > 0 || squaredAfter < squaredBefore;
+    return informative < kByteEdgeInformative || (wins > kByteEdgeWins * decided && leans);
   };
   if (r.Left > 0 && !holds([&](const auto& f) {
         for (int32_t y : rows) f(r.Left, y, r.Left - 1, y);
@@ -3082,7 +3090,12 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
     const TRect rough =
         side < 0 ? TRect{seam.X, seam.Top, std::min(seam.X + 2 * kTile, v.W), seam.Bottom}
                  : TRect{std::max(seam.X - 2 * kTile, 0), seam.Top, seam.X, seam.Bottom};
-    if (const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift)) {
+    const std::optional<ShiftFind> shifted = FindShift(v, rough, side, seam.Shift);
+    // A reading that moved the seam's own edge no longer rests on it: the rotation of another
+    // width read from a seam may leave its rows for the picture beside them and run on to the
+    // border, where no edge is judged.
+    if (shifted && (side < 0 ? shifted->Rect.Left : shifted->Rect.Right) != seam.X) continue;
+    if (shifted) {
       // A whole-byte rotation leaves the picture as smooth as it was; a place far noisier than
       // most of the picture is another scramble (a mosaic not found), whose shuffled pixels
       // join by chance here and there, unless its edges join as clearly as a rotation found by

@@ -15,10 +15,12 @@ namespace {
 
 // A picture like a photo: smooth colour gradients, a few soft shapes, fine texture and a
 // little grain, each channel a little different (`spread` apart: small for a muted picture).
-Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 40.0) {
+// `rough`: the grain's strength, most of it shared by the channels (rock, bark), instead.
+Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 40.0,
+                 double rough = 0.0) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::normal_distribution<double> grain(0.0, 1.5);
+  std::normal_distribution<double> grain(0.0, rough > 0.0 ? rough : 1.5);
   const double fx = 0.05 + 0.1 * unit(rng), fy = 0.05 + 0.1 * unit(rng);
   const double cx = width * unit(rng), cy = height * unit(rng), radius = 20 + 40 * unit(rng);
   Bitmap bitmap(width, height, PixelFormat::Bits24);
@@ -27,9 +29,11 @@ Bitmap PhotoLike(int32_t width, int32_t height, unsigned seed, double spread = 4
     for (int32_t x = 0; x < width; ++x) {
       const double texture = 25.0 * std::sin(fx * x + 0.3 * std::sin(fy * y)) * std::cos(fy * y);
       const double disc = std::hypot(x - cx, y - cy) < radius ? 40.0 : 0.0;
+      const double shared = rough > 0.0 ? grain(rng) : 0.0;
       for (int c = 0; c < 3; ++c) {
         const double base = 60.0 + spread * c + 80.0 * x / width + 50.0 * y / height;
-        const double value = base + texture * (1.0 - 0.2 * c) + disc + grain(rng);
+        const double own = rough > 0.0 ? 0.3 * grain(rng) : grain(rng);
+        const double value = base + texture * (1.0 - 0.2 * c) + disc + shared + own;
         row[3 * x + c] = static_cast<uint8_t>(std::clamp(value, 0.0, 255.0));
       }
     }
@@ -161,6 +165,26 @@ TEST(DetectTest, FindsWholeByteRotationsOnAMutedPicture) {
                           TRect{left, top, left + w, top + h},
                           "shift " + std::to_string(bits) + " trial " + std::to_string(trial));
     }
+  }
+}
+
+// Over rough, muted picture a whole-byte rotation is found by the seam of the edge that undoing
+// joins, whose run of rows may reach well past the rectangle's, and whose other edges join only
+// on the whole, their capped gains cancelled by the grain. Read as a rotation of another width,
+// the seam must not give the picture beside it, down to the border.
+TEST(DetectTest, FindsWholeByteRotationsByTheirSeamOverRoughPicture) {
+  struct Case {
+    unsigned Seed;
+    double Rough;
+    int32_t Shift;
+    TRect Rect;
+  };
+  for (const Case& c : {Case{2739, 4.0, 16, TRect{10, 86, 229, 112}},
+                        Case{34777, 8.0, -16, TRect{8, 129, 191, 163}},
+                        Case{81511, 8.0, 16, TRect{91, 94, 215, 114}},
+                        Case{41619, 8.0, -16, TRect{32, 130, 184, 155}}}) {
+    ExpectRotationFound(PhotoLike(240, 180, c.Seed, 6.0, c.Rough), c.Shift, c.Rect,
+                        "seed " + std::to_string(c.Seed));
   }
 }
 
