@@ -2601,6 +2601,9 @@ constexpr double kAcrossEdgeShare = 0.5;
 // block two rows high has its last row next to its first, which tells nothing.
 constexpr int32_t kAcrossMinWidth = 2;
 constexpr int32_t kAcrossMinHeight = 3;
+// How much closer blocks twice as high as those the rows tell must pair to be taken instead: a
+// mosaic of the lower height fits the doubled one too.
+constexpr double kTwiceGain = 0.85;
 constexpr int32_t kAcrossSpan = 1024;
 // The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
 // only the pixels beside each pixel count, and on smooth picture they are close already.
@@ -2721,28 +2724,47 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
     return std::nullopt;
   }
   // The block columns and offset: those whose pairs are closest in the block rows read (to half a
-  // block either way), the edges within kEdgeSlack of the columns read.
-  const int32_t phase = top % bh;
-  top = std::max(0, r.Top - bh / 2);
-  top += ((phase - top) % bh + bh) % bh;
-  int32_t bottom = top;
-  while (bottom + bh <= std::min(v.H, r.Bottom + bh / 2)) bottom += bh;
-  if (bottom == top) return std::nullopt;
-  const TRect blockRows{r.Left, top, r.Right, bottom};
-  const std::vector<PixelSample> samples = PixelSamples(v, blockRows, 384, 8);
+  // block either way), the edges within kEdgeSlack of the columns read. Blocks twice as high, in
+  // both phases, are tried too: where each column's rows run backwards in its block, half a block
+  // pairs its last row with its first as closely as the whole one, and no grid of that height
+  // pairs the pixels beside (a single column of blocks, read one column too wide).
   double bestRatio = kMosaicRatio;
-  int32_t bw = 0, left = 0, right = 0, offset = 0;
-  for (int32_t l = std::max(0, r.Left - kEdgeSlack); l <= r.Left + kEdgeSlack; ++l) {
-    for (int32_t rr = r.Right - kEdgeSlack; rr <= std::min(v.W, r.Right + kEdgeSlack); ++rr) {
-      for (int32_t w1 = kAcrossMinWidth; w1 <= kMaxBlock && w1 <= rr - l; ++w1) {
-        if ((rr - l) % w1 != 0) continue;
-        const int32_t n = w1 * bh;
-        for (int32_t a = 2; 2 * a <= n; ++a) {
-          if (!RowsInOrder(a, bh) || Gcd(a, n) != 1) continue;
-          const GridCost c = CostOfGrid(v, samples, l, top, w1, bh, a, true);
-          if (c.Counted < 64) continue;
-          const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
-          if (ratio < bestRatio) bestRatio = ratio, bw = w1, left = l, right = rr, offset = a;
+  int32_t bw = 0, left = 0, right = 0, offset = 0, bottom = 0;
+  std::vector<PixelSample> samples;
+  TRect blockRows{};
+  const int32_t readHeight = bh, readTop = top;
+  double single = bestRatio;
+  for (int32_t twice = 0; twice < 3; ++twice) {
+    if (twice == 1) single = bestRatio;
+    const int32_t h = twice == 0 ? readHeight : 2 * readHeight;
+    if (h > kMaxBlock) break;
+    const int32_t phase = (twice == 2 ? readTop + readHeight : readTop) % h;
+    int32_t t = std::max(0, r.Top - h / 2);
+    t += ((phase - t) % h + h) % h;
+    int32_t b = t;
+    while (b + h <= std::min(v.H, r.Bottom + h / 2)) b += h;
+    if (b == t) {
+      if (twice == 0) return std::nullopt;
+      continue;
+    }
+    const TRect rows{r.Left, t, r.Right, b};
+    const std::vector<PixelSample> these = PixelSamples(v, rows, 384, 8);
+    if (twice == 0) samples = these, blockRows = rows, bh = h, top = t, bottom = b;
+    for (int32_t l = std::max(0, r.Left - kEdgeSlack); l <= r.Left + kEdgeSlack; ++l) {
+      for (int32_t rr = r.Right - kEdgeSlack; rr <= std::min(v.W, r.Right + kEdgeSlack); ++rr) {
+        for (int32_t w1 = kAcrossMinWidth; w1 <= kMaxBlock && w1 <= rr - l; ++w1) {
+          if ((rr - l) % w1 != 0) continue;
+          const int32_t n = w1 * h;
+          for (int32_t a = 2; 2 * a <= n; ++a) {
+            if (!RowsInOrder(a, h) || Gcd(a, n) != 1) continue;
+            const GridCost c = CostOfGrid(v, these, l, t, w1, h, a, true);
+            if (c.Counted < 64) continue;
+            const double ratio = (c.Pairs + c.Counted) / (c.Neighbours + c.Counted);
+            if (ratio < bestRatio && (twice == 0 || ratio < kTwiceGain * single)) {
+              bestRatio = ratio, bw = w1, left = l, right = rr, offset = a;
+              samples = these, blockRows = rows, bh = h, top = t, bottom = b;
+            }
+          }
         }
       }
     }
