@@ -1730,6 +1730,8 @@ constexpr double kBlocksFitRatio = 0.7;
 constexpr std::size_t kMosaicTries = 12;
 // ... and how many more over flat picture, whose noise stands out only against lower floors.
 constexpr std::size_t kFaintTries = 1;
+// The lowest floor of those places: below it, a tile's noise is the grain of a JPEG's flat parts.
+constexpr float kDeepFloor = 0.3f;
 // The smallest block side looked for: with a side of 2 or 3 a picture's own neighbours fit
 // too many grids.
 constexpr int32_t kMinBlock = 4;
@@ -3079,9 +3081,12 @@ std::optional<TRect> DetectScrambledRect(const Bitmap& source, unsigned threads)
   // rotation readings as well, they cost rotations found. Whether the channels change together
   // is not asked here: on a gradient whose channels run their own ways (violet into magenta), a
   // pixel moved a few places differs from its new neighbours by a level in one channel and not
-  // in the next, and the grid read decides.
-  for (const float factor : {2.5f, 4.0f}) {
-    const float threshold = std::clamp(factor * background, factor, 80.0f);
+  // in the next, and the grid read decides. Last, where places are left to read, those above
+  // six times the picture's own noise: on a flat wall (a noise of 0.06 a tile) a mosaic that
+  // moves pixels a level apart stands out tenfold and still stays under those floors.
+  for (const float threshold :
+       {std::clamp(2.5f * background, 2.5f, 80.0f), std::clamp(4.0f * background, 4.0f, 80.0f),
+        std::max(6.0f * background, kDeepFloor)}) {
     if (tried.size() >= kMosaicTries + kFaintTries || threshold >= thresholds.front()) continue;
     for (const Blob& blob : heaviest(threshold)) {
       tryPlace(Refine(v, tilesOf(blob)), kMosaicTries + kFaintTries);

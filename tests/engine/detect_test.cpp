@@ -319,6 +319,27 @@ TEST(DetectTest, FindsAFaintMosaicOnAGradientWhoseChannelsRunApart) {
   }
 }
 
+// A flat golden wall, its shade changing by a few levels across the picture: a mosaic moves pixels
+// a level apart, noisier than the wall tenfold and still far below the floors of a textured
+// picture.
+TEST(DetectTest, FindsAMosaicOnAFlatWall) {
+  Bitmap wall(320, 240, PixelFormat::Bits24);
+  for (int32_t y = 0; y < 240; ++y) {
+    uint8_t* row = wall.ScanLine(y).data();
+    for (int32_t x = 0; x < 320; ++x) {
+      const double shade = 8.0 * x / 320 + 4.0 * y / 240 + 0.8 * std::sin(0.04 * x + 0.05 * y);
+      row[3 * x] = static_cast<uint8_t>(50.0 + 0.6 * shade);
+      row[3 * x + 1] = static_cast<uint8_t>(130.0 + shade);
+      row[3 * x + 2] = static_cast<uint8_t>(170.0 + 1.2 * shade);
+    }
+  }
+  EXPECT_FALSE(DetectScrambledRect(wall).has_value());
+  for (const MosaicCase& c : {MosaicCase{{60, 40, 110, 76}, 25, 18, 17, 8},
+                              MosaicCase{{30, 160, 90, 184}, 30, 12, 101, 33}}) {
+    ExpectMosaicFound(wall, c);
+  }
+}
+
 // A textured photograph holds many places noisier than a mosaic's, whose rows match rows further
 // off: here eight grey speckled patches whose rows come back, a little changed, six rows further
 // down, each a heavier place than the mosaic on the smooth picture between them.
