@@ -2610,6 +2610,8 @@ constexpr int32_t kAcrossSpan = 1024;
 // The pairs of the grid found against the neighbours. Looser than for a mosaic of other rows:
 // only the pixels beside each pixel count, and on smooth picture they are close already.
 constexpr double kAcrossFinalRatio = 0.75;
+// How much more the picture must break at the side edges of a grid shifted by a column.
+constexpr int64_t kPhaseBreak = 2;
 
 // How unlike pixel (x, y) is the nearer of its two neighbours (dx, dy) away: 0 with none.
 int NearerDiff(const View& v, int32_t x, int32_t y, int32_t dx, int32_t dy) {
@@ -2801,7 +2803,28 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   while (BlocksFit(v, g, 0, bx1, by1, by1 + 1, offset)) ++by1;
   while (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, offset)) --bx0;
   while (BlocksFit(v, g, bx1, bx1 + 1, by0, by1, offset)) ++bx1;
-  const TRect found{left + bx0 * bw, top + by0 * bh, left + bx1 * bw, top + by1 * bh};
+  TRect found{left + bx0 * bw, top + by0 * bh, left + bx1 * bw, top + by1 * bh};
+  // The pairs place the grid to a column: shifted by one, it leaves out one line of pixels and
+  // takes in another, which hardly changes them where the mosaic's outermost column is flat. The
+  // picture breaks where the mosaic ends: the grid moves a column where its side edges break twice
+  // as much, by a level a row at least.
+  const auto breaks = [&](int32_t shift) {
+    const int32_t l = found.Left + shift, rr = found.Right + shift;
+    if (l < 1 || rr >= v.W) return int64_t{-1};
+    int64_t sum = 0;
+    for (int32_t y = found.Top; y < found.Bottom; ++y) {
+      sum += Diff3(v.Pixel(l - 1, y), v.Pixel(l, y)) + Diff3(v.Pixel(rr - 1, y), v.Pixel(rr, y));
+    }
+    return sum;
+  };
+  const int64_t own = breaks(0);
+  for (const int32_t shift : {-1, 1}) {
+    const int64_t there = breaks(shift);
+    if (own >= 0 && there > kPhaseBreak * own && there >= found.Bottom - found.Top) {
+      left += shift, found.Left += shift, found.Right += shift;
+      break;
+    }
+  }
   // Judged once more over all of it, on fresh samples.
   const GridCost whole =
       CostOfGrid(v, PixelSamples(v, found, 1024, 3), left, top, bw, bh, offset, true);
