@@ -335,7 +335,8 @@ TEST(DetectTest, FindsAMosaicOnAFlatWall) {
   }
   EXPECT_FALSE(DetectScrambledRect(wall).has_value());
   for (const MosaicCase& c : {MosaicCase{{60, 40, 110, 76}, 25, 18, 17, 8},
-                              MosaicCase{{30, 160, 90, 184}, 30, 12, 101, 33}}) {
+                              MosaicCase{{40, 100, 96, 128}, 28, 14, 13, 171},
+                              MosaicCase{{100, 140, 150, 176}, 25, 18, 211, 160}}) {
     ExpectMosaicFound(wall, c);
   }
 }
