@@ -2526,11 +2526,13 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
   }
   const TRect found{g.Left + bx0 * g.BW, g.Top + by0 * g.BH, g.Left + bx1 * g.BW,
                     g.Top + by1 * g.BH};
-  // Judged once more over all of it, on fresh samples, more strictly.
+  // Judged once more over all of it, on fresh samples, more strictly. Half a level a sample
+  // stands for the grain: over a smooth gradient, whose neighbours differ by about a level, a
+  // whole level drowned a grid whose pairs were five times closer.
   const GridCost whole =
       CostOfGrid(v, PixelSamples(v, found, 1024, 3), g.Left, g.Top, g.BW, g.BH, a, true);
-  if (whole.Counted < 64 ||
-      whole.Pairs + whole.Counted > kMosaicFinalRatio * (whole.Neighbours + whole.Counted)) {
+  if (whole.Counted < 64 || whole.Pairs + 0.5 * whole.Counted >
+                                kMosaicFinalRatio * (whole.Neighbours + 0.5 * whole.Counted)) {
     return std::nullopt;
   }
   // Each edge inside the picture must be where shuffled pixels meet the picture: noisier inside
