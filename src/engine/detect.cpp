@@ -2073,6 +2073,28 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
   return pairs < ratio * neighbours;
 }
 
+// How many block lines beyond one side of the blocks [bx0, bx1) x [by0, by1) join them (side 0
+// to 3: left, right, above, below): the next one where it follows the offset; where it does not
+// (flat picture, whose pixels pair no closer moved than in place), the next three where the two
+// beyond it do: a line of the picture's own pixels between two of a mosaic is no part of one.
+int32_t LinesBeyond(const View& v, const MosaicGrid& g, int32_t a, int32_t bx0, int32_t bx1,
+                    int32_t by0, int32_t by1, int side) {
+  const auto fits = [&](int32_t i) {
+    switch (side) {
+      case 0:
+        return BlocksFit(v, g, bx0 - i, bx0 - i + 1, by0, by1, a);
+      case 1:
+        return BlocksFit(v, g, bx1 + i - 1, bx1 + i, by0, by1, a);
+      case 2:
+        return BlocksFit(v, g, bx0, bx1, by0 - i, by0 - i + 1, a);
+      default:
+        return BlocksFit(v, g, bx0, bx1, by1 + i - 1, by1 + i, a);
+    }
+  };
+  if (fits(1)) return 1;
+  return fits(2) && fits(3) ? 3 : 0;
+}
+
 // The block heights the rows of `w` tell: in each block row of a mosaic a patch matches best the
 // rows q further on (or back), or BH - q back (or on), so the two distances seen most add up to
 // the block height.
@@ -2519,10 +2541,12 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
   if (!BlocksFit(v, g, bx0, bx1, by0, by1, a, 0.5)) return std::nullopt;
   for (bool grew = true; grew;) {
     grew = false;
-    if (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, a)) --bx0, grew = true;
-    if (BlocksFit(v, g, bx1, bx1 + 1, by0, by1, a)) ++bx1, grew = true;
-    if (BlocksFit(v, g, bx0, bx1, by0 - 1, by0, a)) --by0, grew = true;
-    if (BlocksFit(v, g, bx0, bx1, by1, by1 + 1, a)) ++by1, grew = true;
+    for (int side = 0; side < 4; ++side) {
+      int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
+      const int32_t lines = LinesBeyond(v, g, a, bx0, bx1, by0, by1, side);
+      edge += side % 2 ? lines : -lines;
+      grew = grew || lines > 0;
+    }
   }
   const TRect found{g.Left + bx0 * g.BW, g.Top + by0 * g.BH, g.Left + bx1 * g.BW,
                     g.Top + by1 * g.BH};
@@ -2801,10 +2825,12 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   int32_t by0 = 0, by1 = (bottom - top) / bh;
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by0, by0 + 1, offset)) ++by0;
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by1 - 1, by1, offset)) --by1;
-  while (BlocksFit(v, g, 0, bx1, by0 - 1, by0, offset)) --by0;
-  while (BlocksFit(v, g, 0, bx1, by1, by1 + 1, offset)) ++by1;
-  while (BlocksFit(v, g, bx0 - 1, bx0, by0, by1, offset)) --bx0;
-  while (BlocksFit(v, g, bx1, bx1 + 1, by0, by1, offset)) ++bx1;
+  for (const int side : {2, 3, 0, 1}) {
+    int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
+    while (const int32_t lines = LinesBeyond(v, g, offset, bx0, bx1, by0, by1, side)) {
+      edge += side % 2 ? lines : -lines;
+    }
+  }
   TRect found{left + bx0 * bw, top + by0 * bh, left + bx1 * bw, top + by1 * bh};
   // The pairs place the grid to a column: shifted by one, it leaves out one line of pixels and
   // takes in another, which hardly changes them where the mosaic's outermost column is flat. The

@@ -341,6 +341,24 @@ TEST(DetectTest, FindsAMosaicOnAFlatWall) {
   }
 }
 
+// A flat band (a painted stripe, a blown-out cloud) one block row high across a mosaic: its
+// blocks stay as they were and pair no better than in place, yet the blocks beyond it are part of
+// the same mosaic.
+TEST(DetectTest, FindsAMosaicAcrossAFlatBand) {
+  Bitmap banded = PhotoLike(320, 240, 9);
+  for (int32_t y = 120; y < 128; ++y) {
+    for (int32_t x = 0; x < 320; ++x) {
+      uint8_t* p = banded.ScanLine(y).data() + 3 * x;
+      p[0] = 90, p[1] = 130, p[2] = 170;
+    }
+  }
+  for (const MosaicCase& c :
+       {MosaicCase{{90, 72, 162, 152}, 8, 8, 103, 73}, MosaicCase{{100, 96, 164, 144}, 8, 8, 39, 5},
+        MosaicCase{{40, 104, 120, 144}, 8, 8, 103, 73}}) {
+    ExpectMosaicFound(banded, c);
+  }
+}
+
 // A textured photograph holds many places noisier than a mosaic's, whose rows match rows further
 // off: here eight grey speckled patches whose rows come back, a little changed, six rows further
 // down, each a heavier place than the mosaic on the smooth picture between them.
