@@ -2552,7 +2552,7 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
                     g.Top + by1 * g.BH};
   // Judged once more over all of it, on fresh samples, more strictly. Half a level a sample
   // stands for the grain: over a smooth gradient, whose neighbours differ by about a level, a
-  // whole level drowned a grid whose pairs were five times closer.
+  // whole level drowned a grid whose pairs were six times closer.
   const GridCost whole =
       CostOfGrid(v, PixelSamples(v, found, 1024, 3), g.Left, g.Top, g.BW, g.BH, a, true);
   if (whole.Counted < 64 || whole.Pairs + 0.5 * whole.Counted >
