@@ -2073,12 +2073,13 @@ bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int
   return pairs < ratio * neighbours;
 }
 
-// How many block lines beyond one side of the blocks [bx0, bx1) x [by0, by1) join them (side 0
-// to 3: left, right, above, below): the next one where it follows the offset; where it does not
-// (flat picture, whose pixels pair no closer moved than in place), the next three where the two
-// beyond it do: a line of the picture's own pixels between two of a mosaic is no part of one.
-int32_t LinesBeyond(const View& v, const MosaicGrid& g, int32_t a, int32_t bx0, int32_t bx1,
-                    int32_t by0, int32_t by1, int side) {
+// Grows the blocks [bx0, bx1) x [by0, by1) on one side (0 to 3: left, right, above, below) by the
+// block lines beyond it that join them, and says whether any did: the next one where it follows
+// the offset; where it does not (flat picture, whose pixels pair no closer moved than in place),
+// the next three where the two beyond it do: a line of the picture's own pixels between two of a
+// mosaic is no part of one.
+bool GrowBeyond(const View& v, const MosaicGrid& g, int32_t a, int32_t& bx0, int32_t& bx1,
+                int32_t& by0, int32_t& by1, int side) {
   const auto fits = [&](int32_t i) {
     switch (side) {
       case 0:
@@ -2091,8 +2092,10 @@ int32_t LinesBeyond(const View& v, const MosaicGrid& g, int32_t a, int32_t bx0, 
         return BlocksFit(v, g, bx0, bx1, by1 + i - 1, by1 + i, a);
     }
   };
-  if (fits(1)) return 1;
-  return fits(2) && fits(3) ? 3 : 0;
+  const int32_t lines = fits(1) ? 1 : fits(2) && fits(3) ? 3 : 0;
+  int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
+  edge += side % 2 ? lines : -lines;
+  return lines > 0;
 }
 
 // The block heights the rows of `w` tell: in each block row of a mosaic a patch matches best the
@@ -2542,10 +2545,7 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
   for (bool grew = true; grew;) {
     grew = false;
     for (int side = 0; side < 4; ++side) {
-      int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
-      const int32_t lines = LinesBeyond(v, g, a, bx0, bx1, by0, by1, side);
-      edge += side % 2 ? lines : -lines;
-      grew = grew || lines > 0;
+      grew = GrowBeyond(v, g, a, bx0, bx1, by0, by1, side) || grew;
     }
   }
   const TRect found{g.Left + bx0 * g.BW, g.Top + by0 * g.BH, g.Left + bx1 * g.BW,
@@ -2826,9 +2826,7 @@ std::optional<MosaicFind> MosaicAcross(const View& v, const TRect& w) {
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by0, by0 + 1, offset)) ++by0;
   while (by1 - by0 > 1 && !BlocksFit(v, g, 0, bx1, by1 - 1, by1, offset)) --by1;
   for (const int side : {2, 3, 0, 1}) {
-    int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
-    while (const int32_t lines = LinesBeyond(v, g, offset, bx0, bx1, by0, by1, side)) {
-      edge += side % 2 ? lines : -lines;
+    while (GrowBeyond(v, g, offset, bx0, bx1, by0, by1, side)) {
     }
   }
   TRect found{left + bx0 * bw, top + by0 * bh, left + bx1 * bw, top + by1 * bh};
