@@ -154,6 +154,16 @@ int main(int argc, char** argv) {
         "[--dump DIR] PHOTO...\n");
     return 2;
   }
+  if (!dump.empty()) {
+    // Written as the misses come, minutes in: a folder that cannot be made fails now.
+    std::error_code error;
+    std::filesystem::create_directories(dump, error);
+    if (error) {
+      std::fprintf(stderr, "bench_detect: cannot create the folder %s: %s\n", dump.c_str(),
+                   error.message().c_str());
+      return 2;
+    }
+  }
   std::vector<Bitmap> photos;
   for (const std::string& path : paths) {
     Bitmap b = kavun::LoadImageFile(path);
