@@ -2054,45 +2054,65 @@ void GuessBlockColumns(const View& v, const TRect& w, const RowHypothesis& rows,
   }
 }
 
-// Whether the blocks [bx0, bx1) x [by0, by1) follow the offset `a`: their pairs of cells far
-// closer than their cells side by side (in a row where the rows are in order).
-bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
-               int32_t by1, int32_t a, double ratio = kBlocksFitRatio) {
+// The pairs and the neighbours of cells spread over the blocks [bx0, bx1) x [by0, by1) under the
+// offset `a`, or nothing where the blocks reach beyond the picture.
+std::optional<GridCost> CostOfBlocks(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1,
+                                     int32_t by0, int32_t by1, int32_t a) {
   if (g.Left + bx0 * g.BW < 0 || g.Top + by0 * g.BH < 0 || g.Left + bx1 * g.BW > v.W ||
       g.Top + by1 * g.BH > v.H) {
-    return false;
+    return std::nullopt;
   }
-  const std::vector<CellSample> cells = CellSamples(g, bx0, bx1, by0, by1, 128, 3);
-  double pairs = 0, neighbours = 0;
-  for (const CellSample& c : cells) {
+  GridCost sums;
+  for (const CellSample& c : CellSamples(g, bx0, bx1, by0, by1, 128, 3)) {
     const PairCost cost =
         PixelPairCost(v, g.Left + c.Bx * g.BW, g.Top + c.By * g.BH, g.BW, g.BH, c.K, a);
-    pairs += cost.Pairs;
-    neighbours += cost.Neighbours;
+    sums.Pairs += cost.Pairs;
+    sums.Neighbours += cost.Neighbours;
+    ++sums.Counted;
   }
-  return pairs < ratio * neighbours;
+  return sums;
+}
+
+// Whether the blocks follow the offset: their pairs of cells far closer than their cells side by
+// side (in a row where the rows are in order).
+bool Fits(const std::optional<GridCost>& c, double ratio = kBlocksFitRatio) {
+  return c && c->Pairs < ratio * c->Neighbours;
+}
+
+bool BlocksFit(const View& v, const MosaicGrid& g, int32_t bx0, int32_t bx1, int32_t by0,
+               int32_t by1, int32_t a, double ratio = kBlocksFitRatio) {
+  return Fits(CostOfBlocks(v, g, bx0, bx1, by0, by1, a), ratio);
 }
 
 // Grows the blocks [bx0, bx1) x [by0, by1) on one side (0 to 3: left, right, above, below) by the
 // block lines beyond it that join them, and says whether any did: the next one where it follows
 // the offset; where it does not (flat picture, whose pixels pair no closer moved than in place),
 // the next three where the two beyond it do: a line of the picture's own pixels between two of a
-// mosaic is no part of one.
+// mosaic is no part of one. A line of one colour (its cells differ from their neighbours by less
+// than half a level) tells nothing either way, and where the one beyond it follows the offset,
+// both join.
 bool GrowBeyond(const View& v, const MosaicGrid& g, int32_t a, int32_t& bx0, int32_t& bx1,
                 int32_t& by0, int32_t& by1, int side) {
-  const auto fits = [&](int32_t i) {
+  const auto line = [&](int32_t i) {
     switch (side) {
       case 0:
-        return BlocksFit(v, g, bx0 - i, bx0 - i + 1, by0, by1, a);
+        return CostOfBlocks(v, g, bx0 - i, bx0 - i + 1, by0, by1, a);
       case 1:
-        return BlocksFit(v, g, bx1 + i - 1, bx1 + i, by0, by1, a);
+        return CostOfBlocks(v, g, bx1 + i - 1, bx1 + i, by0, by1, a);
       case 2:
-        return BlocksFit(v, g, bx0, bx1, by0 - i, by0 - i + 1, a);
+        return CostOfBlocks(v, g, bx0, bx1, by0 - i, by0 - i + 1, a);
       default:
-        return BlocksFit(v, g, bx0, bx1, by1 + i - 1, by1 + i, a);
+        return CostOfBlocks(v, g, bx0, bx1, by1 + i - 1, by1 + i, a);
     }
   };
-  const int32_t lines = fits(1) ? 1 : fits(2) && fits(3) ? 3 : 0;
+  const std::optional<GridCost> next = line(1);
+  const bool blank = next && next->Neighbours < 0.5 * next->Counted;
+  int32_t lines = 0;
+  if (Fits(next)) {
+    lines = 1;
+  } else if (Fits(line(2))) {
+    lines = blank ? 2 : Fits(line(3)) ? 3 : 0;
+  }
   int32_t& edge = side == 0 ? bx0 : side == 1 ? bx1 : side == 2 ? by0 : by1;
   edge += side % 2 ? lines : -lines;
   return lines > 0;
@@ -2307,22 +2327,31 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // best count.
   // Whether the pixels of block rows [rowFrom, rowTo) and columns [xFrom, xTo) of the picture, read
   // afresh (they may lie beyond the place read), pair closer than `ratio` times their neighbours.
-  const auto pairsCloser = [&](int32_t rowFrom, int32_t rowTo, int32_t xFrom, int32_t xTo,
-                               double ratio) {
-    if (xFrom == xTo) return true;
+  struct Sums {
+    int64_t Pairs = 0, Own = 0, Pixels = 0;
+  };
+  const auto pairSums = [&](int32_t rowFrom, int32_t rowTo, int32_t xFrom,
+                            int32_t xTo) -> std::optional<Sums> {
     if (xFrom < 0 || xTo > v.W || rows.Top + (b0 + rowFrom) * bh < 0 ||
         rows.Top + (b0 + rowTo) * bh > v.H) {
-      return false;
+      return std::nullopt;
     }
-    int64_t p = 0, o = 0;
+    Sums total;
     for (int32_t b = rowFrom; b < rowTo; ++b) {
       for (int32_t x = xFrom; x < xTo; ++x) {
         const auto [cp, co] = column(b, x);
-        p += cp, o += co;
+        total.Pairs += cp, total.Own += co;
       }
     }
-    const int64_t pixels = static_cast<int64_t>(xTo - xFrom) * (rowTo - rowFrom) * bh;
-    return p + pixels < ratio * static_cast<double>(o + pixels);
+    total.Pixels = static_cast<int64_t>(xTo - xFrom) * (rowTo - rowFrom) * bh;
+    return total;
+  };
+  const auto closer = [](const std::optional<Sums>& s, double ratio) {
+    return s && s->Pairs + s->Pixels < ratio * static_cast<double>(s->Own + s->Pixels);
+  };
+  const auto pairsCloser = [&](int32_t rowFrom, int32_t rowTo, int32_t xFrom, int32_t xTo,
+                               double ratio) {
+    return xFrom == xTo || closer(pairSums(rowFrom, rowTo, xFrom, xTo), ratio);
   };
   const auto pairsWithin = [&](int32_t from, int32_t to, double ratio) {
     return pairsCloser(r0, r1, from, to, ratio);
@@ -2377,12 +2406,22 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // part of it too: flat picture inside a mosaic leaves lines that do not follow the rows.
   while (pairsWithin(found.Left - bw, found.Left, kGrowRatio)) found.Left -= bw;
   while (pairsWithin(found.Right, found.Right + bw, kGrowRatio)) found.Right += bw;
-  // And so are whole block rows above and below.
-  const auto rowPairs = [&](int32_t b) {
-    return pairsCloser(b, b + 1, found.Left, found.Right, kGrowRatio);
+  // And so are whole block rows above and below. A block row of one colour (its pixels differ
+  // from their neighbours by less than half a level) pairs with nothing, as closely as in place:
+  // where the block row beyond it pairs, both join.
+  const auto rowsJoining = [&](int32_t b, int32_t step) {
+    const std::optional<Sums> next = pairSums(b, b + 1, found.Left, found.Right);
+    if (closer(next, kGrowRatio)) return 1;
+    const bool blank = next && 2 * next->Own < next->Pixels;
+    return blank && pairsCloser(b + step, b + step + 1, found.Left, found.Right, kGrowRatio) ? 2
+                                                                                             : 0;
   };
-  while (rowPairs(r0 - 1)) --r0, found.Top -= bh;
-  while (rowPairs(r1)) ++r1, found.Bottom += bh;
+  for (int32_t k = rowsJoining(r0 - 1, -1); k > 0; k = rowsJoining(r0 - 1, -1)) {
+    r0 -= k, found.Top -= k * bh;
+  }
+  for (int32_t k = rowsJoining(r1, 1); k > 0; k = rowsJoining(r1, 1)) {
+    r1 += k, found.Bottom += k * bh;
+  }
   // The pairs' summed differences with the block rows moved by d rows; none beyond the picture.
   const auto movedCost = [&](int32_t d) -> std::optional<int64_t> {
     if (found.Top + d < 0 || found.Bottom + d > v.H) return std::nullopt;

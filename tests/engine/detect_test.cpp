@@ -343,7 +343,8 @@ TEST(DetectTest, FindsAMosaicOnAFlatWall) {
 
 // A flat band (a painted stripe, a blown-out cloud) one block row high across a mosaic: its
 // blocks stay as they were and pair no better than in place, yet the blocks beyond it are part of
-// the same mosaic.
+// the same mosaic. So are those beyond it when the band is the mosaic's second or last but one
+// block row, with a single block row beyond (the last four, two readings of the grid each).
 TEST(DetectTest, FindsAMosaicAcrossAFlatBand) {
   Bitmap banded = PhotoLike(320, 240, 9);
   for (int32_t y = 120; y < 128; ++y) {
@@ -354,7 +355,10 @@ TEST(DetectTest, FindsAMosaicAcrossAFlatBand) {
   }
   for (const MosaicCase& c :
        {MosaicCase{{90, 72, 162, 152}, 8, 8, 103, 73}, MosaicCase{{100, 96, 164, 144}, 8, 8, 39, 5},
-        MosaicCase{{40, 104, 120, 144}, 8, 8, 103, 73}}) {
+        MosaicCase{{40, 104, 120, 144}, 8, 8, 103, 73},
+        MosaicCase{{90, 112, 162, 152}, 8, 8, 103, 73},
+        MosaicCase{{40, 96, 136, 136}, 12, 8, 103, 73}, MosaicCase{{90, 112, 162, 152}, 8, 8, 3, 7},
+        MosaicCase{{90, 88, 162, 136}, 8, 8, 5, 11}}) {
     ExpectMosaicFound(banded, c);
   }
 }
