@@ -1720,7 +1720,10 @@ int32_t Gcd(int32_t a, int32_t b) {
   return a;
 }
 
+// The pairs of the blocks that vote for a grid against their neighbours; up to the second bound
+// where no other width comes close.
 constexpr double kMosaicRatio = 0.55;
+constexpr double kMosaicLooseRatio = 0.65;
 constexpr double kMosaicFinalRatio = 0.5;
 // A column or row of blocks next to a grid that fits counts as part of it below this ratio.
 constexpr double kBlocksFitRatio = 0.7;
@@ -2207,6 +2210,23 @@ bool LongestRun(const std::vector<uint8_t>& fit, int32_t gap, int32_t& from, int
   return bestLen > 0;
 }
 
+// The closest pairs each block width gave, against the pixels beside them.
+using WidthRatios = std::array<double, kMaxBlock + 1>;
+
+// Whether a grid `bw` wide, whose pairs came to `best` of their neighbours, stands alone: no width
+// but those that divide it or that it divides (their cells pair the same pixels in part) within
+// kColumnsAloneMargin of it. A texture that repeats every few rows (a spring, a fence) pairs about
+// as closely under many widths.
+bool StandsAlone(const WidthRatios& byWidth, int32_t bw, double best) {
+  for (int32_t w1 = kColumnsMinWidth; w1 <= kMaxBlock; ++w1) {
+    if (w1 % bw != 0 && bw % w1 != 0 &&
+        byWidth[static_cast<std::size_t>(w1)] < kColumnsAloneMargin * best) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
                                           const RowHypothesis& rows) {
   const int32_t bh = rows.BH, q = rows.Q;
@@ -2365,7 +2385,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   }
   double bestRatio = kColumnsLooseRatio;
   int32_t bw = 0, left = 0;
-  std::array<double, kMaxBlock + 1> byWidth;
+  WidthRatios byWidth;
   byWidth.fill(std::numeric_limits<double>::infinity());
   for (int32_t w1 = kColumnsMinWidth; w1 <= kMaxBlock; ++w1) {
     const int32_t n = w1 * bh;
@@ -2392,14 +2412,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   // widths, while a mosaic's own width is matched only by widths that divide it or that it
   // divides (their cells pair the same pixels in part).
   const bool loose = bestRatio >= kMosaicRatio;
-  if (loose) {
-    for (int32_t w1 = kColumnsMinWidth; w1 <= kMaxBlock; ++w1) {
-      if (w1 % bw == 0 || bw % w1 == 0) continue;
-      if (byWidth[static_cast<std::size_t>(w1)] < kColumnsAloneMargin * bestRatio) {
-        return std::nullopt;
-      }
-    }
-  }
+  if (loose && !StandsAlone(byWidth, bw, bestRatio)) return std::nullopt;
   found.Right = left + (found.Right - left + bw - 1) / bw * bw;
   found.Left = left;
   // Whole block columns beside it whose pixels still pair more closely than their neighbours are
@@ -2559,22 +2572,29 @@ std::optional<MosaicFind> MosaicOnRows(const View& v, const TRect& w,
   const std::vector<PixelSample> fresh = PixelSamples(v, w, 768, 2);
   std::size_t chosen = keep;
   double bestRatio = std::numeric_limits<double>::infinity();
+  WidthRatios byWidth;
+  byWidth.fill(std::numeric_limits<double>::infinity());
   for (std::size_t i = 0; i < keep; ++i) {
     const GridGuess& g = guesses[i];
     const GridCost c =
         CostOfGrid(v, fresh, g.Grid.Left, g.Grid.Top, g.Grid.BW, g.Grid.BH, g.Offset, true);
     if (c.Counted < 32) continue;
     const double ratio = (c.Pairs / c.Counted + 1.0) / (c.Neighbours / c.Counted + 1.0);
+    double& own = byWidth[static_cast<std::size_t>(g.Grid.BW)];
+    own = std::min(own, ratio);
     if (ratio < bestRatio) bestRatio = ratio, chosen = i;
   }
   if (chosen == keep) return std::nullopt;
   const MosaicGrid g = guesses[chosen].Grid;
   const int32_t a = guesses[chosen].Offset;
   const BlockVotes votes = VoteBlocks(v, g, a, w);
-  if (votes.Fit == 0 ||
-      votes.Pairs + votes.Counted >= kMosaicRatio * (votes.Neighbours + votes.Counted)) {
-    return std::nullopt;
-  }
+  if (votes.Fit == 0) return std::nullopt;
+  // Over smooth picture, or where the offset moves a pixel's neighbours only a few rows or columns
+  // away, the pixels beside each pixel are nearly as close as its pairs: such a grid counts up to
+  // kMosaicLooseRatio where it stands alone (as the column reading's does).
+  const double voted = (votes.Pairs + votes.Counted) / (votes.Neighbours + votes.Counted);
+  if (voted >= kMosaicLooseRatio) return std::nullopt;
+  if (voted >= kMosaicRatio && !StandsAlone(byWidth, g.BW, bestRatio)) return std::nullopt;
   int32_t bx0 = votes.Bx0, bx1 = votes.Bx1, by0 = votes.By0, by1 = votes.By1;
   while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx0, bx0 + 1, by0, by1, a)) ++bx0;
   while (bx1 - bx0 > 1 && !BlocksFit(v, g, bx1 - 1, bx1, by0, by1, a)) --bx1;
