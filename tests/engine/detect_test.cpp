@@ -344,7 +344,8 @@ TEST(DetectTest, FindsAMosaicOnAFlatWall) {
 // A flat band (a painted stripe, a blown-out cloud) one block row high across a mosaic: its
 // blocks stay as they were and pair no better than in place, yet the blocks beyond it are part of
 // the same mosaic. So are those beyond it when the band is the mosaic's second or last but one
-// block row, with a single block row beyond (the last four, two readings of the grid each).
+// block row, with a single block row beyond (the last four cases: two for each reading of the
+// grid).
 TEST(DetectTest, FindsAMosaicAcrossAFlatBand) {
   Bitmap banded = PhotoLike(320, 240, 9);
   for (int32_t y = 120; y < 128; ++y) {
