@@ -2407,10 +2407,7 @@ std::optional<MosaicFind> MosaicByColumns(const View& v, const TRect& w,
   }
   if (bw == 0) return std::nullopt;
   // An offset that moves a pixel's neighbours only a row or a column away leaves the pixels
-  // beside it nearly as close as its pairs. Such a grid counts only if it stands alone: a
-  // texture that repeats every few rows (a spring, a fence) pairs about as closely under many
-  // widths, while a mosaic's own width is matched only by widths that divide it or that it
-  // divides (their cells pair the same pixels in part).
+  // beside it nearly as close as its pairs: such a grid counts only if it stands alone.
   const bool loose = bestRatio >= kMosaicRatio;
   if (loose && !StandsAlone(byWidth, bw, bestRatio)) return std::nullopt;
   found.Right = left + (found.Right - left + bw - 1) / bw * bw;
